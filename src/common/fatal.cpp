@@ -1,0 +1,28 @@
+#include "common/fatal.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+void fatal(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    exit(1);
+}
+
+void fatal_errno(const char *label)
+{
+    perror(label);
+    exit(1);
+}
+
+void warn(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+}

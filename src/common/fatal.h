@@ -1,0 +1,14 @@
+#pragma once
+// Failures are reported where they are detected: a message on standard error,
+// then the process ends with exit status 1.
+
+#define DW_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+
+// Writes the formatted message to standard error and exits with status 1.
+[[noreturn]] void fatal(const char *format, ...) DW_PRINTF(1, 2);
+
+// Reports errno as perror does ("label: error text") and exits with status 1.
+[[noreturn]] void fatal_errno(const char *label);
+
+// Writes the formatted message to standard error and carries on.
+void warn(const char *format, ...) DW_PRINTF(1, 2);

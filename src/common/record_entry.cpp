@@ -1,0 +1,128 @@
+#include "common/record_entry.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "common/fatal.h"
+
+uint16_t entry_be16(const RecordEntry *entry, unsigned offset)
+{
+    const uint8_t *b = entry->bytes + offset;
+    return static_cast<uint16_t>(b[0] << 8 | b[1]);
+}
+
+uint32_t entry_be32(const RecordEntry *entry, unsigned offset)
+{
+    const uint8_t *b = entry->bytes + offset;
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+}
+
+void entry_put_be16(RecordEntry *entry, unsigned offset, uint16_t value)
+{
+    entry->bytes[offset] = static_cast<uint8_t>(value >> 8);
+    entry->bytes[offset + 1] = static_cast<uint8_t>(value);
+}
+
+void entry_put_be32(RecordEntry *entry, unsigned offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        entry->bytes[offset + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+void entry_set_file_number(RecordEntry *entry, unsigned number)
+{
+    entry_put_be16(entry, ENTRY_FILE_NUMBER, static_cast<uint16_t>(number));
+    entry_put_be16(entry, ENTRY_FILE_NUMBER_CHECK, static_cast<uint16_t>(number));
+}
+
+bool entry_is_protected(const RecordEntry *entry, unsigned record_length)
+{
+    return (entry->bytes[entry_status_offset(record_length)] & PROTECTED) != 0;
+}
+
+RecordEntry *reclist_append(RecordList *list)
+{
+    RecordEntry *entry = new (std::nothrow) RecordEntry{};
+    if (entry == nullptr)
+        fatal("malloc\n");
+    if (list->tail != nullptr)
+        list->tail->next = entry;
+    else
+        list->head = entry;
+    list->tail = entry;
+    ++list->count;
+    return entry;
+}
+
+void reclist_unlink(RecordList *list, RecordEntry *entry)
+{
+    if (entry == nullptr || list->head == nullptr)
+        return;
+    RecordEntry *previous = nullptr;
+    RecordEntry *current = list->head;
+    while (current != nullptr && current != entry) {
+        previous = current;
+        current = current->next;
+    }
+    if (current == nullptr)
+        return;
+    if (previous == nullptr)
+        list->head = entry->next;
+    else
+        previous->next = entry->next;
+    if (list->tail == entry)
+        list->tail = previous;
+    delete entry;
+    --list->count;
+}
+
+RecordEntry *reclist_find(const RecordList *list, int position, uint8_t mask)
+{
+    if (position == 0 && mask == 0)
+        return nullptr;
+    int index = 0;
+    for (RecordEntry *entry = list->head; entry != nullptr; entry = entry->next) {
+        ++index;
+        if (mask != 0 ? (entry->state & mask) != 0 : index == position)
+            return entry;
+    }
+    return nullptr;
+}
+
+void reclist_clear(RecordList *list)
+{
+    while (list->head != nullptr)
+        reclist_unlink(list, list->head);
+}
+
+void hre_write(const RecordList *list, const RecordEntry *entry, const char *path)
+{
+    FILE *file = fopen(path, "wb");
+    if (file == nullptr)
+        fatal_errno(path);
+    fprintf(stderr, "Copying hre file...\n");
+    size_t written = fwrite(entry->bytes, 1, list->record_length, file);
+    if (written != list->record_length || fflush(file) != 0 || ferror(file))
+        fatal_errno(path);
+    if (fclose(file) != 0)
+        fatal_errno(path);
+}
+
+RecordEntry *hre_read_entry(RecordList *list, const char *path)
+{
+    FILE *file = fopen(path, "rb");
+    if (file == nullptr)
+        fatal_errno(path);
+    RecordEntry *entry = reclist_append(list);
+    size_t got = fread(entry->bytes, 1, list->record_length, file);
+    if (ferror(file) || got != list->record_length) {
+        if (!ferror(file))
+            errno = EIO;
+        fatal_errno(path);
+    }
+    entry->state = 0;
+    fclose(file);
+    return entry;
+}

@@ -1,0 +1,90 @@
+#pragma once
+// The flat directory of a partition: 1024 slots of 128 bytes, held in memory as a
+// singly linked list of the slots in use, in slot order, with new entries appended.
+#include <cstdint>
+#include <cstring>
+
+constexpr unsigned DIR_ENTRY_SIZE = 128;
+constexpr unsigned DIR_NAME_OFFSET = 64;
+constexpr unsigned DIR_NAME_LENGTH = 60;
+constexpr uint32_t DIR_REQUIRED_SECTORS = 256;
+constexpr uint32_t ATTRIBUTE_BUFFER = 0x4;
+
+struct PartitionInfo;
+struct HumaxDisk;
+
+// One directory slot: its 128 bytes as on the disk, except that `name` (at 64, 60 bytes,
+// not necessarily NUL-terminated) is held in natural byte order.
+struct DirEntry {
+    uint8_t bytes[DIR_ENTRY_SIZE]{};
+    DirEntry *next = nullptr;
+};
+
+inline uint32_t dirent_get(const DirEntry *entry, unsigned offset)
+{
+    const uint8_t *b = entry->bytes + offset;
+    return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+}
+
+inline void dirent_set(DirEntry *entry, unsigned offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        entry->bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+constexpr unsigned DIRENT_FIRST_SECTOR = 12;
+constexpr unsigned DIRENT_LAST_SECTOR = 20;
+constexpr unsigned DIRENT_ALLOCATED_SECTORS = 28;
+constexpr unsigned DIRENT_SIZE_HIGH = 32;
+constexpr unsigned DIRENT_SIZE_LOW = 36;
+constexpr unsigned DIRENT_ATTRIBUTES = 40;
+
+inline uint64_t dirent_size(const DirEntry *entry)
+{
+    return uint64_t{dirent_get(entry, DIRENT_SIZE_HIGH)} << 32 | dirent_get(entry, DIRENT_SIZE_LOW);
+}
+
+inline void dirent_set_size(DirEntry *entry, uint64_t size)
+{
+    dirent_set(entry, DIRENT_SIZE_HIGH, static_cast<uint32_t>(size >> 32));
+    dirent_set(entry, DIRENT_SIZE_LOW, static_cast<uint32_t>(size));
+}
+
+// The entry's name, at most 60 bytes (not necessarily terminated inside the entry).
+inline const char *dirent_name(const DirEntry *entry)
+{
+    return reinterpret_cast<const char *>(entry->bytes + DIR_NAME_OFFSET);
+}
+
+// Copies the name, bounded to 60 bytes, into `out` (at least 61 bytes) with a terminator.
+inline void dirent_copy_name(const DirEntry *entry, char *out)
+{
+    memcpy(out, dirent_name(entry), DIR_NAME_LENGTH);
+    out[DIR_NAME_LENGTH] = '\0';
+}
+
+// Stores `name` (at most 60 bytes, NUL-padded).
+void dirent_set_name(DirEntry *entry, const char *name);
+
+// Reads the directory of partition i into memory (called by disk opening).
+void dir_load(HumaxDisk *disk, int index);
+
+// Writes the directory back compacted: the entries in list order, then zero slots.
+// Refuses a list longer than the region before anything is written.
+void dir_write(HumaxDisk *disk, PartitionInfo *partition);
+
+// The first entry named `name` (compared over at most 60 bytes), or null.
+DirEntry *dir_find(PartitionInfo *partition, const char *name);
+
+// A new all-zero entry appended at the end of the list.
+DirEntry *dir_new_entry(PartitionInfo *partition);
+
+// Takes the entry out of the list and frees it; an entry not in the list is left alone.
+void dir_remove_entry(PartitionInfo *partition, DirEntry *entry);
+
+// Removes and frees every entry.
+void dir_clear(PartitionInfo *partition);
+
+// The smallest n from 2 to 2047 such that no entry is named n followed by `suffix`;
+// 0 when all are taken or `suffix` is null.
+unsigned dir_unused_number(PartitionInfo *partition, const char *suffix);

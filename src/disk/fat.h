@@ -1,0 +1,56 @@
+#pragma once
+// The file allocation table of a partition: word 0 holds the free-cluster count, word
+// c + 1 the entry of cluster c (next cluster, FAT_END or FAT_FREE). Held whole in memory
+// in the disk's little-endian layout.
+#include <cstdint>
+
+struct PartitionInfo;
+struct HumaxDisk;
+struct DiskFile;
+
+constexpr uint32_t FAT_END = 0xFFFFFFFE;
+constexpr uint32_t FAT_FREE = 0xFFFFFFFF;
+
+struct ClusterChain {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    uint32_t count = 0;
+};
+
+// Entry of cluster c (c below cluster_count).
+uint32_t fat_get(const PartitionInfo *partition, uint32_t cluster);
+void fat_set(PartitionInfo *partition, uint32_t cluster, uint32_t value);
+uint32_t fat_word0(const PartitionInfo *partition);
+void fat_set_word0(PartitionInfo *partition, uint32_t value);
+
+// Reads and checks the table of partition i. Clamps cluster_count to what the region
+// holds (with a warning). Ends the process on a read error or an invalid entry.
+void fat_load(HumaxDisk *disk, int index);
+
+// Free clusters: the smaller of the counted FAT_FREE entries and word 0.
+uint32_t fat_free_count(const PartitionInfo *partition);
+
+// Number of clusters a file of `size` bytes needs (at least 1: an empty file gets one
+// cluster so that its directory entry stays in use).
+uint64_t fat_clusters_needed(const PartitionInfo *partition, uint64_t size);
+
+// Allocates a first-fit chain long enough for `size` bytes; ends the process with
+// "Insufficient space\n" when the partition is too full (nothing is changed then).
+ClusterChain fat_allocate(PartitionInfo *partition, uint64_t size);
+
+// Cluster number of an absolute sector, or false when it lies outside the data area
+// (before data_sector, not on a cluster boundary's cluster, or beyond the last cluster).
+bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint32_t *cluster);
+
+// Length in sectors of the chain starting at the file's first cluster (0 when the first
+// sector lies outside the data area). Stops after cluster_count steps on a looping chain.
+uint64_t fat_chain_sectors(const DiskFile *file);
+
+// Writes the table region back. Ends the process on failure.
+void fat_write(HumaxDisk *disk, PartitionInfo *partition);
+
+// Frees the in-memory table.
+void fat_release(PartitionInfo *partition);
+
+// Free bytes of partition i: free_clusters x cluster length, in 64 bits.
+uint64_t disk_free_space(const HumaxDisk *disk, int index);

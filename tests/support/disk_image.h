@@ -1,0 +1,163 @@
+#pragma once
+// Builds recorder disk images for tests, in temporary files, written independently of
+// the code under test (its own encoding of the on-disk layout), and reads them back.
+//
+// Layout written: sector 0 holds the partition table (markers 0x00AF at 444/460/476,
+// 16-bit halves of sector counts and start sectors); each partition begins with its
+// descriptor sector, then the utab region (1 sector), the allocation table, the
+// directory (256 sectors) and the data area, which ends exactly at the partition's end.
+// All 32-bit table values little-endian; names and file contents with every aligned
+// 4-byte group reversed.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testimg {
+
+using Bytes = std::vector<uint8_t>;
+
+struct PartitionSpec {
+    uint32_t start_sector = 0;      // 0: placed after the previous partition
+    uint16_t cluster_sectors = 8;
+    uint32_t cluster_count = 256;
+    uint32_t format_code = 0;       // 0: 0xE0000030 for every partition
+    uint32_t fat_sectors = 0;       // 0: just enough for cluster_count + 1 words
+    uint32_t dir_sectors = 256;
+};
+
+struct ImageSpec {
+    PartitionSpec partitions[3];
+    uint32_t first_start_sector = 64; // where partition 0 starts when its start is 0
+};
+
+// A small default image: 3 partitions of 256 clusters of 8 sectors.
+ImageSpec default_spec();
+
+// Which clusters a new file gets.
+enum class Placement { Contiguous, Fragmented, Reversed };
+
+struct FileInfo {
+    std::string name;
+    uint64_t size = 0;
+    uint32_t attributes = 0;
+    uint32_t first_sector = 0;
+    uint32_t last_sector = 0;
+    uint32_t allocated_sectors = 0;
+    std::vector<uint32_t> clusters; // the chain, bounded by cluster_count steps
+    int slot = 0;
+};
+
+class DiskImage {
+  public:
+    // Creates (or replaces) a sparse image file at `path` laid out by `spec`, with empty
+    // tables and directories.
+    DiskImage(std::string path, const ImageSpec &spec);
+    // Opens an existing image (written by this class or by the code under test).
+    explicit DiskImage(std::string path);
+
+    const std::string &path() const { return path_; }
+    const ImageSpec &spec() const { return spec_; }
+    uint32_t start_sector(int part) const;
+    uint32_t data_sector(int part) const;
+    uint32_t fat_sector(int part) const;
+    uint32_t dir_sector(int part) const;
+    uint32_t cluster_length(int part) const; // bytes
+
+    // Adds a file with the given logical (natural-order) contents; allocates clusters per
+    // `placement` (Fragmented: every other free cluster; Reversed: descending) and writes
+    // them swapped. Writes the table and directory at once. Returns the directory slot.
+    int add_file(int part, const std::string &name, const Bytes &contents,
+                 uint32_t attributes = 0x1000, Placement placement = Placement::Contiguous);
+    // Same, with explicit clusters (chained in the given order).
+    int add_file_at(int part, const std::string &name, const Bytes &contents,
+                    const std::vector<uint32_t> &clusters, uint32_t attributes = 0x1000);
+    void remove_file(int part, const std::string &name); // frees its chain and slot
+
+    // Record list "_RECORD_LIST_" in partition 1: the entries (each record_length bytes,
+    // logical order) followed by the 5-byte trailer. Replaces an existing list.
+    void write_record_list(const std::vector<Bytes> &entries, unsigned record_length);
+
+    // Raw access for corruptions.
+    uint32_t fat_entry(int part, uint32_t cluster) const;
+    void set_fat_entry(int part, uint32_t cluster, uint32_t value);
+    uint32_t fat_word0(int part) const;
+    void set_fat_word0(int part, uint32_t value);
+    Bytes dir_slot(int part, int slot) const;   // raw 128 bytes as on the disk
+    void set_dir_slot(int part, int slot, const Bytes &raw);
+    void set_descriptor_u32(int part, unsigned offset, uint32_t value);
+    void set_descriptor_u16(int part, unsigned offset, uint16_t value);
+    Bytes read_sectors(uint32_t sector, uint32_t count) const;
+    void write_bytes(uint64_t position, const Bytes &data);
+
+    // Reading back (through the image's own tables, whoever wrote them).
+    std::vector<FileInfo> files(int part) const;
+    std::optional<FileInfo> find(int part, const std::string &name) const;
+    Bytes read_file(int part, const std::string &name) const;     // logical contents
+    Bytes read_file_raw(int part, const std::string &name) const; // stored bytes, size-bounded
+    std::vector<Bytes> record_list_entries(unsigned record_length) const;
+
+  private:
+    std::string path_;
+    ImageSpec spec_;
+    uint32_t region_start(int part, int which) const;
+    std::vector<uint32_t> take_free_clusters(int part, uint64_t count, Placement placement);
+    int free_slot(int part) const;
+};
+
+// An independent consistency check of an image: every chain valid and within the
+// partition, no cluster in two chains, no cluster marked used that no file owns, word 0
+// equal to the free clusters, every file's allocated sectors and size consistent with its
+// chain. With `record_length` nonzero, every numbered record-list entry's N.av exists.
+// Returns the problems found, empty when consistent.
+std::vector<std::string> check_image(const std::string &path, unsigned record_length = 0);
+
+// A 304- or 316-byte entry with the given fields (big-endian), the rest zero.
+Bytes make_entry(unsigned record_length, unsigned file_number, uint32_t start_time,
+                 uint32_t end_time, const std::string &title,
+                 const std::string &channel = "BBC ONE", bool is_protected = false);
+
+// A programme-information (.epg) file: the event count, then one record of
+// `record_size` bytes per event.
+struct EpgEventSpec {
+    uint32_t start = 0;
+    uint32_t duration = 0;
+    std::string title;
+    std::string synopsis;
+};
+Bytes make_epg(const std::vector<EpgEventSpec> &events, unsigned record_size = 328);
+
+// Temporary directory removed with its contents when destroyed.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Reads and writes whole host files.
+Bytes read_host_file(const std::string &path);
+void write_host_file(const std::string &path, const Bytes &data);
+// Deterministic pseudo-random bytes (asymmetric, never a repeated word pattern).
+Bytes pattern_bytes(size_t size, uint32_t seed = 1);
+
+// Runs a program with the given arguments, standard input from `input` (a pipe; empty
+// means immediate end of input) and the working directory `cwd`. Captures both outputs.
+struct RunResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const std::string &input = "", const std::string &cwd = "",
+                      const std::vector<std::string> &env = {});
+std::string diskwarden_path();
+std::string reelhead_path();
+
+} // namespace testimg
