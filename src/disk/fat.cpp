@@ -1,0 +1,183 @@
+#include "disk/fat.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <endian.h>
+
+#include "common/fatal.h"
+#include "disk/disk_file.h"
+#include "disk/humax_disk.h"
+
+namespace {
+
+constexpr uint32_t WORDS_PER_SECTOR = SECTOR_SIZE / 4;
+// A table this large cannot belong to a real disk; refusing it keeps a corrupt
+// descriptor from exhausting memory.
+constexpr uint64_t FAT_MAX_BYTES = uint64_t{4} << 30;
+
+// Sectors of the table that hold word 0 and the entries of the usable clusters.
+uint32_t loaded_sectors(const PartitionInfo *p)
+{
+    uint64_t needed = (uint64_t{p->cluster_count} + 1 + WORDS_PER_SECTOR - 1) / WORDS_PER_SECTOR;
+    return static_cast<uint32_t>(needed < p->fat_sectors ? needed : p->fat_sectors);
+}
+
+void reject_entry(const PartitionInfo *p, uint32_t cluster, uint32_t value)
+{
+    fatal("%s partition - error in file allocation table %08x %08x %08x\n",
+          partition_name(p->index), p->cluster_count, cluster, value);
+}
+
+} // namespace
+
+uint32_t fat_get(const PartitionInfo *partition, uint32_t cluster)
+{
+    return partition->fat[cluster + 1];
+}
+
+void fat_set(PartitionInfo *partition, uint32_t cluster, uint32_t value)
+{
+    partition->fat[cluster + 1] = value;
+}
+
+uint32_t fat_word0(const PartitionInfo *partition)
+{
+    return partition->fat[0];
+}
+
+void fat_set_word0(PartitionInfo *partition, uint32_t value)
+{
+    partition->fat[0] = value;
+}
+
+void fat_load(HumaxDisk *disk, int index)
+{
+    PartitionInfo *p = &disk->partitions[index];
+    uint64_t region_words = uint64_t{p->fat_sectors} * WORDS_PER_SECTOR;
+    if (region_words == 0) {
+        p->cluster_count = 0;
+    } else if (p->cluster_count > region_words - 1) {
+        // Entries beyond the table region are not on the disk: those clusters are unusable.
+        warn("%s partition - allocation table holds %llu of %u clusters\n",
+             partition_name(index), static_cast<unsigned long long>(region_words - 1),
+             p->cluster_count);
+        p->cluster_count = static_cast<uint32_t>(region_words - 1);
+    }
+    uint64_t bytes = uint64_t{loaded_sectors(p)} * SECTOR_SIZE;
+    if (bytes < 4)
+        bytes = 4;
+    if (bytes > FAT_MAX_BYTES) {
+        errno = ENOMEM;
+        fatal_errno("FAT Memory allocation");
+    }
+    p->fat = static_cast<uint32_t *>(calloc(bytes / 4 + 1, 4));
+    if (p->fat == nullptr)
+        fatal_errno("FAT Memory allocation");
+    if (!disk_read_at(&disk->stream, sector_position(p->fat_sector), p->fat,
+                      uint64_t{loaded_sectors(p)} * SECTOR_SIZE))
+        fatal_errno("FAT");
+    for (uint64_t w = 0; w < bytes / 4; ++w)
+        p->fat[w] = le32toh(p->fat[w]);
+    for (uint32_t c = 0; c < p->cluster_count; ++c) {
+        uint32_t v = fat_get(p, c);
+        bool valid = (v < p->cluster_count && v != c) || v == FAT_END || v == FAT_FREE;
+        if (!valid)
+            reject_entry(p, c, v);
+    }
+}
+
+uint32_t fat_free_count(const PartitionInfo *partition)
+{
+    uint32_t used = 0;
+    for (uint32_t c = 0; c < partition->cluster_count; ++c) {
+        if (fat_get(partition, c) != FAT_FREE)
+            ++used;
+    }
+    uint32_t counted = partition->cluster_count - used;
+    uint32_t stored = fat_word0(partition);
+    return counted < stored ? counted : stored;
+}
+
+uint64_t fat_clusters_needed(const PartitionInfo *partition, uint64_t size)
+{
+    uint64_t length = cluster_bytes(partition);
+    uint64_t count = size / length + (size % length != 0 ? 1 : 0);
+    return count == 0 ? 1 : count;
+}
+
+ClusterChain fat_allocate(PartitionInfo *partition, uint64_t size)
+{
+    uint64_t needed = fat_clusters_needed(partition, size);
+    partition->free_clusters = fat_free_count(partition);
+    if (partition->free_clusters < needed)
+        fatal("Insufficient space\n");
+    ClusterChain chain;
+    for (uint32_t c = 0; c < partition->cluster_count && chain.count < needed; ++c) {
+        if (fat_get(partition, c) != FAT_FREE)
+            continue;
+        if (chain.count == 0)
+            chain.first = c;
+        else
+            fat_set(partition, chain.last, c);
+        fat_set(partition, c, FAT_END);
+        chain.last = c;
+        ++chain.count;
+        fat_set_word0(partition, fat_word0(partition) - 1);
+    }
+    if (chain.count < needed)
+        fatal("Insufficient space\n");
+    return chain;
+}
+
+bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint32_t *cluster)
+{
+    if (sector < partition->data_sector)
+        return false;
+    uint32_t c = (sector - partition->data_sector) / partition->cluster_sectors;
+    if (c >= partition->cluster_count)
+        return false;
+    *cluster = c;
+    return true;
+}
+
+uint64_t fat_chain_sectors(const DiskFile *file)
+{
+    const PartitionInfo *p = file->partition;
+    uint32_t c;
+    if (!fat_cluster_of_sector(p, dirent_get(file->entry, DIRENT_FIRST_SECTOR), &c))
+        return 0;
+    uint64_t count = 1;
+    for (uint32_t next = fat_get(p, c); next < p->cluster_count && count < p->cluster_count;
+         next = fat_get(p, next))
+        ++count;
+    return count * p->cluster_sectors;
+}
+
+void fat_write(HumaxDisk *disk, PartitionInfo *partition)
+{
+    uint32_t sectors = loaded_sectors(partition);
+    uint64_t words = uint64_t{sectors} * WORDS_PER_SECTOR;
+    for (uint64_t w = 0; w < words; ++w)
+        partition->fat[w] = htole32(partition->fat[w]);
+    bool ok = disk_write_at(&disk->stream, sector_position(partition->fat_sector),
+                            partition->fat, words * 4);
+    int saved = errno;
+    for (uint64_t w = 0; w < words; ++w)
+        partition->fat[w] = le32toh(partition->fat[w]);
+    errno = saved;
+    if (!ok)
+        fatal_errno("FAT");
+}
+
+void fat_release(PartitionInfo *partition)
+{
+    free(partition->fat);
+    partition->fat = nullptr;
+}
+
+uint64_t disk_free_space(const HumaxDisk *disk, int index)
+{
+    const PartitionInfo *p = &disk->partitions[index];
+    return uint64_t{p->free_clusters} * cluster_bytes(p);
+}
