@@ -1,7 +1,7 @@
-#include <cstdio>
+// reelhead: writes recorder headers (.hre) for transport streams recorded elsewhere.
+#include "converter/ts_driver.h"
 
-int main()
+int main(int argc, char **argv)
 {
-    fprintf(stderr, "reelhead version 0.08 - diskwarden project\n");
-    return 0;
+    return ts_main(argc, argv);
 }

@@ -1,0 +1,92 @@
+#include "converter/ts_driver.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/fatal.h"
+#include "common/names.h"
+#include "converter/ts_header.h"
+#include "converter/ts_length.h"
+#include "converter/ts_tables.h"
+
+namespace {
+
+// Room for the longest accepted path with ".hre" appended and the extension field's
+// terminators.
+constexpr size_t HEADER_NAME_SIZE = TS_PATH_MAX + 6;
+
+bool make_header_name(const char *path, char header_name[HEADER_NAME_SIZE])
+{
+    if (strlen(path) > TS_PATH_MAX)
+        return false;
+    strcpy(header_name, path);
+    int written = name_set_extension(".hre", ".ts", header_name, HEADER_NAME_SIZE);
+    name_forget_extension(); // the position points into this call's buffer
+    return written == 1;
+}
+
+// The PAT and PMT of the stream; false after the skipping message.
+bool find_tables(int fd, const char *path, StreamInfo *info)
+{
+    dvbpsi_pat_t *pat = ts_find_pat(fd);
+    if (pat == nullptr) {
+        fprintf(stderr, "Skipping file \"%s\" - unable to find PAT\n", path);
+        return false;
+    }
+    fprintf(stderr, "Searching for PMT...\n");
+    bool found = ts_find_pmt(fd, pat->p_first_program, info);
+    dvbpsi_pat_delete(pat);
+    if (!found) {
+        fprintf(stderr, "Skipping file \"%s\" - unable to find PMT\n", path);
+        return false;
+    }
+    fprintf(stderr, "\nPMT %03X found\n", static_cast<unsigned>(info->pmt_pid));
+    return true;
+}
+
+} // namespace
+
+int ts_convert_file(const char *path)
+{
+    char header_name[HEADER_NAME_SIZE];
+    if (!make_header_name(path, header_name)) {
+        fprintf(stderr, "\nSkipping file \"%s\" - the path is longer than %zu characters\n",
+                path, TS_PATH_MAX);
+        return 1;
+    }
+    struct stat status;
+    if (stat(header_name, &status) == 0) {
+        fprintf(stderr, "\nSkipping file \"%s\" - it already exists\n", header_name);
+        return 1;
+    }
+    int fd = open(path, O_RDONLY);
+    if (fd < 0)
+        fatal_errno(path);
+    fprintf(stderr, "\nAnalysing transport stream %s\n", path);
+    fprintf(stderr, "Searching for PAT...\n");
+
+    StreamInfo info;
+    if (!find_tables(fd, path, &info)) {
+        close(fd);
+        return 1;
+    }
+    info.length_seconds = static_cast<uint32_t>(ts_recording_length(fd, info.pcr_pid));
+    close(fd);
+    const unsigned s = info.length_seconds;
+    fprintf(stderr, "Recording length: %02u:%02u:%02u\n", s / 3600, s % 3600 / 60, s % 60);
+    return ts_write_header(&info, path, header_name);
+}
+
+int ts_main(int argc, char **argv)
+{
+    fprintf(stderr, "reelhead version 0.08 - diskwarden project\n");
+    if (argc < 2)
+        fatal("Invalid number of argumanets\n");
+    for (int i = 1; i < argc; ++i)
+        ts_convert_file(argv[i]);
+    return 0;
+}
