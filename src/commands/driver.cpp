@@ -1,0 +1,267 @@
+#include "commands/driver.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+#include "commands/copy.h"
+#include "commands/get.h"
+#include "commands/put.h"
+#include "commands/recover.h"
+#include "commands/recset.h"
+#include "commands/remove.h"
+#include "common/fatal.h"
+#include "common/prompt.h"
+#include "common/run_options.h"
+#include "disk/fat.h"
+#include "platform/raw_drive.h"
+#include "records/disk_records.h"
+#include "records/entry_edit.h"
+#include "records/epg_update.h"
+#include "records/info.h"
+#include "records/listing.h"
+#include "records/record_list.h"
+
+namespace {
+
+const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
+
+void print_version(const char *program)
+{
+    fprintf(stderr, "%s version 1.15 - recorder disk tool\n", program);
+}
+
+// A number as strtol reads it with base 0; false when no digit at all was read.
+bool parse_long(const char *text, int32_t *value)
+{
+    char *end = nullptr;
+    long result = strtol(text, &end, 0);
+    if (end == text)
+        return false;
+    if (result > INT32_MAX)
+        result = INT32_MAX;
+    if (result < INT32_MIN)
+        result = INT32_MIN;
+    *value = static_cast<int32_t>(result);
+    return true;
+}
+
+void parse_offset(const char *text, CommandRequest *request)
+{
+    if (parse_long(text, &request->modify_offset))
+        return;
+    std::string lowered(text);
+    text_to_lower(lowered.data());
+    if (lowered != "mg")
+        fatal("Invalid offset\n");
+    request->modify_offset = OFFSET_MG;
+}
+
+void copy_field(char *field, const char *text, const char *what)
+{
+    if (strlen(text) >= REQUEST_PATH_SIZE)
+        fatal("%s is too long (at most %zu characters): %s\n", what, REQUEST_PATH_SIZE - 1, text);
+    strcpy(field, text);
+}
+
+void apply_option(int option, const char *program, CommandRequest *request)
+{
+    switch (option) {
+    case 'b': run_options.backup = 1; break;
+    case 'd': request->delete_list = optarg; break;
+    case 'D': request->delete_buffers = true; break;
+    case 'E': request->update = true; break;
+    case 'g': request->get_list = optarg; break;
+    case 'h': cmd_usage(program); exit(0);
+    case 'H': request->header_list = optarg; break;
+    case 'i': request->info_list = optarg; break;
+    case 'l': request->list = true; break;
+    case 'M': request->modify_number = atoi(optarg); break;
+    case 'n': run_options.no_info = 1; break;
+    case 'O': parse_offset(optarg, request); break;
+    case 'p': copy_field(request->put_name, optarg, "File name"); break;
+    case 'r': run_options.recovery = 1; break;
+    case 's': request->swap = true; break;
+    case 'u': request->unprotect_list = optarg; break;
+    case 'v': print_version(program); break;
+    case 'V':
+        if (!parse_long(optarg, &request->modify_value))
+            fatal("Invalid data\n");
+        break;
+    case 'w': request->wait = true; break;
+    case 'x': run_options.extended = 1; break;
+    case 'y': run_options.ask = 0; break;
+    case 'Z': request->delete_epg_save = true; break;
+    default: exit(1); // getopt has printed its own diagnostic
+    }
+}
+
+void ask_or_abort(const char *question)
+{
+    fprintf(stderr, "%s", question);
+    if (!prompt_yes_no())
+        fatal("Aborting...\n");
+}
+
+void wait_for_return()
+{
+    fprintf(stderr, "Press return to continue...\n");
+    getchar();
+}
+
+void run_recovery(HumaxDisk *disk, const CommandRequest &request)
+{
+    if (request.dest_path[0] != '\0')
+        fatal("Not supported in recover mode\n");
+    if (request.swap) {
+        ask_or_abort("WARNING swapping main and backup recording lists should only be done if "
+                     "the main list is corrupt - do you wish to continue? [no]: ");
+        reclist_swap_backup(disk);
+        disk_close(disk);
+        return;
+    }
+    int mode = run_options.no_info ? INFO_DISABLED : INFO_TITLES;
+    if (request.list)
+        cmd_recover_scan(disk, 0, mode);
+    if (request.get_list)
+        cmd_recover_get(disk, *request.get_list, mode);
+    if (request.info_list)
+        cmd_recover_get(disk, *request.info_list, INFO_FULL);
+    disk_close(disk);
+}
+
+void run_backup(HumaxDisk *source, HumaxDisk *destination)
+{
+    for (int i = 1; reclist_find(&source->records, i, 0) != nullptr; ++i) {
+        if (destination != nullptr)
+            cmd_copy_recording(source, destination, i);
+        else
+            cmd_get_recording(source, i);
+        run_options.ask = 0;
+    }
+}
+
+void run_modify(HumaxDisk *disk, const CommandRequest &request)
+{
+    int32_t offset = request.modify_offset;
+    if (offset == OFFSET_MG)
+        offset = static_cast<int32_t>(entry_mg_offset(disk->records.record_length));
+    if (offset < 0 || request.modify_value < 0)
+        fatal("Invalid options\n");
+    cmd_modify_entry(disk, request.modify_number, offset,
+                     static_cast<uint8_t>(request.modify_value & 0xFF));
+}
+
+void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandRequest &request)
+{
+    if (request.update)
+        epg_update_all(source);
+    if (request.list) {
+        reclist_walk(source, 0, nullptr);
+        cmd_show_free_space(source);
+    }
+    if (request.modify_number > 0)
+        run_modify(source, request);
+    if (request.info_list)
+        recset_for_each(*request.info_list, source, cmd_info);
+    if (request.unprotect_list)
+        recset_for_each(*request.unprotect_list, source, cmd_unprotect);
+    if (request.delete_list)
+        cmd_delete(source, *request.delete_list);
+    if (request.delete_buffers)
+        cmd_delete_buffers(source);
+    if (request.delete_epg_save)
+        cmd_delete_epg_save(source);
+    if (request.get_list) {
+        if (destination != nullptr)
+            recset_for_each(*request.get_list, source, destination, cmd_copy_recording);
+        else
+            recset_for_each(*request.get_list, source, cmd_get_recording);
+    } else if (request.header_list) {
+        recset_for_each(*request.header_list, source, cmd_get_header);
+    }
+    if (request.put_name[0] != '\0' && destination == nullptr) {
+        ask_or_abort("WARNING this may corrupt your Humax hard disk - do you wish to continue? [no]: ");
+        cmd_put(source, request.put_name);
+    }
+}
+
+} // namespace
+
+void cmd_disk_path(char *field, const char *argument)
+{
+    if (platform_raw_drive_path(argument, field, REQUEST_PATH_SIZE))
+        return;
+    copy_field(field, argument, "Disk path");
+}
+
+void cmd_parse(int argc, char **argv, CommandRequest *request)
+{
+    const char *program = argv[0];
+    int option;
+    while ((option = getopt(argc, argv, OPTION_STRING)) != -1)
+        apply_option(option, program, request);
+    int positional = argc - optind;
+    if (positional >= 3)
+        fatal("Invalid number of options\n");
+    if (positional == 2) {
+        cmd_disk_path(request->dest_path, argv[optind + 1]);
+        cmd_disk_path(request->source_path, argv[optind]);
+    } else if (positional == 1) {
+        cmd_disk_path(request->source_path, argv[optind]);
+    }
+}
+
+const char *cmd_source_mode(const CommandRequest &request)
+{
+    bool writes = request.put_name[0] != '\0' || request.delete_list || request.unprotect_list ||
+                  request.modify_number > 0 || request.update ||
+                  (run_options.recovery && request.swap) || request.delete_buffers ||
+                  request.delete_epg_save;
+    return writes ? "rb+" : "rb";
+}
+
+void cmd_show_free_space(HumaxDisk *disk)
+{
+    uint64_t value = disk_free_space(disk, PARTITION_AV);
+    uint64_t remainder = 0;
+    int unit = 0;
+    while (value > 999) {
+        remainder = value % 1000;
+        value /= 1000;
+        ++unit;
+    }
+    printf("\nFree Space: %u.%u ", static_cast<unsigned>(value), static_cast<unsigned>(remainder / 100));
+    if (unit == 0)
+        printf("B\n");
+    else
+        printf("%cB\n", " kMGTPE"[unit]);
+}
+
+int cmd_main(int argc, char **argv)
+{
+    CommandRequest request;
+    cmd_parse(argc, argv, &request);
+    if (request.source_path[0] == '\0')
+        fatal("Humax disk not found\n");
+    HumaxDisk *source = disk_open(request.source_path, cmd_source_mode(request));
+    if (run_options.recovery) {
+        run_recovery(source, request);
+        return 0;
+    }
+    HumaxDisk *destination = nullptr;
+    if (request.dest_path[0] != '\0')
+        destination = disk_open(request.dest_path, "rb+");
+    if (run_options.backup)
+        run_backup(source, destination);
+    else
+        run_commands(source, destination, request);
+    disk_close(destination);
+    disk_close(source);
+    if (request.wait)
+        wait_for_return();
+    return 0;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The command line and the run of diskwarden.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+constexpr size_t REQUEST_PATH_SIZE = 80;
+
+// What the command line asked for (RunOptions holds the process-wide part).
+struct CommandRequest {
+    char source_path[REQUEST_PATH_SIZE] = {};
+    char dest_path[REQUEST_PATH_SIZE] = {};
+    char put_name[REQUEST_PATH_SIZE] = {};
+    std::optional<std::string> get_list, header_list, info_list, unprotect_list, delete_list;
+    bool list = false, update = false, swap = false, delete_buffers = false;
+    bool delete_epg_save = false, wait = false;
+    int32_t modify_number = -1;
+    int32_t modify_offset = -1; // -2 stands for "mg"
+    int32_t modify_value = 0;
+};
+
+constexpr int32_t OFFSET_MG = -2;
+
+// Parses the options and disk arguments into `request` and run_options; prints the help
+// (and exits 0) and the version line as they come; ends the process on every error.
+void cmd_parse(int argc, char **argv, CommandRequest *request);
+
+// "rb+" when a command will change the source disk, "rb" otherwise.
+const char *cmd_source_mode(const CommandRequest &request);
+
+// Stores the path a disk argument names: "N:" is drive N, anything else an image path.
+// An argument that does not fit the field ends the process.
+void cmd_disk_path(char *field, const char *argument);
+
+// Prints the free space of the recordings partition ("\nFree Space: %u.%u %cB\n").
+void cmd_show_free_space(struct HumaxDisk *disk);
+
+void cmd_usage(const char *program);
+
+// The whole run; returns the exit status.
+int cmd_main(int argc, char **argv);

@@ -1,0 +1,63 @@
+#include "records/text.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr size_t WRAP_WIDTH = 79;
+}
+
+const char *text_skip_charset(const char *text)
+{
+    auto first = static_cast<unsigned char>(text[0]);
+    if (first == 0x10)
+        return text[1] == '\0' ? text + 1 : (text[2] == '\0' ? text + 2 : text + 3);
+    if (first >= 0x11 && first <= 0x1F)
+        return "Unsupported character encoding";
+    if (first != 0 && first < 0x10)
+        return text + 1;
+    return text;
+}
+
+void text_printable(const char *source, char *destination)
+{
+    for (; *source; ++source, ++destination) {
+        auto c = static_cast<unsigned char>(*source);
+        *destination = c >= 0x01 && c <= 0x1F ? '.' : *source;
+    }
+    *destination = '\0';
+}
+
+void print_wrapped(const char *text)
+{
+    while (strlen(text) >= WRAP_WIDTH) {
+        // The last space among the first 80 characters ends the line.
+        const char *space = nullptr;
+        for (size_t i = 0; i <= WRAP_WIDTH; ++i) {
+            if (text[i] == ' ')
+                space = text + i;
+        }
+        if (space == nullptr) {
+            // A word longer than a line: print it whole on a line of its own.
+            space = strchr(text + WRAP_WIDTH, ' ');
+            if (space == nullptr)
+                break;
+        }
+        const char *line_end = space;
+        while (line_end > text && line_end[-1] == ' ')
+            --line_end;
+        fwrite(text, 1, static_cast<size_t>(line_end - text), stdout);
+        fputc('\n', stdout);
+        text = space;
+        while (*text == ' ')
+            ++text;
+    }
+    fputs(text, stdout);
+}
+
+void print_rule()
+{
+    for (int i = 0; i < 80; ++i)
+        fputc('=', stdout);
+    fputc('\n', stdout);
+}
