@@ -1,7 +1,153 @@
-// Placeholder until this command is built; replaced by its implementation.
 #include "commands/remove.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "commands/recset.h"
 #include "common/fatal.h"
-int cmd_unprotect(HumaxDisk *, int) { fatal("not available yet\n"); }
-void cmd_delete(HumaxDisk *, const std::string &) { fatal("not available yet\n"); }
-void cmd_delete_buffers(HumaxDisk *) { fatal("not available yet\n"); }
-void cmd_delete_epg_save(HumaxDisk *) { fatal("not available yet\n"); }
+#include "common/names.h"
+#include "common/prompt.h"
+#include "disk/disk_file.h"
+#include "records/listing.h"
+#include "records/record_list.h"
+
+namespace {
+
+constexpr size_t DISK_NAME_SIZE = 21;
+constexpr const char *BUFFER_NAMES[] = {"0.av", "1.av"};
+constexpr const char *EPG_SAVE_NAME = "epgsave.dat";
+
+// Refusals and the checks that stop -u and -d are not errors: the run ends with status 0,
+// and the commands after this one do not run.
+[[noreturn]] void stop_run(const char *format, ...) DW_PRINTF(1, 2);
+
+void stop_run(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    exit(0);
+}
+
+void ask_or_stop(const char *question)
+{
+    fputs(question, stderr);
+    if (!prompt_yes_no())
+        stop_run("Aborting...\n");
+}
+
+uint16_t file_number(const RecordEntry *entry)
+{
+    return entry_be16(entry, ENTRY_FILE_NUMBER);
+}
+
+// True when an entry that stays in the list names the files of `number`: a damaged list
+// may hold one number twice, and deleting one of them must not take the other's files.
+bool files_still_named(const RecordList *list, uint16_t number)
+{
+    for (const RecordEntry *entry = list->head; entry != nullptr; entry = entry->next) {
+        if (!(entry->state & STATE_MARKED_FOR_DELETE) && file_number(entry) == number)
+            return true;
+    }
+    return false;
+}
+
+void delete_numbered_file(HumaxDisk *disk, int partition, const char *format, unsigned number)
+{
+    char name[DISK_NAME_SIZE];
+    format_bounded(name, sizeof name, format, number);
+    dfile_delete(disk, partition, name);
+}
+
+// Finds and marks every listed recording; the first missing or protected one ends the
+// run before anything has been changed. Returns how many were marked.
+int mark_listed(HumaxDisk *disk, const RecordingSet &set)
+{
+    int marked = 0;
+    for (int32_t number : set.values) {
+        RecordEntry *entry = reclist_walk_to(disk, number, nullptr);
+        if (entry == nullptr)
+            stop_run("Recording %d does not exist\n", number);
+        if (entry_is_protected(entry, disk->records.record_length))
+            stop_run("Recording %d is protected - aborting...\n", number);
+        entry->state |= STATE_MARKED_FOR_DELETE;
+        ++marked;
+    }
+    return marked;
+}
+
+// Deletes the marked recordings in list order, one commit cycle each. The entry leaves
+// the saved list before its files go: a run cut short in between leaves files that no
+// entry names (recovery mode still finds them), never an entry whose files are missing,
+// and the recordings that stay are not touched at any point.
+void delete_marked(HumaxDisk *disk)
+{
+    RecordList *list = &disk->records;
+    RecordEntry *entry;
+    while ((entry = reclist_find(list, 0, STATE_MARKED_FOR_DELETE)) != nullptr) {
+        uint16_t number = file_number(entry);
+        reclist_remove_entry(disk, entry);
+        if (files_still_named(list, number)) {
+            warn("Files of %u kept: another entry of the record list names them\n", number);
+            continue;
+        }
+        delete_numbered_file(disk, PARTITION_AV, "%u.av", number);
+        delete_numbered_file(disk, PARTITION_AV, "%u.elu", number);
+        delete_numbered_file(disk, PARTITION_EPG, "%u.epg", number);
+        disk_write_tables(disk, PARTITION_AV);
+        disk_write_tables(disk, PARTITION_EPG);
+    }
+}
+
+} // namespace
+
+int cmd_unprotect(HumaxDisk *disk, int number)
+{
+    RecordEntry *entry = reclist_walk_to(disk, number, nullptr);
+    if (entry == nullptr) {
+        fprintf(stderr, "Recording %d does not exist\n", number);
+        return 0;
+    }
+    unsigned record_length = disk->records.record_length;
+    if (!entry_is_protected(entry, record_length))
+        stop_run("Recording is already unprotected - aborting...\n");
+    entry->bytes[entry_status_offset(record_length)] &= static_cast<uint8_t>(~PROTECTED);
+    reclist_save(disk);
+    return 0;
+}
+
+void cmd_delete(HumaxDisk *disk, const std::string &list)
+{
+    RecordingSet set;
+    recset_parse(list.c_str(), &set);
+    if (set.values.empty())
+        return;
+    int marked = mark_listed(disk, set);
+    bool plural = marked > 1;
+    fprintf(stderr, "%s recording%s will be deleted, are you sure? [no]: ",
+            plural ? "These" : "This", plural ? "s" : "");
+    if (!prompt_yes_no())
+        stop_run("Aborting...\n");
+    delete_marked(disk);
+    fprintf(stderr, "File%s successfully deleted\n", plural ? "s" : "");
+    recset_free(&set);
+}
+
+void cmd_delete_buffers(HumaxDisk *disk)
+{
+    ask_or_stop("The buffers will be deleted, are you sure? [no]: ");
+    for (const char *name : BUFFER_NAMES)
+        dfile_delete(disk, PARTITION_AV, name);
+    disk_write_tables(disk, PARTITION_AV);
+}
+
+void cmd_delete_epg_save(HumaxDisk *disk)
+{
+    ask_or_stop("The saved EPG data will be deleted, are you sure? [no]: ");
+    if (!dfile_exists(disk, PARTITION_EPG, EPG_SAVE_NAME))
+        fatal("epgave.dat: file not found\n");
+    dfile_delete(disk, PARTITION_EPG, EPG_SAVE_NAME);
+    disk_write_tables(disk, PARTITION_EPG);
+}
