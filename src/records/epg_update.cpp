@@ -1,4 +1,181 @@
-// Placeholder until this command is built; replaced by its implementation.
 #include "records/epg_update.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "common/fatal.h"
-void epg_update_all(HumaxDisk *) { fatal("not available yet\n"); }
+#include "disk/disk_file.h"
+
+// Every write of this command keeps each recording's programme information complete on
+// the disk under its .epg name or its .tmp name, whenever the process ends:
+//   1. the converted copy is written to N.tmp in clusters that the disk's table still
+//      shows as free, beside the untouched N.epg;
+//   2. commit: N.tmp joins the directory next to N.epg;
+//   3. N.epg is deleted and N.tmp renamed to N.epg, committed together (an interruption
+//      between the directory and the table write leaks the old clusters, nothing more).
+// The clean-up at the start settles what an interrupted run left: a .tmp beside its .epg
+// is incomplete or redundant and goes; a .tmp without its .epg is the only, complete,
+// converted copy and takes the .epg name.
+
+namespace {
+
+constexpr uint32_t OLD_RECORD_SIZE = 328;
+constexpr uint32_t NEW_RECORD_SIZE = 332;
+constexpr uint32_t COUNT_SIZE = 4;
+constexpr uint32_t PROBE_SIZE = 340;
+constexpr uint32_t EPG_FILE_ATTRIBUTES = 0x1000;
+constexpr size_t SUFFIX_LENGTH = 4;
+
+uint32_t be32(const uint8_t *p)
+{
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+bool has_suffix(const std::string &name, const char *suffix)
+{
+    return name.size() >= SUFFIX_LENGTH &&
+           name.compare(name.size() - SUFFIX_LENGTH, SUFFIX_LENGTH, suffix) == 0;
+}
+
+std::string with_suffix(const std::string &name, const char *suffix)
+{
+    return name.substr(0, name.size() - SUFFIX_LENGTH) + suffix;
+}
+
+// Names of partition 1 ending in `suffix`, in directory order. Taken before any change,
+// because deleting and creating files rearranges the directory list.
+std::vector<std::string> names_ending_in(HumaxDisk *disk, const char *suffix)
+{
+    std::vector<std::string> names;
+    for (const DirEntry *e = disk->partitions[PARTITION_EPG].dir_head; e != nullptr; e = e->next) {
+        char name[DIR_NAME_LENGTH + 1];
+        dirent_copy_name(e, name);
+        if (has_suffix(name, suffix))
+            names.emplace_back(name);
+    }
+    return names;
+}
+
+void clean_up_leftovers(HumaxDisk *disk)
+{
+    for (const std::string &tmp : names_ending_in(disk, ".tmp")) {
+        std::string epg = with_suffix(tmp, ".epg");
+        if (dfile_exists(disk, PARTITION_EPG, epg.c_str()))
+            dfile_delete(disk, PARTITION_EPG, tmp.c_str());
+        else
+            dfile_rename(disk, PARTITION_EPG, tmp.c_str(), epg.c_str());
+    }
+    disk_write_tables(disk, PARTITION_EPG);
+}
+
+// The record size the file's events are laid out with: 332 only when the second event
+// starts right where the first one ends at the 332-byte position; 328 otherwise.
+uint32_t detect_record_size(DiskFile *file, uint32_t event_count)
+{
+    const uint8_t *probe;
+    uint32_t got = dfile_read(&probe, PROBE_SIZE, file);
+    if (event_count < 2 || got < PROBE_SIZE)
+        return OLD_RECORD_SIZE;
+    uint32_t first_end = be32(probe + 4) + be32(probe + 8);
+    if (be32(probe + OLD_RECORD_SIZE + 4) == first_end)
+        return OLD_RECORD_SIZE;
+    if (be32(probe + NEW_RECORD_SIZE + 4) == first_end)
+        return NEW_RECORD_SIZE;
+    return OLD_RECORD_SIZE;
+}
+
+enum class EpgForm { Old, New, Unreadable };
+
+EpgForm decide_form(DiskFile *file, uint64_t size)
+{
+    const uint8_t *data;
+    if (dfile_read(&data, COUNT_SIZE, file) < COUNT_SIZE)
+        return EpgForm::Unreadable;
+    if (size == COUNT_SIZE) // no events: nothing to convert
+        return EpgForm::New;
+    uint32_t event_count = be32(data);
+    bool fits_new = size % NEW_RECORD_SIZE == COUNT_SIZE;
+    bool fits_old = size % OLD_RECORD_SIZE == COUNT_SIZE;
+    if (fits_new != fits_old)
+        return fits_new ? EpgForm::New : EpgForm::Old;
+    // Sizes of both forms (4 + k x 27224) and of neither (damaged) go by the content.
+    return detect_record_size(file, event_count) == NEW_RECORD_SIZE ? EpgForm::New : EpgForm::Old;
+}
+
+// Copies the count and every complete 328-byte record, each followed by 4 zero bytes.
+// Returns false when the source delivered fewer records than its size promised.
+bool copy_converted(DiskFile *source, DiskFile *target, uint64_t records)
+{
+    dfile_rewind(source);
+    const uint8_t *data;
+    if (dfile_read(&data, COUNT_SIZE, source) < COUNT_SIZE)
+        return false;
+    dfile_write(data, COUNT_SIZE, target);
+    uint8_t record[NEW_RECORD_SIZE] = {};
+    for (uint64_t i = 0; i < records; ++i) {
+        if (dfile_read(&data, OLD_RECORD_SIZE, source) < OLD_RECORD_SIZE)
+            return false;
+        memcpy(record, data, OLD_RECORD_SIZE);
+        dfile_write(record, NEW_RECORD_SIZE, target);
+    }
+    return true;
+}
+
+void convert_file(HumaxDisk *disk, DiskFile *source, const std::string &epg, uint64_t size)
+{
+    fprintf(stderr, "Updating %s to v20+\n", epg.c_str());
+    std::string tmp = with_suffix(epg, ".tmp");
+    uint64_t records = (size - COUNT_SIZE) / OLD_RECORD_SIZE; // a short tail is dropped
+    DiskFile *target = dfile_create(disk, PARTITION_EPG, tmp.c_str(),
+                                    COUNT_SIZE + records * NEW_RECORD_SIZE,
+                                    EPG_FILE_ATTRIBUTES, Swap::Yes);
+    bool complete = copy_converted(source, target, records);
+    dfile_close(target);
+    dfile_close(source);
+    if (!complete) {
+        // Never committed: dropping it from memory leaves the disk as it was.
+        dfile_delete(disk, PARTITION_EPG, tmp.c_str());
+        fprintf(stderr, "Error reading %s - left unchanged\n", epg.c_str());
+        return;
+    }
+    disk_write_tables(disk, PARTITION_EPG);
+    dfile_delete(disk, PARTITION_EPG, epg.c_str());
+    dfile_rename(disk, PARTITION_EPG, tmp.c_str(), epg.c_str());
+    disk_write_tables(disk, PARTITION_EPG);
+}
+
+void update_file(HumaxDisk *disk, const std::string &epg)
+{
+    DiskFile *file = dfile_open(disk, PARTITION_EPG, epg.c_str(), Swap::Yes);
+    if (file == nullptr)
+        return;
+    uint64_t size = 0;
+    dfile_size(file, &size);
+    switch (decide_form(file, size)) {
+    case EpgForm::New:
+        fprintf(stderr, "File %s is already at v20+\n", epg.c_str());
+        dfile_close(file);
+        break;
+    case EpgForm::Unreadable:
+        fprintf(stderr, "File %s is too short for programme information - left unchanged\n",
+                epg.c_str());
+        dfile_close(file);
+        break;
+    case EpgForm::Old:
+        convert_file(disk, file, epg, size);
+        break;
+    }
+}
+
+} // namespace
+
+void epg_update_all(HumaxDisk *disk)
+{
+    if (disk->records.record_length != RECORD_LENGTH_SHORT)
+        fatal("9200C is not supported\n");
+    clean_up_leftovers(disk);
+    for (const std::string &epg : names_ending_in(disk, ".epg"))
+        update_file(disk, epg);
+}
