@@ -5,9 +5,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+// A plain load/byte-swap/store loop, which the compiler turns into byte shuffles of
+// whole vectors when the processor has them (SSSE3, AVX2); the right copy is chosen
+// at load time. Recordings pass through here byte for byte, so this must run at
+// memory speed.
+#if defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "ssse3", "default"), optimize("O3")))
+#endif
 void swap_words(void *words, size_t count)
 {
-    // A plain load/byte-swap/store loop: the compiler turns it into vector shuffles.
     auto *bytes = static_cast<unsigned char *>(words);
     for (size_t i = 0; i < count; ++i) {
         uint32_t word;
