@@ -7,14 +7,17 @@ namespace {
 constexpr size_t WRAP_WIDTH = 79;
 }
 
+// The prefix is part of the fixed-length field, so the text is taken from behind it
+// whatever the prefix bytes hold (a NUL among them included): callers pass whole fields
+// (title buffers with their terminator), in which those bytes are always readable.
 const char *text_skip_charset(const char *text)
 {
     auto first = static_cast<unsigned char>(text[0]);
     if (first == 0x10)
-        return text[1] == '\0' ? text + 1 : (text[2] == '\0' ? text + 2 : text + 3);
+        return text + 3;
     if (first >= 0x11 && first <= 0x1F)
         return "Unsupported character encoding";
-    if (first != 0 && first < 0x10)
+    if (first < 0x10)
         return text + 1;
     return text;
 }
