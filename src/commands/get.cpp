@@ -1,6 +1,169 @@
-// Placeholder until this command is built; replaced by its implementation.
 #include "commands/get.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "common/fatal.h"
-int cmd_get_file(HumaxDisk *, int, const char *, const char *) { fatal("not available yet\n"); }
-int cmd_get_recording(HumaxDisk *, int) { fatal("not available yet\n"); }
-int cmd_get_header(HumaxDisk *, int) { fatal("not available yet\n"); }
+#include "common/names.h"
+#include "common/prompt.h"
+#include "common/run_options.h"
+#include "disk/disk_file.h"
+#include "records/listing.h"
+
+namespace {
+
+constexpr size_t DISK_NAME_SIZE = 21;
+// Large enough that runs of contiguous clusters move in few system calls, small enough
+// to stay in the processor's caches between reading, swapping and writing.
+constexpr uint64_t TRANSFER_TARGET = 4u << 20;
+constexpr size_t PAGE = 4096;
+
+struct TransferBuffer {
+    uint8_t *data = nullptr;
+    size_t capacity = 0;
+};
+
+// A buffer of whole clusters, at least one, about TRANSFER_TARGET bytes.
+TransferBuffer transfer_buffer(const DiskFile *file)
+{
+    uint64_t clusters = TRANSFER_TARGET / file->length;
+    TransferBuffer buffer;
+    buffer.capacity = static_cast<size_t>((clusters > 0 ? clusters : 1) * file->length);
+    size_t rounded = (buffer.capacity + PAGE - 1) / PAGE * PAGE;
+    buffer.data = static_cast<uint8_t *>(aligned_alloc(PAGE, rounded));
+    if (buffer.data == nullptr)
+        fatal_errno("malloc");
+    return buffer;
+}
+
+// Writes all of `data`, or ends the process with the system's report for `host_path`.
+void write_all(int fd, const uint8_t *data, size_t length, const char *host_path)
+{
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            fatal_errno(host_path);
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+void copy_contents(DiskFile *file, const char *host_path)
+{
+    int fd = open(host_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        fatal_errno(host_path);
+    TransferBuffer buffer = transfer_buffer(file);
+    while (!dfile_eof(file)) {
+        size_t n = dfile_read_into(file, buffer.data, buffer.capacity);
+        if (n == 0)
+            break;
+        write_all(fd, buffer.data, n, host_path);
+    }
+    free(buffer.data);
+    if (close(fd) != 0)
+        fatal_errno(host_path);
+}
+
+// Returns false when the existing host file is to be left alone (backup mode); ends the
+// process when replacing it is refused.
+bool may_write_host_file(const char *host_path)
+{
+    struct stat status;
+    if (host_path == nullptr || stat(host_path, &status) != 0)
+        return true;
+    if (run_options.backup) {
+        fprintf(stderr, "Skipping file \"%s\", it already exists\n", host_path);
+        return false;
+    }
+    fprintf(stderr, "File \"%s\" already exists, overwrite? [no]: ", host_path);
+    if (!prompt_yes_no())
+        exit(1);
+    return true;
+}
+
+// Puts `extension` in place of the host name's extension (searching for it when
+// `search` is set); the name always has room, but a failure must not leave the name of
+// another piece in place.
+void set_host_extension(const char *extension, bool search, char *host_name)
+{
+    int done = search ? name_set_extension(extension, extension, host_name, HOST_NAME_SIZE)
+                      : name_set_extension(extension, nullptr, nullptr, 0);
+    if (!done)
+        fatal("Host file name too long: %s\n", host_name);
+}
+
+void disk_file_name(char *name, const char *format, const RecordEntry *entry)
+{
+    format_bounded(name, DISK_NAME_SIZE, format, entry_be16(entry, ENTRY_FILE_NUMBER));
+}
+
+} // namespace
+
+int cmd_get_file(HumaxDisk *disk, int index, const char *disk_name, const char *host_path)
+{
+    DiskFile *file = dfile_open(disk, index, disk_name, Swap::Yes);
+    if (file == nullptr)
+        return 1;
+    if (!may_write_host_file(host_path)) {
+        dfile_close(file);
+        return 0;
+    }
+    const char *dot = strchr(disk_name, '.');
+    fprintf(stderr, "Copying %s file...\n", dot != nullptr ? dot + 1 : disk_name);
+    if (host_path == nullptr || host_path[0] == '\0')
+        fatal("Output file not defined... aborting\n");
+    copy_contents(file, host_path);
+    dfile_close(file);
+    return 0;
+}
+
+int cmd_get_recording(HumaxDisk *disk, int number)
+{
+    char host_name[HOST_NAME_SIZE];
+    RecordEntry *entry = reclist_walk_to(disk, number, host_name);
+    if (entry == nullptr) {
+        fprintf(stderr, "File not found\n");
+        return 0;
+    }
+    // The list line goes to standard output, the copy's messages to standard error:
+    // keep them in order when both reach the same place.
+    fflush(stdout);
+    char disk_name[DISK_NAME_SIZE];
+    disk_file_name(disk_name, "%d.av", entry);
+    if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1)
+        fatal("Error opening %s\n", disk_name);
+    set_host_extension(".elu", true, host_name);
+    disk_file_name(disk_name, "%d.elu", entry);
+    cmd_get_file(disk, PARTITION_AV, disk_name, host_name);
+    set_host_extension(".epg", false, host_name);
+    disk_file_name(disk_name, "%d.epg", entry);
+    cmd_get_file(disk, PARTITION_EPG, disk_name, host_name);
+    set_host_extension(".hre", false, host_name);
+    hre_write(&disk->records, entry, host_name);
+    return 1;
+}
+
+int cmd_get_header(HumaxDisk *disk, int number)
+{
+    char host_name[HOST_NAME_SIZE];
+    RecordEntry *entry = reclist_walk_to(disk, number, host_name);
+    if (entry == nullptr) {
+        fprintf(stderr, "File not found\n");
+        return 0;
+    }
+    fflush(stdout);
+    set_host_extension(".hre", true, host_name);
+    hre_write(&disk->records, entry, host_name);
+    return 1;
+}
