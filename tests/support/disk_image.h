@@ -8,6 +8,9 @@
 // directory (256 sectors) and the data area, which ends exactly at the partition's end.
 // All 32-bit table values little-endian; names and file contents with every aligned
 // 4-byte group reversed.
+//
+// Misuse (a bad argument, no room, an unreadable image) throws std::runtime_error with a
+// message, so a test that trips over it fails with that message.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +19,11 @@
 namespace testimg {
 
 using Bytes = std::vector<uint8_t>;
+
+inline constexpr uint32_t FAT_END = 0xFFFFFFFE;
+inline constexpr uint32_t FAT_FREE = 0xFFFFFFFF;
+inline constexpr uint32_t DEFAULT_FORMAT = 0xE0000030;
+inline const std::string RECORD_LIST_NAME = "_RECORD_LIST_";
 
 struct PartitionSpec {
     uint32_t start_sector = 0;      // 0: placed after the previous partition
@@ -48,16 +56,29 @@ struct FileInfo {
     int slot = 0;
 };
 
+// The geometry of one partition as its partition-table entry and descriptor give it.
+struct PartitionGeometry {
+    uint32_t start_sector = 0, sector_count = 0, format_code = 0, cluster_sectors = 0,
+             cluster_count = 0, utab_sector = 0, dir_sector = 0, fat_sector = 0,
+             data_sector = 0, utab_sectors = 0, dir_sectors = 0, data_sectors = 0,
+             fat_sectors = 0;
+};
+
 class DiskImage {
   public:
     // Creates (or replaces) a sparse image file at `path` laid out by `spec`, with empty
     // tables and directories.
     DiskImage(std::string path, const ImageSpec &spec);
-    // Opens an existing image (written by this class or by the code under test).
+    // Opens an existing image (written by this class or by the code under test). Throws
+    // when sector 0 lacks the three partition markers.
     explicit DiskImage(std::string path);
 
     const std::string &path() const { return path_; }
+    // The layout with every default resolved (for an opened image: from its descriptors).
     const ImageSpec &spec() const { return spec_; }
+    // The accessors below read the partition table and descriptor as they are on the
+    // image now, so they follow set_descriptor_u32() and the code under test.
+    PartitionGeometry geometry(int part) const;
     uint32_t start_sector(int part) const;
     uint32_t data_sector(int part) const;
     uint32_t fat_sector(int part) const;
@@ -65,20 +86,28 @@ class DiskImage {
     uint32_t cluster_length(int part) const; // bytes
 
     // Adds a file with the given logical (natural-order) contents; allocates clusters per
-    // `placement` (Fragmented: every other free cluster; Reversed: descending) and writes
-    // them swapped. Writes the table and directory at once. Returns the directory slot.
+    // `placement` (Contiguous: the first run of free clusters long enough; Fragmented:
+    // every other free cluster; Reversed: descending from the highest free cluster) and
+    // writes them swapped. A file of size 0 gets one cluster. Writes the table and
+    // directory at once, the entry in the first free slot. Returns the directory slot.
+    // Throws when the name exists already or is longer than 60 bytes, or without room.
     int add_file(int part, const std::string &name, const Bytes &contents,
                  uint32_t attributes = 0x1000, Placement placement = Placement::Contiguous);
-    // Same, with explicit clusters (chained in the given order).
+    // Same, with explicit clusters (chained in the given order). They must be free,
+    // distinct, and exactly as many as the size needs (at least one).
     int add_file_at(int part, const std::string &name, const Bytes &contents,
                     const std::vector<uint32_t> &clusters, uint32_t attributes = 0x1000);
     void remove_file(int part, const std::string &name); // frees its chain and slot
 
     // Record list "_RECORD_LIST_" in partition 1: the entries (each record_length bytes,
-    // logical order) followed by the 5-byte trailer. Replaces an existing list.
+    // logical order) followed by the 5-byte trailer. Replaces an existing list. As the
+    // recorder does, the signature 01 00 00 01 01 is written into the first 5 bytes of
+    // the first entry (whatever the caller put there). An empty vector leaves no list
+    // file at all. For a list without signature, use add_file() directly.
     void write_record_list(const std::vector<Bytes> &entries, unsigned record_length);
 
-    // Raw access for corruptions.
+    // Raw access for corruptions. Table entries can be reached for every cluster whose
+    // word lies inside the table region.
     uint32_t fat_entry(int part, uint32_t cluster) const;
     void set_fat_entry(int part, uint32_t cluster, uint32_t value);
     uint32_t fat_word0(int part) const;
@@ -91,34 +120,47 @@ class DiskImage {
     void write_bytes(uint64_t position, const Bytes &data);
 
     // Reading back (through the image's own tables, whoever wrote them).
-    std::vector<FileInfo> files(int part) const;
+    std::vector<FileInfo> files(int part) const; // in slot order
     std::optional<FileInfo> find(int part, const std::string &name) const;
+    // Both throw when the name is missing or its chain holds fewer bytes than its size.
     Bytes read_file(int part, const std::string &name) const;     // logical contents
     Bytes read_file_raw(int part, const std::string &name) const; // stored bytes, size-bounded
+    // The entries of the record list (empty when there is no list file). Throws unless
+    // the file is n * record_length + 5 bytes ending in five zero bytes.
     std::vector<Bytes> record_list_entries(unsigned record_length) const;
 
   private:
     std::string path_;
     ImageSpec spec_;
+    // Sector of a region of the partition: 0 descriptor, 1 utab, 2 table, 3 directory,
+    // 4 data area.
     uint32_t region_start(int part, int which) const;
     std::vector<uint32_t> take_free_clusters(int part, uint64_t count, Placement placement);
     int free_slot(int part) const;
+    std::vector<uint32_t> fat_words(int part) const; // the whole table region
+    void write_fat_words(int part, const std::vector<uint32_t> &words);
+    FileInfo existing(int part, const std::string &name) const; // throws when missing
+    Bytes chain_bytes(int part, const FileInfo &info) const;    // whole clusters, stored
 };
 
 // An independent consistency check of an image: every chain valid and within the
 // partition, no cluster in two chains, no cluster marked used that no file owns, word 0
 // equal to the free clusters, every file's allocated sectors and size consistent with its
-// chain. With `record_length` nonzero, every numbered record-list entry's N.av exists.
+// chain (exactly the clusters its size needs, one for size 0), no name twice in a
+// directory. With `record_length` nonzero, also the record list's size, trailer and
+// signature, and that every numbered record-list entry's N.av exists.
 // Returns the problems found, empty when consistent.
 std::vector<std::string> check_image(const std::string &path, unsigned record_length = 0);
 
-// A 304- or 316-byte entry with the given fields (big-endian), the rest zero.
+// A 304- or 316-byte entry with the given fields (big-endian), the rest zero. The lead
+// bytes stay zero; title and channel are cut to their fields (52 and 24 bytes).
 Bytes make_entry(unsigned record_length, unsigned file_number, uint32_t start_time,
                  uint32_t end_time, const std::string &title,
                  const std::string &channel = "BBC ONE", bool is_protected = false);
 
 // A programme-information (.epg) file: the event count, then one record of
-// `record_size` bytes per event.
+// `record_size` bytes per event (start at 4, duration at 8, title at 15, synopsis from
+// 67 to the end of the record, cut to fit).
 struct EpgEventSpec {
     uint32_t start = 0;
     uint32_t duration = 0;
@@ -146,9 +188,18 @@ Bytes read_host_file(const std::string &path);
 void write_host_file(const std::string &path, const Bytes &data);
 // Deterministic pseudo-random bytes (asymmetric, never a repeated word pattern).
 Bytes pattern_bytes(size_t size, uint32_t seed = 1);
+// A copy with every aligned 4-byte group reversed (a trailing partial group as is).
+Bytes swapped_words(const Bytes &data);
+// Fixed-width numbers inside byte buffers (no bounds beyond the vector's own).
+uint32_t get_le32(const Bytes &data, size_t offset);
+void put_le32(Bytes &data, size_t offset, uint32_t value);
+uint32_t get_be32(const Bytes &data, size_t offset);
+void put_be32(Bytes &data, size_t offset, uint32_t value);
 
 // Runs a program with the given arguments, standard input from `input` (a pipe; empty
 // means immediate end of input) and the working directory `cwd`. Captures both outputs.
+// `env` entries "NAME=value" set a variable, a bare "NAME" removes it; the rest of the
+// environment is inherited. A program still running after 240 seconds is killed.
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
     std::string out;
