@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include "common/run_options.h"
+#include "disk/disk_file.h"
+#include "disk/fat.h"
+#include "disk_image.h"
+
+namespace {
+
+using testimg::DiskImage;
+
+class Fat : public ::testing::Test {
+  protected:
+    testimg::TempDir dir;
+    std::string path = dir.file("disk.img");
+
+    void SetUp() override { run_options = RunOptions{}; }
+
+    DiskImage make(uint32_t clusters = 64, uint16_t cluster_sectors = 8)
+    {
+        testimg::ImageSpec spec = testimg::default_spec();
+        for (auto &p : spec.partitions) {
+            p.cluster_count = clusters;
+            p.cluster_sectors = cluster_sectors;
+        }
+        return DiskImage(path, spec);
+    }
+
+    // Marks every cluster used except `free_ones`, with word 0 agreeing.
+    void leave_free(DiskImage &image, const std::vector<uint32_t> &free_ones, uint32_t clusters)
+    {
+        for (uint32_t c = 0; c < clusters; ++c)
+            image.set_fat_entry(0, c, FAT_END);
+        for (uint32_t c : free_ones)
+            image.set_fat_entry(0, c, FAT_FREE);
+        image.set_fat_word0(0, static_cast<uint32_t>(free_ones.size()));
+    }
+};
+
+TEST_F(Fat, ClustersNeededAreExact)
+{
+    make();
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    PartitionInfo *p = &disk->partitions[0];
+    EXPECT_EQ(fat_clusters_needed(p, 4096), 1u);
+    EXPECT_EQ(fat_clusters_needed(p, 4097), 2u);
+    EXPECT_EQ(fat_clusters_needed(p, uint64_t{1} << 32), 1048576u);
+    EXPECT_EQ(fat_clusters_needed(p, (uint64_t{1} << 32) + 1), 1048577u);
+    EXPECT_EQ(fat_clusters_needed(p, 0), 1u); // an empty file keeps one cluster
+    disk_close(disk);
+}
+
+TEST_F(Fat, FirstFitAcrossHolesLowersWordZero)
+{
+    DiskImage image = make(16);
+    leave_free(image, {2, 5, 6, 15}, 16);
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    PartitionInfo *p = &disk->partitions[0];
+    ClusterChain chain = fat_allocate(p, 3 * 4096);
+    EXPECT_EQ(chain.first, 2u);
+    EXPECT_EQ(chain.last, 6u);
+    EXPECT_EQ(chain.count, 3u);
+    EXPECT_EQ(fat_get(p, 2), 5u);
+    EXPECT_EQ(fat_get(p, 5), 6u);
+    EXPECT_EQ(fat_get(p, 6), FAT_END);
+    EXPECT_EQ(fat_word0(p), 1u);
+    // The last cluster can be allocated too.
+    chain = fat_allocate(p, 1);
+    EXPECT_EQ(chain.first, 15u);
+    EXPECT_EQ(fat_get(p, 15), FAT_END);
+    EXPECT_EQ(fat_word0(p), 0u);
+    disk_close(disk);
+}
+
+TEST_F(Fat, WordZeroBoundsTheFreeCount)
+{
+    DiskImage image = make(16);
+    leave_free(image, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 16);
+    image.set_fat_word0(0, 10);
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    PartitionInfo *p = &disk->partitions[0];
+    EXPECT_EQ(fat_free_count(p), 10u);
+    EXPECT_EQ(p->free_clusters, 10u);
+    EXPECT_EQ(disk_free_space(disk, 0), 10u * 4096);
+    EXPECT_EXIT(fat_allocate(p, 11 * 4096), testing::ExitedWithCode(1), "^Insufficient space\n$");
+    disk_close(disk);
+}
+
+TEST_F(Fat, InvalidEntriesAreRejectedAtLoadWithTheirValues)
+{
+    DiskImage image = make(64);
+    image.set_fat_entry(1, 7, 7);
+    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb"), testing::ExitedWithCode(1),
+                "^EPG partition - error in file allocation table 00000040 00000007 00000007\n$");
+    image.set_fat_entry(1, 7, FAT_FREE);
+    image.set_fat_entry(2, 3, 0x80000000);
+    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb"), testing::ExitedWithCode(1),
+                "^MPEG/JPEG partition - error in file allocation table 00000040 00000003 80000000\n$");
+    image.set_fat_entry(2, 3, 64); // one past the last cluster
+    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb"), testing::ExitedWithCode(1),
+                "error in file allocation table 00000040 00000003 00000040");
+}
+
+TEST_F(Fat, ClusterCountBeyondTheTableRegionIsClamped)
+{
+    DiskImage image = make(100); // one table sector holds words for 127 clusters
+    image.set_descriptor_u32(0, 232, 5000);
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    EXPECT_EQ(disk->partitions[0].cluster_count, 127u);
+    disk_close(disk);
+}
+
+TEST_F(Fat, ChainLengthOfALoopingChainIsBounded)
+{
+    DiskImage image = make(16);
+    image.add_file_at(0, "loop.av", testimg::pattern_bytes(3 * 4096), {3, 4, 5});
+    image.set_fat_entry(0, 5, 3); // 5 leads back to 3
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    DiskFile *file = dfile_open(disk, 0, "loop.av", Swap::Yes);
+    ASSERT_NE(file, nullptr);
+    EXPECT_LE(fat_chain_sectors(file), 16u * 8);
+    dfile_close(file);
+    disk_close(disk);
+}
+
+} // namespace
