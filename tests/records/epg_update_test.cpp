@@ -220,26 +220,4 @@ TEST_F(EpgUpdate, NoRoomForACopyKeepsEverythingComplete)
     EXPECT_FALSE(exists("8.tmp"));
 }
 
-TEST(EpgUpdate316, RefusedWithTheDiskUnchanged)
-{
-    run_options = RunOptions{};
-    testimg::TempDir dir;
-    std::string path = dir.file("disk.img");
-    testimg::ImageSpec spec = testimg::default_spec();
-    for (auto &p : spec.partitions)
-        p.format_code = 0xE000000F;
-    DiskImage image(path, spec);
-    image.add_file(0, "7.av", testimg::pattern_bytes(1000));
-    image.write_record_list({testimg::make_entry(316, 7, 1400000000, 1400003600, "Film")}, 316);
-    image.add_file(1, "7.epg", contiguous_epg(3, 328));
-    image.add_file(1, "8.tmp", contiguous_epg(1, 328));
-    Bytes before = testimg::read_host_file(path);
-
-    HumaxDisk *disk = disk_open(path.c_str(), "rb+");
-    ASSERT_EQ(disk->records.record_length, 316u);
-    EXPECT_EXIT(epg_update_all(disk), testing::ExitedWithCode(1), "^9200C is not supported\n$");
-    disk_close(disk);
-    EXPECT_EQ(testimg::read_host_file(path), before);
-}
-
 } // namespace
