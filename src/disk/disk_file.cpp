@@ -364,11 +364,27 @@ bool dfile_exists(HumaxDisk *disk, int index, const char *name)
     return dir_find(&disk->partitions[index], name) != nullptr;
 }
 
+namespace {
+
+void sync_or_die(HumaxDisk *disk)
+{
+    if (!disk_sync(&disk->stream))
+        fatal_errno("Disk");
+}
+
+} // namespace
+
 void disk_write_tables(HumaxDisk *disk, int index)
 {
+    // Each step reaches the disk before the next begins: the contents before the table
+    // entries that claim them, those before the directory that names them, and the
+    // directory before the freeing of the clusters it no longer names.
     PartitionInfo *p = &disk->partitions[index];
+    sync_or_die(disk);
+    if (fat_write_allocations(disk, p))
+        sync_or_die(disk);
     dir_write(disk, p);
-    fat_write(disk, p);
-    if (!disk_sync(&disk->stream))
-        fatal_errno("FAT");
+    sync_or_die(disk);
+    if (fat_write(disk, p))
+        sync_or_die(disk);
 }

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <endian.h>
+#include <vector>
 
 #include "common/fatal.h"
 #include "disk/disk_file.h"
@@ -77,8 +79,13 @@ void fat_load(HumaxDisk *disk, int index)
     if (!disk_read_at(&disk->stream, sector_position(p->fat_sector), p->fat,
                       uint64_t{loaded_sectors(p)} * SECTOR_SIZE))
         fatal_errno("FAT");
+    p->fat_words = uint64_t{loaded_sectors(p)} * WORDS_PER_SECTOR;
     for (uint64_t w = 0; w < bytes / 4; ++w)
         p->fat[w] = le32toh(p->fat[w]);
+    p->fat_on_disk = static_cast<uint32_t *>(malloc((bytes / 4 + 1) * 4));
+    if (p->fat_on_disk == nullptr)
+        fatal_errno("FAT Memory allocation");
+    memcpy(p->fat_on_disk, p->fat, (bytes / 4 + 1) * 4);
     for (uint32_t c = 0; c < p->cluster_count; ++c) {
         uint32_t v = fat_get(p, c);
         bool valid = (v < p->cluster_count && v != c) || v == FAT_END || v == FAT_FREE;
@@ -106,15 +113,33 @@ uint64_t fat_clusters_needed(const PartitionInfo *partition, uint64_t size)
     return count == 0 ? 1 : count;
 }
 
+namespace {
+
+bool allocatable(const PartitionInfo *p, uint32_t cluster)
+{
+    return p->fat[cluster + 1] == FAT_FREE && p->fat_on_disk[cluster + 1] == FAT_FREE;
+}
+
+uint32_t allocatable_count(const PartitionInfo *p)
+{
+    uint32_t count = 0;
+    for (uint32_t c = 0; c < p->cluster_count; ++c)
+        count += allocatable(p, c) ? 1 : 0;
+    uint32_t stored = fat_word0(p);
+    return count < stored ? count : stored;
+}
+
+} // namespace
+
 ClusterChain fat_allocate(PartitionInfo *partition, uint64_t size)
 {
     uint64_t needed = fat_clusters_needed(partition, size);
     partition->free_clusters = fat_free_count(partition);
-    if (partition->free_clusters < needed)
+    if (partition->free_clusters < needed || allocatable_count(partition) < needed)
         fatal("Insufficient space\n");
     ClusterChain chain;
     for (uint32_t c = 0; c < partition->cluster_count && chain.count < needed; ++c) {
-        if (fat_get(partition, c) != FAT_FREE)
+        if (!allocatable(partition, c))
             continue;
         if (chain.count == 0)
             chain.first = c;
@@ -154,26 +179,72 @@ uint64_t fat_chain_sectors(const DiskFile *file)
     return count * p->cluster_sectors;
 }
 
-void fat_write(HumaxDisk *disk, PartitionInfo *partition)
+namespace {
+
+// Writes the sectors of `wanted` that differ from what the disk holds, in runs of
+// adjacent sectors, and records them as written.
+bool write_changed_sectors(HumaxDisk *disk, PartitionInfo *p, const uint32_t *wanted)
 {
-    uint32_t sectors = loaded_sectors(partition);
-    uint64_t words = uint64_t{sectors} * WORDS_PER_SECTOR;
-    for (uint64_t w = 0; w < words; ++w)
-        partition->fat[w] = htole32(partition->fat[w]);
-    bool ok = disk_write_at(&disk->stream, sector_position(partition->fat_sector),
-                            partition->fat, words * 4);
-    int saved = errno;
-    for (uint64_t w = 0; w < words; ++w)
-        partition->fat[w] = le32toh(partition->fat[w]);
-    errno = saved;
-    if (!ok)
-        fatal_errno("FAT");
+    uint64_t sectors = p->fat_words / WORDS_PER_SECTOR;
+    bool wrote = false;
+    uint64_t s = 0;
+    while (s < sectors) {
+        auto differs = [&](uint64_t sector) {
+            return memcmp(wanted + sector * WORDS_PER_SECTOR, p->fat_on_disk + sector * WORDS_PER_SECTOR,
+                          SECTOR_SIZE) != 0;
+        };
+        if (!differs(s)) {
+            ++s;
+            continue;
+        }
+        uint64_t end = s + 1;
+        while (end < sectors && differs(end))
+            ++end;
+        uint64_t words = (end - s) * WORDS_PER_SECTOR;
+        std::vector<uint32_t> out(wanted + s * WORDS_PER_SECTOR, wanted + s * WORDS_PER_SECTOR + words);
+        for (uint32_t &w : out)
+            w = htole32(w);
+        if (!disk_write_at(&disk->stream, sector_position(p->fat_sector) + s * SECTOR_SIZE,
+                           out.data(), words * 4))
+            fatal_errno("FAT");
+        memcpy(p->fat_on_disk + s * WORDS_PER_SECTOR, wanted + s * WORDS_PER_SECTOR, words * 4);
+        wrote = true;
+        s = end;
+    }
+    return wrote;
+}
+
+} // namespace
+
+bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition)
+{
+    // Allocations only: clusters free on the disk take their new values; clusters the disk
+    // still shows as used keep them until the directory no longer names their file.
+    if (partition->fat_words == 0)
+        return false;
+    std::vector<uint32_t> staged(partition->fat_on_disk, partition->fat_on_disk + partition->fat_words);
+    uint32_t taken = 0;
+    for (uint64_t w = 1; w < partition->fat_words; ++w) {
+        if (staged[w] == FAT_FREE && partition->fat[w] != FAT_FREE) {
+            staged[w] = partition->fat[w];
+            ++taken;
+        }
+    }
+    staged[0] = partition->fat_on_disk[0] - taken;
+    return write_changed_sectors(disk, partition, staged.data());
+}
+
+bool fat_write(HumaxDisk *disk, PartitionInfo *partition)
+{
+    return write_changed_sectors(disk, partition, partition->fat);
 }
 
 void fat_release(PartitionInfo *partition)
 {
     free(partition->fat);
+    free(partition->fat_on_disk);
     partition->fat = nullptr;
+    partition->fat_on_disk = nullptr;
 }
 
 uint64_t disk_free_space(const HumaxDisk *disk, int index)

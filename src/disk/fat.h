@@ -36,6 +36,8 @@ uint64_t fat_clusters_needed(const PartitionInfo *partition, uint64_t size);
 
 // Allocates a first-fit chain long enough for `size` bytes; ends the process with
 // "Insufficient space\n" when the partition is too full (nothing is changed then).
+// Clusters freed since the last commit are not taken: until the directory that no longer
+// names their file is on the disk, they still belong to that file there.
 ClusterChain fat_allocate(PartitionInfo *partition, uint64_t size);
 
 // Cluster number of an absolute sector, or false when it lies outside the data area
@@ -46,8 +48,14 @@ bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint
 // sector lies outside the data area). Stops after cluster_count steps on a looping chain.
 uint64_t fat_chain_sectors(const DiskFile *file);
 
-// Writes the table region back. Ends the process on failure.
-void fat_write(HumaxDisk *disk, PartitionInfo *partition);
+// The two halves of committing a partition, around the directory write:
+// fat_write_allocations writes only what allocations changed (clusters that were free on
+// the disk); fat_write writes the rest (the clusters freed). A process that ends between
+// any two writes leaves at worst clusters marked used that no file names, never a
+// cluster that two files could come to share. Only changed sectors are written.
+// Both return whether anything was written; both end the process on failure.
+bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition);
+bool fat_write(HumaxDisk *disk, PartitionInfo *partition);
 
 // Frees the in-memory table.
 void fat_release(PartitionInfo *partition);

@@ -124,3 +124,50 @@ TEST_F(Fat, ChainLengthOfALoopingChainIsBounded)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Fat, ClustersFreedSinceTheLastCommitAreNotReused)
+{
+    DiskImage image = make(16);
+    image.add_file_at(0, "old.av", testimg::pattern_bytes(2 * 4096), {0, 1});
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    PartitionInfo *p = &disk->partitions[0];
+    dfile_delete(disk, 0, "old.av");
+    ClusterChain chain = fat_allocate(p, 2 * 4096);
+    EXPECT_EQ(chain.first, 2u);
+    EXPECT_EQ(chain.last, 3u);
+    disk_write_tables(disk, 0);
+    // Once committed they are free for the next allocation.
+    chain = fat_allocate(p, 4096);
+    EXPECT_EQ(chain.first, 0u);
+    disk_close(disk);
+}
+
+TEST_F(Fat, FirstHalfOfACommitWritesAllocationsOnly)
+{
+    DiskImage image = make(16);
+    image.add_file_at(0, "old.av", testimg::pattern_bytes(4096), {0});
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    PartitionInfo *p = &disk->partitions[0];
+    dfile_delete(disk, 0, "old.av");
+    DiskFile *file = dfile_create(disk, 0, "new.av", 2 * 4096, 0x1002, Swap::Yes);
+    dfile_close(file);
+    EXPECT_TRUE(fat_write_allocations(disk, p));
+    {
+        DiskImage now(path);
+        EXPECT_EQ(now.fat_entry(0, 0), FAT_END);  // freed, but its directory entry is still there
+        EXPECT_EQ(now.fat_entry(0, 1), 2u);       // the new chain is claimed
+        EXPECT_EQ(now.fat_entry(0, 2), FAT_END);
+        EXPECT_EQ(now.fat_word0(0), 16u - 1 - 2);
+    }
+    EXPECT_FALSE(fat_write_allocations(disk, p)); // nothing more to claim
+    disk_write_tables(disk, 0);
+    disk_close(disk);
+    DiskImage after(path);
+    EXPECT_EQ(after.fat_entry(0, 0), FAT_FREE);
+    EXPECT_EQ(after.fat_word0(0), 16u - 2);
+    EXPECT_TRUE(testimg::check_image(path).empty());
+}
+
+} // namespace
