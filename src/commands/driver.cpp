@@ -117,6 +117,9 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
     if (request.dest_path[0] != '\0')
         fatal("Not supported in recover mode\n");
     if (request.swap) {
+        // The lists live in the EPG partition, which -n leaves unread.
+        if (disk->partition_count <= PARTITION_EPG)
+            fatal("The recording lists cannot be swapped with -n\n");
         ask_or_abort("WARNING swapping main and backup recording lists should only be done if "
                      "the main list is corrupt - do you wish to continue? [no]: ");
         reclist_swap_backup(disk);

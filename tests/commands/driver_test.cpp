@@ -178,3 +178,19 @@ TEST(Program, PosixlyCorrectStopsAtTheFirstDisk)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Program, SwapNeedsTheListPartition)
+{
+    testimg::TempDir dir;
+    testimg::DiskImage image(dir.file("d.img"), testimg::default_spec());
+    image.write_record_list({testimg::make_entry(304, 2, 0, 60, "A")}, 304);
+    testimg::Bytes before = testimg::read_host_file(image.path());
+    auto r = run_program(testimg::diskwarden_path(), {"-r", "-n", "-s", "-y", image.path()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "The recording lists cannot be swapped with -n\n");
+    EXPECT_EQ(testimg::read_host_file(image.path()), before);
+}
+
+} // namespace
