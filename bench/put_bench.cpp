@@ -1,0 +1,139 @@
+// Throughput of `diskwarden -p` next to `cp` of the same stream, in the same run.
+//
+// Usage: put_bench [MiB [runs [work directory]]]   (defaults: 1024 MiB, 5 runs, $TMPDIR)
+//
+// Each run copies one stream of the given size with cp (timed alone, and together with
+// flushing the copy to storage) and puts it onto a fresh image with 32 KiB clusters
+// (diskwarden commits its tables with a flush, so its time includes writing the data to
+// storage). The source stays in the page cache for both, and nothing is left to write
+// back when a timing starts. Medians are printed.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "support/disk_image.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr uint64_t MIB = uint64_t{1} << 20;
+constexpr uint16_t CLUSTER_SECTORS = 64; // 32 KiB
+
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void require(bool ok, const std::string &what)
+{
+    if (!ok) {
+        fprintf(stderr, "put_bench: %s\n", what.c_str());
+        exit(1);
+    }
+}
+
+// The stream: a 4 MiB pattern, varied per piece so that no two pieces are equal.
+void write_stream(const std::string &path, uint64_t mib)
+{
+    testimg::Bytes piece = testimg::pattern_bytes(4 * MIB, 7);
+    FILE *out = fopen(path.c_str(), "wb");
+    require(out != nullptr, "cannot create " + path);
+    for (uint64_t done = 0; done < mib; done += 4) {
+        piece[done % piece.size()] ^= 0x5A;
+        size_t bytes = static_cast<size_t>(std::min<uint64_t>(4, mib - done) * MIB);
+        require(fwrite(piece.data(), 1, bytes, out) == bytes, "cannot write " + path);
+    }
+    require(fclose(out) == 0, "cannot write " + path);
+}
+
+testimg::ImageSpec image_spec(uint64_t mib)
+{
+    testimg::ImageSpec spec = testimg::default_spec();
+    spec.partitions[0].cluster_sectors = CLUSTER_SECTORS;
+    spec.partitions[0].cluster_count =
+        static_cast<uint32_t>(mib * MIB / (CLUSTER_SECTORS * 512) + 64);
+    return spec;
+}
+
+double time_cp(const std::string &source, const std::string &copy, double *with_flush)
+{
+    unlink(copy.c_str());
+    sync(); // no writeback left over from earlier steps
+    Clock::time_point start = Clock::now();
+    testimg::RunResult r = testimg::run_program("/bin/cp", {source, copy});
+    double elapsed = seconds_since(start);
+    require(r.status == 0, "cp failed: " + r.err);
+    int fd = open(copy.c_str(), O_RDONLY);
+    require(fd >= 0 && fdatasync(fd) == 0, "cannot flush " + copy);
+    close(fd);
+    *with_flush = seconds_since(start);
+    unlink(copy.c_str());
+    return elapsed;
+}
+
+double time_put(const std::string &source, const std::string &image, uint64_t mib)
+{
+    unlink(image.c_str());
+    testimg::DiskImage(image, image_spec(mib));
+    sync();
+    Clock::time_point start = Clock::now();
+    testimg::RunResult r =
+        testimg::run_program(testimg::diskwarden_path(), {"-y", "-p", source, image});
+    double elapsed = seconds_since(start);
+    require(r.status == 0, "diskwarden failed: " + r.err);
+    return elapsed;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    uint64_t mib = argc > 1 ? strtoull(argv[1], nullptr, 10) : 1024;
+    int runs = argc > 2 ? atoi(argv[2]) : 5;
+    const char *tmp = getenv("TMPDIR");
+    std::string base = argc > 3 ? argv[3] : std::string(tmp ? tmp : "/tmp");
+    require(mib > 0 && runs > 0, "usage: put_bench [MiB [runs [work directory]]]");
+    std::string dir_template = base + "/put_bench.XXXXXX";
+    require(mkdtemp(dir_template.data()) != nullptr, "cannot create a work directory");
+    std::string dir = dir_template;
+    std::string source = dir + "/bench.ts", header = dir + "/bench.hre";
+    std::string copy = dir + "/copy.ts", image = dir + "/disk.img";
+
+    write_stream(source, mib);
+    testimg::write_host_file(header, testimg::make_entry(304, 0, 1500000000, 1500003600, "Bench"));
+    time_put(source, image, mib); // warm-up: both programs and the source in the cache
+
+    std::vector<double> cp_times, cp_flush_times, put_times;
+    for (int i = 0; i < runs; ++i) {
+        double flushed;
+        cp_times.push_back(time_cp(source, copy, &flushed));
+        cp_flush_times.push_back(flushed);
+        put_times.push_back(time_put(source, image, mib));
+        printf("run %d: cp %.3f s, cp+flush %.3f s, put %.3f s\n", i + 1, cp_times.back(),
+               flushed, put_times.back());
+    }
+    double cp = median(cp_times), cp_flush = median(cp_flush_times), put = median(put_times);
+    printf("%llu MiB, 32 KiB clusters, median of %d runs:\n",
+           static_cast<unsigned long long>(mib), runs);
+    printf("  cp          %.3f s  %.0f MiB/s\n", cp, mib / cp);
+    printf("  cp + flush  %.3f s  %.0f MiB/s\n", cp_flush, mib / cp_flush);
+    printf("  put         %.3f s  %.0f MiB/s\n", put, mib / put);
+    printf("  put / cp = %.2f, put / (cp + flush) = %.2f\n", put / cp, put / cp_flush);
+    unlink(source.c_str());
+    unlink(header.c_str());
+    unlink(image.c_str());
+    rmdir(dir.c_str());
+    return 0;
+}
