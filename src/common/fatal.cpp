@@ -4,19 +4,36 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+FatalHandler fatal_handler = nullptr;
+}
+
+void fatal_set_handler(FatalHandler handler)
+{
+    fatal_handler = handler;
+}
+
+void fatal_exit(int status)
+{
+    if (fatal_handler != nullptr)
+        fatal_handler(status);
+    fflush(stdout);
+    exit(status);
+}
+
 void fatal(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
     vfprintf(stderr, format, args);
     va_end(args);
-    exit(1);
+    fatal_exit(1);
 }
 
 void fatal_errno(const char *label)
 {
     perror(label);
-    exit(1);
+    fatal_exit(1);
 }
 
 void warn(const char *format, ...)

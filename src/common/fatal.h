@@ -12,3 +12,11 @@
 
 // Writes the formatted message to standard error and carries on.
 void warn(const char *format, ...) DW_PRINTF(1, 2);
+
+// Ends the process with `status` (every exit of the library code goes through here).
+[[noreturn]] void fatal_exit(int status);
+
+// For harnesses that must outlive an error, such as fuzzing: when set, fatal_exit calls
+// the handler, which must not return (it throws or jumps), instead of ending the process.
+using FatalHandler = void (*)(int status);
+void fatal_set_handler(FatalHandler handler);

@@ -87,7 +87,7 @@ void part_read_table(HumaxDisk *disk)
     } else {
         fprintf(stderr, "Unknown partition table\n");
         if (!recovery_without_info())
-            exit(1);
+            fatal_exit(1);
         disk->partitions[0].start_sector = FALLBACK_START_SECTOR;
         disk->partitions[0].sector_count = 0;
         disk->partition_count = 1;
@@ -115,7 +115,7 @@ void part_load(HumaxDisk *disk)
         if (p->sector_count != p->data_sector + p->data_sectors - p->start_sector) {
             fprintf(stderr, "%s partition size mismatch\n", partition_name(i));
             if (!recovery_without_info())
-                exit(1);
+                fatal_exit(1);
         }
         fat_load(disk, i);
         p->free_clusters = fat_free_count(p);
