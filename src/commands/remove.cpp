@@ -28,7 +28,7 @@ void stop_run(const char *format, ...)
     va_start(args, format);
     vfprintf(stderr, format, args);
     va_end(args);
-    exit(0);
+    fatal_exit(0);
 }
 
 void ask_or_stop(const char *question)
