@@ -214,10 +214,11 @@ TEST_F(DiskFiles, WholeClustersGoStraightFromTheCallersMemory)
     DiskImage image(path, testimg::default_spec());
     Bytes contents = testimg::pattern_bytes(6 * 4096 + 10, 4);
     Bytes scratch = contents;
+    scratch.push_back(0x5A); // one byte more than the file holds
     HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
     DiskFile *file = dfile_create(disk, 0, "9.av", contents.size(), 0x1002, Swap::Yes);
     // A write passing the size stores what fits and reports 0.
-    EXPECT_EQ(dfile_write_mutable(scratch.data(), scratch.size() + 1, file), 0u);
+    EXPECT_EQ(dfile_write_mutable(scratch.data(), scratch.size(), file), 0u);
     // The caller's whole clusters were reversed in place.
     EXPECT_EQ(scratch[0], contents[3]);
     EXPECT_EQ(scratch[3], contents[0]);
