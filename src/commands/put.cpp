@@ -199,13 +199,13 @@ void put_recording_at(HumaxDisk *disk, int directory, const char *host_name)
 
     name_set_extension(".ts", nullptr, nullptr, 0);
     if (put_file_at(disk, directory, PARTITION_AV, work, av_name, STREAM_ATTRIBUTES) != 0)
-        exit(1);
+        fatal_exit(1);
     name_set_extension(".elu", nullptr, nullptr, 0);
     put_file_at(disk, directory, PARTITION_AV, work, elu_name, COMPANION_ATTRIBUTES);
     name_set_extension(".epg", nullptr, nullptr, 0);
     put_file_at(disk, directory, PARTITION_EPG, work, epg_name, COMPANION_ATTRIBUTES);
     disk_write_tables(disk, PARTITION_AV);
-    disk_write_tables(disk, PARTITION_EPG);
+    // Saving the list commits partition 1, and N.epg with it.
 
     RecordEntry *entry = reclist_append(&disk->records);
     memcpy(entry->bytes, header, record_length);
