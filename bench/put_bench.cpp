@@ -6,13 +6,15 @@
 // flushing the copy to storage) and puts it onto a fresh image with 32 KiB clusters
 // (diskwarden commits its tables with a flush, so its time includes writing the data to
 // storage). The source stays in the page cache for both, and nothing is left to write
-// back when a timing starts. Medians are printed.
+// back when a timing starts. Medians of wall time (and of the programs' CPU time, which
+// other load on the machine disturbs less) are printed.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,6 +30,19 @@ double seconds_since(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+// CPU time (user and system) of the children waited for so far.
+double children_cpu()
+{
+    rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Timing {
+    double wall = 0, cpu = 0;
+};
 
 double median(std::vector<double> values)
 {
@@ -67,13 +82,14 @@ testimg::ImageSpec image_spec(uint64_t mib)
     return spec;
 }
 
-double time_cp(const std::string &source, const std::string &copy, double *with_flush)
+Timing time_cp(const std::string &source, const std::string &copy, double *with_flush)
 {
     unlink(copy.c_str());
     sync(); // no writeback left over from earlier steps
+    double cpu = children_cpu();
     Clock::time_point start = Clock::now();
     testimg::RunResult r = testimg::run_program("/bin/cp", {source, copy});
-    double elapsed = seconds_since(start);
+    Timing elapsed{seconds_since(start), children_cpu() - cpu};
     require(r.status == 0, "cp failed: " + r.err);
     int fd = open(copy.c_str(), O_RDONLY);
     require(fd >= 0 && fdatasync(fd) == 0, "cannot flush " + copy);
@@ -83,15 +99,16 @@ double time_cp(const std::string &source, const std::string &copy, double *with_
     return elapsed;
 }
 
-double time_put(const std::string &source, const std::string &image, uint64_t mib)
+Timing time_put(const std::string &source, const std::string &image, uint64_t mib)
 {
     unlink(image.c_str());
     testimg::DiskImage(image, image_spec(mib));
     sync();
+    double cpu = children_cpu();
     Clock::time_point start = Clock::now();
     testimg::RunResult r =
         testimg::run_program(testimg::diskwarden_path(), {"-y", "-p", source, image});
-    double elapsed = seconds_since(start);
+    Timing elapsed{seconds_since(start), children_cpu() - cpu};
     require(r.status == 0, "diskwarden failed: " + r.err);
     return elapsed;
 }
@@ -115,14 +132,18 @@ int main(int argc, char **argv)
     testimg::write_host_file(header, testimg::make_entry(304, 0, 1500000000, 1500003600, "Bench"));
     time_put(source, image, mib); // warm-up: both programs and the source in the cache
 
-    std::vector<double> cp_times, cp_flush_times, put_times;
+    std::vector<double> cp_times, cp_cpu, cp_flush_times, put_times, put_cpu;
     for (int i = 0; i < runs; ++i) {
         double flushed;
-        cp_times.push_back(time_cp(source, copy, &flushed));
+        Timing c = time_cp(source, copy, &flushed);
+        Timing p = time_put(source, image, mib);
+        cp_times.push_back(c.wall);
+        cp_cpu.push_back(c.cpu);
         cp_flush_times.push_back(flushed);
-        put_times.push_back(time_put(source, image, mib));
-        printf("run %d: cp %.3f s, cp+flush %.3f s, put %.3f s\n", i + 1, cp_times.back(),
-               flushed, put_times.back());
+        put_times.push_back(p.wall);
+        put_cpu.push_back(p.cpu);
+        printf("run %d: cp %.3f s (cpu %.3f), cp+flush %.3f s, put %.3f s (cpu %.3f)\n", i + 1,
+               c.wall, c.cpu, flushed, p.wall, p.cpu);
     }
     double cp = median(cp_times), cp_flush = median(cp_flush_times), put = median(put_times);
     printf("%llu MiB, 32 KiB clusters, median of %d runs:\n",
@@ -130,6 +151,7 @@ int main(int argc, char **argv)
     printf("  cp          %.3f s  %.0f MiB/s\n", cp, mib / cp);
     printf("  cp + flush  %.3f s  %.0f MiB/s\n", cp_flush, mib / cp_flush);
     printf("  put         %.3f s  %.0f MiB/s\n", put, mib / put);
+    printf("  cpu: cp %.3f s, put %.3f s\n", median(cp_cpu), median(put_cpu));
     printf("  put / cp = %.2f, put / (cp + flush) = %.2f\n", put / cp, put / cp_flush);
     unlink(source.c_str());
     unlink(header.c_str());
