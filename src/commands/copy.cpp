@@ -177,7 +177,7 @@ int cmd_copy_recording(HumaxDisk *source, HumaxDisk *destination, int number)
     check_destination(source, destination, files);
     if (cmd_copy_file(source, files.partition[0], files.source[0], destination,
                       files.destination[0]) == 1)
-        exit(1);
+        fatal_exit(1); // "File %s does not exist" has been said
     for (unsigned i = 1; i < FILES_PER_RECORDING; ++i)
         cmd_copy_file(source, files.partition[i], files.source[i], destination,
                       files.destination[i]);
