@@ -1,4 +1,4 @@
-#include "support/ts_writer.h"
+#include "ts_writer.h"
 
 #include <algorithm>
 #include <cstdio>
