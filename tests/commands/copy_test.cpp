@@ -150,10 +150,10 @@ TEST_F(Copy, RecordingGetsTheFirstFreeNumberAndItsStoredBytes)
 }
 
 // Pairs of sectors per cluster (source, destination) for the AV partition.
-class ClusterSizes : public Copy,
+class CopyClusterSizes : public Copy,
                      public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>> {};
 
-TEST_P(ClusterSizes, StreamLargerThanOneTransferCopiesExactly)
+TEST_P(CopyClusterSizes, StreamLargerThanOneTransferCopiesExactly)
 {
     auto [from, to] = GetParam();
     const uint64_t size = (9u << 20) + 4099; // several transfer pieces, a partial last group
@@ -176,7 +176,7 @@ TEST_P(ClusterSizes, StreamLargerThanOneTransferCopiesExactly)
     expect_clean(dst);
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, ClusterSizes,
+INSTANTIATE_TEST_SUITE_P(Pairs, CopyClusterSizes,
                          ::testing::Values(std::pair<uint16_t, uint16_t>{16, 8},
                                            std::pair<uint16_t, uint16_t>{8, 16},
                                            std::pair<uint16_t, uint16_t>{16, 4},
