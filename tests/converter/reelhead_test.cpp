@@ -73,7 +73,7 @@ std::string find_on_path(const char *name)
 
 } // namespace
 
-TEST(Reelhead, NoArgumentIsAnError)
+TEST(ReelheadProgram, NoArgumentIsAnError)
 {
     testimg::TempDir dir;
     RunResult r = reelhead(dir, {});
@@ -82,7 +82,7 @@ TEST(Reelhead, NoArgumentIsAnError)
     EXPECT_EQ(r.out, "");
 }
 
-TEST(Reelhead, WritesTheHeaderBesideTheStream)
+TEST(ReelheadProgram, WritesTheHeaderBesideTheStream)
 {
     testimg::TempDir dir;
     write_recording(dir.file("20130526 2030 Evening News.ts"), 3725);
@@ -108,7 +108,7 @@ TEST(Reelhead, WritesTheHeaderBesideTheStream)
     EXPECT_EQ(h.bytes[ENTRY_NO_VIDEO], 0);
 }
 
-TEST(Reelhead, ExistingHeaderIsNeverReplaced)
+TEST(ReelheadProgram, ExistingHeaderIsNeverReplaced)
 {
     testimg::TempDir dir;
     testimg::write_host_file(dir.file("a.hre"), {'k', 'e', 'e', 'p'});
@@ -121,7 +121,7 @@ TEST(Reelhead, ExistingHeaderIsNeverReplaced)
     EXPECT_EQ(testimg::read_host_file(dir.file("a.hre")), (testimg::Bytes{'k', 'e', 'e', 'p'}));
 }
 
-TEST(Reelhead, MissingStreamEndsTheRun)
+TEST(ReelheadProgram, MissingStreamEndsTheRun)
 {
     testimg::TempDir dir;
     write_recording(dir.file("other.ts"));
@@ -131,7 +131,7 @@ TEST(Reelhead, MissingStreamEndsTheRun)
     EXPECT_FALSE(exists(dir.file("other.hre")));
 }
 
-TEST(Reelhead, UnusableStreamsAreSkipped)
+TEST(ReelheadProgram, UnusableStreamsAreSkipped)
 {
     testimg::TempDir dir;
     write_recording(dir.file("one.ts"));
@@ -159,7 +159,22 @@ TEST(Reelhead, UnusableStreamsAreSkipped)
     EXPECT_TRUE(exists(dir.file("four.hre")));
 }
 
-TEST(Reelhead, HeaderNameReplacesOnlyTheBaseNamesExtension)
+TEST(ReelheadProgram, DirectoryOrEmptyFileHasNoPat)
+{
+    testimg::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("folder.ts").c_str(), 0755), 0);
+    testimg::write_host_file(dir.file("empty.ts"), {});
+    RunResult r = reelhead(dir, {"folder.ts", "empty.ts"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, VERSION + analysing("folder.ts") +
+                         "Skipping file \"folder.ts\" - unable to find PAT\n" +
+                         analysing("empty.ts") +
+                         "Skipping file \"empty.ts\" - unable to find PAT\n");
+    EXPECT_FALSE(exists(dir.file("folder.hre")));
+    EXPECT_FALSE(exists(dir.file("empty.hre")));
+}
+
+TEST(ReelheadProgram, HeaderNameReplacesOnlyTheBaseNamesExtension)
 {
     testimg::TempDir dir;
     ASSERT_EQ(mkdir(dir.file("dir.d").c_str(), 0755), 0);
@@ -182,7 +197,7 @@ TEST(Reelhead, HeaderNameReplacesOnlyTheBaseNamesExtension)
     EXPECT_FALSE(exists(dir.file("dir.hre")));
 }
 
-TEST(Reelhead, OverlongPathIsRefusedAndTheRunGoesOn)
+TEST(ReelheadProgram, OverlongPathIsRefusedAndTheRunGoesOn)
 {
     testimg::TempDir dir;
     const std::string longest = "./" + std::string(249, 'a') + ".ts"; // 254 characters
@@ -202,7 +217,7 @@ TEST(Reelhead, OverlongPathIsRefusedAndTheRunGoesOn)
     EXPECT_FALSE(exists(dir.file(std::string(250, 'b') + ".hre")));
 }
 
-TEST(Reelhead, StreamMadeByFfmpeg)
+TEST(ReelheadProgram, StreamMadeByFfmpeg)
 {
     const std::string ffmpeg = find_on_path("ffmpeg");
     if (ffmpeg.empty())

@@ -33,7 +33,7 @@ struct PidCase {
 
 } // namespace
 
-TEST(TsWriterCheck, SectionCrcIsTheMpegOne)
+TEST(TsWriterSelfCheck, SectionCrcIsTheMpegOne)
 {
     const char *text = "123456789";
     EXPECT_EQ(tswriter::crc32_mpeg(reinterpret_cast<const uint8_t *>(text), 9), 0x0376E6E7u);
@@ -42,7 +42,7 @@ TEST(TsWriterCheck, SectionCrcIsTheMpegOne)
     EXPECT_EQ(tswriter::crc32_mpeg(pat.data(), pat.size()), 0u);
 }
 
-TEST(PidChoice, VideoAndAudioRules)
+TEST(TsPidChoice, VideoAndAudioRules)
 {
     const std::vector<PidCase> cases = {
         {"video and two audio streams: lowest audio PID",
@@ -67,7 +67,7 @@ TEST(PidChoice, VideoAndAudioRules)
     }
 }
 
-TEST(PatSearch, NoPidZeroPacketMeansNoPat)
+TEST(TsPatSearch, NoPidZeroPacketMeansNoPat)
 {
     TsWriter ts;
     ts.pmt(0x100, 1, 0x200, {{2, 0x200}});
@@ -76,7 +76,7 @@ TEST(PatSearch, NoPidZeroPacketMeansNoPat)
     EXPECT_FALSE(analyse({}).pat_found);
 }
 
-TEST(PatSearch, PatSpanningTwoPacketsIsAssembled)
+TEST(TsPatSearch, PatSpanningTwoPacketsIsAssembled)
 {
     TsWriter ts;
     ts.pat({{0, 0x10}, {3, 0x120}}, 10); // 10 section bytes a packet: three packets
@@ -88,7 +88,7 @@ TEST(PatSearch, PatSpanningTwoPacketsIsAssembled)
     EXPECT_EQ(a.info.video_pid, 0x121);
 }
 
-TEST(PatSearch, DamagedPatIsPassedOverForALaterOne)
+TEST(TsPatSearch, DamagedPatIsPassedOverForALaterOne)
 {
     Bytes section = tswriter::pat_section({{1, 0x100}});
     section[10] ^= 0x01; // the CRC no longer matches
@@ -103,7 +103,7 @@ TEST(PatSearch, DamagedPatIsPassedOverForALaterOne)
     EXPECT_EQ(a.info.program_number, 2);
 }
 
-TEST(PatSearch, GarbageBeforeTheFirstSyncByteIsSkipped)
+TEST(TsPatSearch, GarbageBeforeTheFirstSyncByteIsSkipped)
 {
     TsWriter ts;
     ts.raw(Bytes(1001, 0x00));
@@ -115,7 +115,7 @@ TEST(PatSearch, GarbageBeforeTheFirstSyncByteIsSkipped)
     EXPECT_EQ(a.info.video_pid, 0x101);
 }
 
-TEST(PmtSearch, NetworkEntryIsNotTakenForThePmt)
+TEST(TsPmtSearch, NetworkEntryIsNotTakenForThePmt)
 {
     TsWriter ts;
     ts.pat({{0, 0x10}, {5, 0x100}});
@@ -131,7 +131,7 @@ TEST(PmtSearch, NetworkEntryIsNotTakenForThePmt)
     EXPECT_EQ(a.info.audio_pid, 0x102);
 }
 
-TEST(PmtSearch, PmtSpanningPacketsIsAssembled)
+TEST(TsPmtSearch, PmtSpanningPacketsIsAssembled)
 {
     // Long descriptor loops make a PMT of more than one packet; the stream also starts
     // in the middle of a PMT section, whose tail must not confuse the decoder.
@@ -153,7 +153,7 @@ TEST(PmtSearch, PmtSpanningPacketsIsAssembled)
     EXPECT_EQ(a.info.audio_pid, 0x102);
 }
 
-TEST(PmtSearch, PmtOfTheOtherProgrammeOnASharedPidIsPassedOver)
+TEST(TsPmtSearch, PmtOfTheOtherProgrammeOnASharedPidIsPassedOver)
 {
     TsWriter ts;
     ts.pat({{1, 0x100}, {2, 0x100}});
@@ -169,7 +169,7 @@ TEST(PmtSearch, PmtOfTheOtherProgrammeOnASharedPidIsPassedOver)
     EXPECT_EQ(a.info.video_pid, 0x101);
 }
 
-TEST(PmtSearch, UnfinishedPmtAtEndOfFileIsNotFound)
+TEST(TsPmtSearch, UnfinishedPmtAtEndOfFileIsNotFound)
 {
     TsWriter whole;
     whole.pmt(0x100, 1, 0x101, {{2, 0x101, 200}});
@@ -179,7 +179,7 @@ TEST(PmtSearch, UnfinishedPmtAtEndOfFileIsNotFound)
     EXPECT_FALSE(analyse(ts.bytes()).pmt_found);
 }
 
-TEST(PmtSearch, GivesUpAfter32768PacketsWithoutTheTable)
+TEST(TsPmtSearch, GivesUpAfter32768PacketsWithoutTheTable)
 {
     for (size_t gap : {size_t{32767}, size_t{32768}, size_t{40000}}) {
         SCOPED_TRACE(gap);
@@ -193,7 +193,7 @@ TEST(PmtSearch, GivesUpAfter32768PacketsWithoutTheTable)
     }
 }
 
-TEST(PmtSearch, PmtPacketsBeforeThePatDoNotCount)
+TEST(TsPmtSearch, PmtPacketsBeforeThePatDoNotCount)
 {
     TsWriter ts;
     ts.pmt(0x100, 1, 0x101, {{2, 0x101}});
@@ -205,7 +205,7 @@ TEST(PmtSearch, PmtPacketsBeforeThePatDoNotCount)
     EXPECT_TRUE(analyse(ts.bytes()).pmt_found);
 }
 
-TEST(PacketReading, ResynchronisesAndRejectsPartialPackets)
+TEST(TsPacketReading, ResynchronisesAndRejectsPartialPackets)
 {
     TsWriter ts;
     ts.raw({0x00, 0x11});
@@ -227,7 +227,7 @@ TEST(PacketReading, ResynchronisesAndRejectsPartialPackets)
     close(fd);
 }
 
-TEST(PacketReading, PayloadBoundsAreChecked)
+TEST(TsPacketReading, PayloadBoundsAreChecked)
 {
     uint8_t packet[TS_PACKET_SIZE] = {0x47, 0x40, 0x00, 0x10, 0x00};
     EXPECT_TRUE(ts_packet_payload_sane(packet)); // pointer 0 right after the header
@@ -244,7 +244,7 @@ TEST(PacketReading, PayloadBoundsAreChecked)
     EXPECT_FALSE(ts_packet_payload_sane(packet)); // no payload at all
 }
 
-TEST(PacketReading, CorruptStreamsEndCleanly)
+TEST(TsPacketReading, CorruptStreamsEndCleanly)
 {
     // Sync bytes and PID-0 headers scattered through noise: the decoders see only packets
     // whose lengths stay inside the packet, and nothing reads or writes out of bounds.

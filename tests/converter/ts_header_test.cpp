@@ -43,7 +43,7 @@ Parsed parse(const std::string &path)
 
 } // namespace
 
-TEST(FileName, FirstSchemeIsLocalTimeWithoutDaylightSaving)
+TEST(TsFileName, FirstSchemeIsLocalTimeWithoutDaylightSaving)
 {
     convtest::TimeZone zone("Europe/London");
     Parsed p = parse("20130526 2030 Evening News.ts");
@@ -56,7 +56,7 @@ TEST(FileName, FirstSchemeIsLocalTimeWithoutDaylightSaving)
     EXPECT_EQ(parse("20130115 2030 X.ts").start, 1358281800u - 3600);
 }
 
-TEST(FileName, SecondSchemeTitleFollowsTheMinute)
+TEST(TsFileName, SecondSchemeTitleFollowsTheMinute)
 {
     convtest::TimeZone zone("Europe/London");
     Parsed p = parse("017_2013May26_2030_Evening News.ts");
@@ -71,7 +71,7 @@ TEST(FileName, SecondSchemeTitleFollowsTheMinute)
     EXPECT_EQ(parse("017_2013May26_2030.ts").title, "");
 }
 
-TEST(FileName, I7BeforeTheTitleIsSkipped)
+TEST(TsFileName, I7BeforeTheTitleIsSkipped)
 {
     convtest::TimeZone zone("UTC");
     EXPECT_EQ(parse("20130526 2030 i7Evening News.ts").title, "Evening News");
@@ -80,7 +80,7 @@ TEST(FileName, I7BeforeTheTitleIsSkipped)
     EXPECT_EQ(parse("20130526 2030 i").title, "i");
 }
 
-TEST(FileName, NamesWithoutADate)
+TEST(TsFileName, NamesWithoutADate)
 {
     Parsed p = parse("recover_0012.ts");
     EXPECT_EQ(p.start, 0u);
@@ -95,7 +95,7 @@ TEST(FileName, NamesWithoutADate)
     EXPECT_EQ(parse("2013 May.ts").title, "Recovered unknown");
 }
 
-TEST(FileName, DatesOutsideTheClockGiveNoTime)
+TEST(TsFileName, DatesOutsideTheClockGiveNoTime)
 {
     convtest::TimeZone zone("UTC");
     for (const char *name : {"19600526 2030 Old.ts", "21100526 2030 Far.ts"}) {
@@ -107,7 +107,7 @@ TEST(FileName, DatesOutsideTheClockGiveNoTime)
     }
 }
 
-TEST(FileName, OnlyTheBaseNameIsScanned)
+TEST(TsFileName, OnlyTheBaseNameIsScanned)
 {
     convtest::TimeZone zone("UTC");
     EXPECT_EQ(parse("C:\\rec\\20130526 2030 Film.ts").title, "Film");
@@ -118,7 +118,7 @@ TEST(FileName, OnlyTheBaseNameIsScanned)
     EXPECT_EQ(parse("20130526 2030 Part.1.ts").title, "Part.1");
 }
 
-TEST(FileName, LongTitlesAreCutAndOddCharactersCleaned)
+TEST(TsFileName, LongTitlesAreCutAndOddCharactersCleaned)
 {
     convtest::TimeZone zone("UTC");
     const std::string sixty(60, 'x');
@@ -129,7 +129,7 @@ TEST(FileName, LongTitlesAreCutAndOddCharactersCleaned)
     EXPECT_EQ(p.title, "Caf_ ________\x7F");
 }
 
-TEST(HeaderBytes, EveryFieldOfAVideoRecording)
+TEST(TsHeaderBytes, EveryFieldOfAVideoRecording)
 {
     StreamInfo info;
     info.program_number = 0x1234;
@@ -161,7 +161,7 @@ TEST(HeaderBytes, EveryFieldOfAVideoRecording)
     }
 }
 
-TEST(HeaderBytes, NoVideoMarksAndEndTimeWraps)
+TEST(TsHeaderBytes, NoVideoMarksAndEndTimeWraps)
 {
     StreamInfo info; // nothing found: all PIDs none
     info.length_seconds = 0x200;
@@ -175,7 +175,7 @@ TEST(HeaderBytes, NoVideoMarksAndEndTimeWraps)
     EXPECT_EQ(entry_be32(&entry, ENTRY_END_TIME), 0x100u);
 }
 
-TEST(HeaderFile, StartTimeFallsBackToTheModificationTime)
+TEST(TsHeaderFile, StartTimeFallsBackToTheModificationTime)
 {
     testimg::TempDir dir;
     const std::string stream = dir.file("holiday.ts");
@@ -198,7 +198,7 @@ TEST(HeaderFile, StartTimeFallsBackToTheModificationTime)
     EXPECT_EQ(entry.bytes[ENTRY_NO_VIDEO], 0);
 }
 
-TEST(HeaderFile, HeaderThatCannotBeCreatedIsReported)
+TEST(TsHeaderFile, HeaderThatCannotBeCreatedIsReported)
 {
     testimg::TempDir dir;
     const std::string stream = dir.file("a.ts");

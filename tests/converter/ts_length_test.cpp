@@ -31,7 +31,7 @@ uint64_t length_of(const TsWriter &ts)
 
 } // namespace
 
-TEST(RecordingLength, WholeSecondsBetweenFirstAndLastPcr)
+TEST(TsRecordingLength, WholeSecondsBetweenFirstAndLastPcr)
 {
     RecordingSpec spec;
     spec.seconds = 10;
@@ -44,7 +44,7 @@ TEST(RecordingLength, WholeSecondsBetweenFirstAndLastPcr)
     EXPECT_EQ(length_of(ts), 3u);
 }
 
-TEST(RecordingLength, UsesAllThirtyThreeBitsOfTheBase)
+TEST(TsRecordingLength, UsesAllThirtyThreeBitsOfTheBase)
 {
     TsWriter ts = tables();
     ts.pcr(PCR_PID, 1);
@@ -52,7 +52,7 @@ TEST(RecordingLength, UsesAllThirtyThreeBitsOfTheBase)
     EXPECT_EQ(length_of(ts), (WRAP - 2) / 90000);
 }
 
-TEST(RecordingLength, ClockWrapAddsTwoToTheThirtyThree)
+TEST(TsRecordingLength, ClockWrapAddsTwoToTheThirtyThree)
 {
     TsWriter ts = tables();
     ts.pcr(PCR_PID, WRAP - 16);
@@ -61,7 +61,7 @@ TEST(RecordingLength, ClockWrapAddsTwoToTheThirtyThree)
     EXPECT_EQ(length_of(ts), 4u); // 360016 ticks
 }
 
-TEST(RecordingLength, OnlyPacketsOfThePcrPidCount)
+TEST(TsRecordingLength, OnlyPacketsOfThePcrPidCount)
 {
     TsWriter ts = tables();
     ts.pcr(0x280, 10); // on the audio PID
@@ -71,7 +71,7 @@ TEST(RecordingLength, OnlyPacketsOfThePcrPidCount)
     EXPECT_EQ(length_of(ts), 4u);
 }
 
-TEST(RecordingLength, LongRecordingIsMeasuredFromTheTail)
+TEST(TsRecordingLength, LongRecordingIsMeasuredFromTheTail)
 {
     RecordingSpec spec;
     spec.seconds = 900; // about 6.8 MB
@@ -81,7 +81,7 @@ TEST(RecordingLength, LongRecordingIsMeasuredFromTheTail)
     EXPECT_EQ(length_of(ts), 900u);
 }
 
-TEST(RecordingLength, MiddleOfTheFileIsNotRead)
+TEST(TsRecordingLength, MiddleOfTheFileIsNotRead)
 {
     // PCRs for the first 100 s, then more than the tail window without any: the last PCR
     // lies outside both the head and the tail, so the length stays 0.
@@ -95,7 +95,7 @@ TEST(RecordingLength, MiddleOfTheFileIsNotRead)
     EXPECT_EQ(length_of(ts), 200u);
 }
 
-TEST(RecordingLength, FileShorterThanTheTailWindow)
+TEST(TsRecordingLength, FileShorterThanTheTailWindow)
 {
     TsWriter ts = tables();
     ts.payload(0x280, 10);
@@ -107,7 +107,7 @@ TEST(RecordingLength, FileShorterThanTheTailWindow)
     EXPECT_EQ(length_of(ts), 27u);
 }
 
-TEST(RecordingLength, SizeNotAMultipleOfThePacketSize)
+TEST(TsRecordingLength, SizeNotAMultipleOfThePacketSize)
 {
     // The tail window then starts inside a packet and the reading re-aligns on the next
     // sync byte; a PCR packet cut short at the end does not count.
@@ -121,7 +121,7 @@ TEST(RecordingLength, SizeNotAMultipleOfThePacketSize)
     EXPECT_EQ(length_of(ts), 300u);
 }
 
-TEST(RecordingLength, NoPcrGivesZero)
+TEST(TsRecordingLength, NoPcrGivesZero)
 {
     TsWriter ts = tables();
     ts.payload(PCR_PID, 100);
@@ -135,7 +135,7 @@ TEST(RecordingLength, NoPcrGivesZero)
     EXPECT_EQ(length_of(late), 0u);
 }
 
-TEST(RecordingLength, AdaptationFieldTooShortForAPcrIsNoPcr)
+TEST(TsRecordingLength, AdaptationFieldTooShortForAPcrIsNoPcr)
 {
     TsWriter ts = tables();
     ts.pcr(PCR_PID, 90000);
