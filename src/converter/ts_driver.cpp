@@ -59,7 +59,7 @@ int ts_convert_file(const char *path)
         return 1;
     }
     struct stat status;
-    if (stat(header_name, &status) == 0) {
+    if (lstat(header_name, &status) == 0) { // a dangling link counts as taken
         fprintf(stderr, "\nSkipping file \"%s\" - it already exists\n", header_name);
         return 1;
     }
