@@ -3,10 +3,11 @@
 // Usage: put_bench [MiB [runs [work directory]]]   (defaults: 1024 MiB, 5 runs, $TMPDIR)
 //
 // Each run copies one stream of the given size with cp (timed alone, and together with
-// flushing the copy to storage) and puts it onto a fresh image with 32 KiB clusters
-// (diskwarden commits its tables with a flush, so its time includes writing the data to
-// storage). The source stays in the page cache for both, and nothing is left to write
-// back when a timing starts. Medians of wall time (and of the programs' CPU time, which
+// flushing the copy to storage), with dd in 4 MiB pieces into a sparse file and a flush
+// (the plain read/write floor of a put), and puts it onto a fresh image with 32 KiB
+// clusters (diskwarden commits its tables with a flush, so its time includes writing the
+// data to storage). The source stays in the page cache throughout, and nothing is left
+// to write back when a timing starts. Medians of wall time (and of the programs' CPU time, which
 // other load on the machine disturbs less) are printed.
 #include <algorithm>
 #include <chrono>
@@ -99,6 +100,33 @@ Timing time_cp(const std::string &source, const std::string &copy, double *with_
     return elapsed;
 }
 
+bool truncate_to(const std::string &path, uint64_t size)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    bool ok = fd >= 0 && ftruncate(fd, static_cast<off_t>(size)) == 0;
+    if (fd >= 0)
+        close(fd);
+    return ok;
+}
+
+// dd reading and writing 4 MiB pieces into a sparse file, then flushing it: the same
+// system calls as a put without the disk's tables and byte order.
+Timing time_dd(const std::string &source, const std::string &target, uint64_t mib)
+{
+    unlink(target.c_str());
+    require(truncate_to(target, (mib + 16) * MIB), "cannot create " + target);
+    sync();
+    double cpu = children_cpu();
+    Clock::time_point start = Clock::now();
+    testimg::RunResult r = testimg::run_program(
+        "/bin/dd", {"if=" + source, "of=" + target, "bs=4M", "conv=notrunc,fdatasync",
+                    "status=none"});
+    Timing elapsed{seconds_since(start), children_cpu() - cpu};
+    require(r.status == 0, "dd failed: " + r.err);
+    unlink(target.c_str());
+    return elapsed;
+}
+
 Timing time_put(const std::string &source, const std::string &image, uint64_t mib)
 {
     unlink(image.c_str());
@@ -132,27 +160,35 @@ int main(int argc, char **argv)
     testimg::write_host_file(header, testimg::make_entry(304, 0, 1500000000, 1500003600, "Bench"));
     time_put(source, image, mib); // warm-up: both programs and the source in the cache
 
-    std::vector<double> cp_times, cp_cpu, cp_flush_times, put_times, put_cpu;
+    std::vector<double> cp_times, cp_cpu, cp_flush_times, dd_times, dd_cpu, put_times, put_cpu;
     for (int i = 0; i < runs; ++i) {
         double flushed;
         Timing c = time_cp(source, copy, &flushed);
+        Timing d = time_dd(source, copy, mib);
         Timing p = time_put(source, image, mib);
         cp_times.push_back(c.wall);
         cp_cpu.push_back(c.cpu);
         cp_flush_times.push_back(flushed);
+        dd_times.push_back(d.wall);
+        dd_cpu.push_back(d.cpu);
         put_times.push_back(p.wall);
         put_cpu.push_back(p.cpu);
-        printf("run %d: cp %.3f s (cpu %.3f), cp+flush %.3f s, put %.3f s (cpu %.3f)\n", i + 1,
-               c.wall, c.cpu, flushed, p.wall, p.cpu);
+        printf("run %d: cp %.3f s (cpu %.3f), cp+flush %.3f s, dd %.3f s (cpu %.3f), "
+               "put %.3f s (cpu %.3f)\n",
+               i + 1, c.wall, c.cpu, flushed, d.wall, d.cpu, p.wall, p.cpu);
     }
     double cp = median(cp_times), cp_flush = median(cp_flush_times), put = median(put_times);
+    double dd = median(dd_times);
     printf("%llu MiB, 32 KiB clusters, median of %d runs:\n",
            static_cast<unsigned long long>(mib), runs);
     printf("  cp          %.3f s  %.0f MiB/s\n", cp, mib / cp);
     printf("  cp + flush  %.3f s  %.0f MiB/s\n", cp_flush, mib / cp_flush);
+    printf("  dd + flush  %.3f s  %.0f MiB/s\n", dd, mib / dd);
     printf("  put         %.3f s  %.0f MiB/s\n", put, mib / put);
-    printf("  cpu: cp %.3f s, put %.3f s\n", median(cp_cpu), median(put_cpu));
-    printf("  put / cp = %.2f, put / (cp + flush) = %.2f\n", put / cp, put / cp_flush);
+    printf("  cpu: cp %.3f s, dd %.3f s, put %.3f s\n", median(cp_cpu), median(dd_cpu),
+           median(put_cpu));
+    printf("  put / cp = %.2f, put / (cp + flush) = %.2f, put / (dd + flush) = %.2f\n",
+           put / cp, put / cp_flush, put / dd);
     unlink(source.c_str());
     unlink(header.c_str());
     unlink(image.c_str());
