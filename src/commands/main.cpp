@@ -1,6 +1,10 @@
 #include "commands/driver.h"
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
+    // Listing lines and messages go to two streams; keep them in order in a log.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     return cmd_main(argc, argv);
 }
