@@ -171,6 +171,20 @@ TEST_F(Get, FragmentedAndLargeRecordingsArriveByteForByte)
     }
 }
 
+TEST_F(Get, ClustersLargerThanTheTransferBuffer)
+{
+    testimg::ImageSpec big = testimg::default_spec();
+    big.partitions[0].cluster_sectors = 2048; // 1 MiB
+    big.partitions[0].cluster_count = 16;
+    DiskImage image(path, big);
+    Bytes av = testimg::pattern_bytes(5 * 1024 * 1024 + 6, 7);
+    image.add_file(0, "5.av", av, 0x1002, Placement::Fragmented);
+    image.write_record_list({testimg::make_entry(304, 5, SUNDAY_2100, SUNDAY_2100, "Big")}, 304);
+    RunResult result = run({"-g", "1"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(host_file("20130526 2100 Big.ts") == av);
+}
+
 TEST_F(Get, AnExistingHostFileIsReplacedOnlyAfterYes)
 {
     Recording r = full(5, PREFIX + "Some title");
