@@ -98,7 +98,7 @@ bool may_write_host_file(const char *host_path)
     }
     fprintf(stderr, "File \"%s\" already exists, overwrite? [no]: ", host_path);
     if (!prompt_yes_no())
-        exit(1);
+        fatal_exit(1);
     return true;
 }
 
