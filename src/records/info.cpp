@@ -164,7 +164,11 @@ int cmd_info(HumaxDisk *disk, int number)
     }
     char epg_name[DISK_NAME_SIZE];
     format_bounded(epg_name, sizeof epg_name, "%d.epg", entry_be16(entry, ENTRY_FILE_NUMBER));
-    info_show_checked(disk, epg_name, entry, INFO_FULL);
+    // On disks whose entries are too long for the information display the refusal
+    // follows the list line; end its line, or the next recording's line joins it.
+    if (info_show_checked(disk, epg_name, entry, INFO_FULL) != 0 &&
+        disk->records.record_length == RECORD_LENGTH_LONG)
+        printf("\n");
     return 0;
 }
 

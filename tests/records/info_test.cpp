@@ -297,7 +297,8 @@ TEST_F(Info, DisabledOnDisksWithLongEntries)
     open_with({{5, 3600, testimg::make_epg(back_to_back({60}))}}, 316);
     ASSERT_EQ(disk->records.record_length, 316u);
     Output o = info(1);
-    EXPECT_EQ(o.out, "  1: Sun 26/05/13 21:00  1:00:00 Film - BBC ONE\n: ***Info disabled***");
+    // -i ends the refusal's line so that the next recording's line starts afresh.
+    EXPECT_EQ(o.out, "  1: Sun 26/05/13 21:00  1:00:00 Film - BBC ONE\n: ***Info disabled***\n");
     Output checked = capture([&] { return info_show_checked(disk, "5.epg", nullptr, INFO_TITLES); });
     EXPECT_EQ(checked.result, 1);
     EXPECT_EQ(checked.out, ": ***Info disabled***");
