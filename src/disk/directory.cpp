@@ -41,7 +41,7 @@ void dir_load(HumaxDisk *disk, int index)
 {
     PartitionInfo *p = &disk->partitions[index];
     dir_clear(p);
-    char label[16];
+    char label[32];
     snprintf(label, sizeof label, "Directory %d", index);
     unsigned capacity = dir_capacity(p);
     uint8_t *region = new (std::nothrow) uint8_t[uint64_t{capacity} * DIR_ENTRY_SIZE];

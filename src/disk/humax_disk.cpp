@@ -102,7 +102,7 @@ void part_load(HumaxDisk *disk)
     for (int i = 0; i < disk->partition_count; ++i) {
         PartitionInfo *p = &disk->partitions[i];
         p->index = i;
-        char label[16];
+        char label[32];
         snprintf(label, sizeof label, "Partition %d", i);
         uint8_t descriptor[SECTOR_SIZE];
         if (!disk_read_at(&disk->stream, sector_position(p->start_sector), descriptor,
