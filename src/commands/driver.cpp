@@ -75,7 +75,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case 'D': request->delete_buffers = true; break;
     case 'E': request->update = true; break;
     case 'g': request->get_list = optarg; break;
-    case 'h': cmd_usage(program); exit(0);
+    case 'h': cmd_usage(program); fatal_exit(0);
     case 'H': request->header_list = optarg; break;
     case 'i': request->info_list = optarg; break;
     case 'l': request->list = true; break;
@@ -95,7 +95,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case 'x': run_options.extended = 1; break;
     case 'y': run_options.ask = 0; break;
     case 'Z': request->delete_epg_save = true; break;
-    default: exit(1); // getopt has printed its own diagnostic
+    default: fatal_exit(1); // getopt has printed its own diagnostic
     }
 }
 
