@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench clean
+.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz clean
 
 all: build
 
@@ -37,6 +37,19 @@ bench: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDW_BENCH=ON $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@tools/bench.sh $(BUILD)
+
+# Fuzzing with libFuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer) in a build of
+# its own: each target runs FUZZ_SECONDS (FUZZ_TARGETS to choose some).
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+
+fuzz:
+	@tools/install-deps.sh clang libclang-rt-14-dev
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DDW_FUZZ=ON -DDW_TESTS=OFF $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@tools/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
