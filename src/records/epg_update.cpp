@@ -7,6 +7,7 @@
 
 #include "common/fatal.h"
 #include "disk/disk_file.h"
+#include "records/epg_format.h"
 
 // Every write of this command keeps each recording's programme information complete on
 // the disk under its .epg name or its .tmp name, whenever the process ends:
@@ -21,17 +22,11 @@
 
 namespace {
 
-constexpr uint32_t OLD_RECORD_SIZE = 328;
-constexpr uint32_t NEW_RECORD_SIZE = 332;
-constexpr uint32_t COUNT_SIZE = 4;
-constexpr uint32_t PROBE_SIZE = 340;
+constexpr uint32_t OLD_RECORD_SIZE = EPG_RECORD_SHORT;
+constexpr uint32_t NEW_RECORD_SIZE = EPG_RECORD_LONG;
+constexpr uint32_t COUNT_SIZE = EPG_COUNT_SIZE;
 constexpr uint32_t EPG_FILE_ATTRIBUTES = 0x1000;
 constexpr size_t SUFFIX_LENGTH = 4;
-
-uint32_t be32(const uint8_t *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
 
 bool has_suffix(const std::string &name, const char *suffix)
 {
@@ -70,21 +65,6 @@ void clean_up_leftovers(HumaxDisk *disk)
     disk_write_tables(disk, PARTITION_EPG);
 }
 
-// The record size the file's events are laid out with: 332 only when the second event
-// starts right where the first one ends at the 332-byte position; 328 otherwise.
-uint32_t detect_record_size(DiskFile *file, uint32_t event_count)
-{
-    const uint8_t *probe;
-    uint32_t got = dfile_read(&probe, PROBE_SIZE, file);
-    if (event_count < 2 || got < PROBE_SIZE)
-        return OLD_RECORD_SIZE;
-    uint32_t first_end = be32(probe + 4) + be32(probe + 8);
-    if (be32(probe + OLD_RECORD_SIZE + 4) == first_end)
-        return OLD_RECORD_SIZE;
-    if (be32(probe + NEW_RECORD_SIZE + 4) == first_end)
-        return NEW_RECORD_SIZE;
-    return OLD_RECORD_SIZE;
-}
 
 enum class EpgForm { Old, New, Unreadable };
 
@@ -95,13 +75,13 @@ EpgForm decide_form(DiskFile *file, uint64_t size)
         return EpgForm::Unreadable;
     if (size == COUNT_SIZE) // no events: nothing to convert
         return EpgForm::New;
-    uint32_t event_count = be32(data);
+    uint32_t event_count = epg_be32(data);
     bool fits_new = size % NEW_RECORD_SIZE == COUNT_SIZE;
     bool fits_old = size % OLD_RECORD_SIZE == COUNT_SIZE;
     if (fits_new != fits_old)
         return fits_new ? EpgForm::New : EpgForm::Old;
     // Sizes of both forms (4 + k x 27224) and of neither (damaged) go by the content.
-    return detect_record_size(file, event_count) == NEW_RECORD_SIZE ? EpgForm::New : EpgForm::Old;
+    return epg_detect_record_size(file, event_count) == NEW_RECORD_SIZE ? EpgForm::New : EpgForm::Old;
 }
 
 // Copies the count and every complete 328-byte record, each followed by 4 zero bytes.

@@ -6,61 +6,13 @@
 
 #include "common/names.h"
 #include "disk/disk_file.h"
+#include "records/epg_format.h"
 #include "records/listing.h"
 #include "records/text.h"
 
 namespace {
 
-constexpr unsigned EPG_COUNT_SIZE = 4;
-constexpr unsigned EPG_RECORD_SHORT = 328;
-constexpr unsigned EPG_RECORD_LONG = 332;
-constexpr unsigned EPG_PROBE_SIZE = 340;
-constexpr unsigned EVENT_START = 4;
-constexpr unsigned EVENT_DURATION = 8;
-constexpr unsigned EVENT_TITLE = 15;
-constexpr unsigned EVENT_TITLE_LENGTH = 52;
-constexpr unsigned EVENT_SYNOPSIS = 67;
 constexpr size_t DISK_NAME_SIZE = 21;
-
-uint32_t be32_at(const uint8_t *bytes)
-{
-    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-           uint32_t{bytes[3]};
-}
-
-// Reads up to `length` bytes (any length) through the file's buffer; returns how many
-// arrived (fewer only at the end of the file).
-size_t read_exact(DiskFile *file, uint8_t *destination, size_t length)
-{
-    size_t got = 0;
-    while (got < length) {
-        const uint8_t *data;
-        size_t want = length - got;
-        uint32_t n = dfile_read(&data, want > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(want),
-                                file);
-        if (n == 0)
-            break;
-        memcpy(destination + got, data, n);
-        got += n;
-    }
-    return got;
-}
-
-// The record size at which the second event starts exactly where the first one ends,
-// trying the older 328 first; 328 when that cannot be told.
-unsigned detect_record_size(DiskFile *file, uint32_t event_count)
-{
-    uint8_t probe[EPG_PROBE_SIZE];
-    size_t got = read_exact(file, probe, sizeof probe);
-    if (event_count <= 1 || got < sizeof probe)
-        return EPG_RECORD_SHORT;
-    uint32_t first_end = be32_at(probe + EVENT_START) + be32_at(probe + EVENT_DURATION);
-    if (be32_at(probe + EPG_RECORD_SHORT + EVENT_START) == first_end)
-        return EPG_RECORD_SHORT;
-    if (be32_at(probe + EPG_RECORD_LONG + EVENT_START) == first_end)
-        return EPG_RECORD_LONG;
-    return EPG_RECORD_SHORT;
-}
 
 struct EventText {
     // A field buffer and its terminator, so that skipping a prefix stays inside it.
@@ -96,7 +48,7 @@ void show_event(ShowState *state, const uint8_t *record, unsigned record_size)
     }
     if (state->entry != nullptr) {
         // The last event runs to the end of the recording, whatever its own field says.
-        uint32_t duration = be32_at(record + EVENT_DURATION);
+        uint32_t duration = epg_be32(record + EVENT_DURATION);
         if (state->shown == state->event_count) {
             duration = state->remaining < 0 ? 0 : static_cast<uint32_t>(state->remaining);
         } else {
@@ -116,22 +68,22 @@ void show_event(ShowState *state, const uint8_t *record, unsigned record_size)
 uint32_t show_events(DiskFile *file, ShowState *state)
 {
     uint8_t count_bytes[EPG_COUNT_SIZE];
-    if (read_exact(file, count_bytes, sizeof count_bytes) < sizeof count_bytes)
+    if (dfile_read_into(file, count_bytes, sizeof count_bytes) < sizeof count_bytes)
         return 0;
-    state->event_count = be32_at(count_bytes);
-    unsigned record_size = detect_record_size(file, state->event_count);
+    state->event_count = epg_be32(count_bytes);
+    unsigned record_size = epg_detect_record_size(file, state->event_count);
     dfile_rewind(file);
-    read_exact(file, count_bytes, sizeof count_bytes);
+    dfile_read_into(file, count_bytes, sizeof count_bytes);
     uint32_t last_start = 0xFFFFFFFF;
     uint8_t record[EPG_RECORD_LONG];
     while (!dfile_eof(file) && state->shown < state->event_count) {
-        if (read_exact(file, record, record_size) < record_size)
+        if (dfile_read_into(file, record, record_size) < record_size)
             break;
-        if (be32_at(record + EVENT_DURATION) == 0)
+        if (epg_be32(record + EVENT_DURATION) == 0)
             continue;
         ++state->shown;
         // A repeated start is the same event again: it counts but is not shown.
-        uint32_t start = be32_at(record + EVENT_START);
+        uint32_t start = epg_be32(record + EVENT_START);
         if (start == last_start)
             continue;
         last_start = start;

@@ -1,0 +1,27 @@
+#pragma once
+// The programme-information file N.epg: a 4-byte big-endian event count, then one
+// record per event of 328 bytes (recorder software before 1.00.20) or 332 bytes.
+#include <cstdint>
+
+struct DiskFile;
+
+constexpr unsigned EPG_COUNT_SIZE = 4;
+constexpr unsigned EPG_RECORD_SHORT = 328;
+constexpr unsigned EPG_RECORD_LONG = 332;
+constexpr unsigned EPG_PROBE_SIZE = 340; // the first record and the start of the second
+constexpr unsigned EVENT_START = 4;
+constexpr unsigned EVENT_DURATION = 8;
+constexpr unsigned EVENT_TITLE = 15;
+constexpr unsigned EVENT_TITLE_LENGTH = 52;
+constexpr unsigned EVENT_SYNOPSIS = 67;
+
+inline uint32_t epg_be32(const uint8_t *bytes)
+{
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
+           uint32_t{bytes[3]};
+}
+
+// Reads the probe that follows the count (from the file's current position) and returns
+// the record size at which the second event starts exactly where the first one ends,
+// trying 328 first; 328 when that cannot be told (fewer than two events, a short file).
+unsigned epg_detect_record_size(DiskFile *file, uint32_t event_count);
