@@ -93,11 +93,15 @@ void delete_marked(HumaxDisk *disk)
             warn("Files of %u kept: another entry of the record list names them\n", number);
             continue;
         }
+        // The programme information goes first: a run cut between the two commits then
+        // leaves N.av without an entry, which recovery mode still finds and which keeps N
+        // from being chosen for a new recording. The other order would leave an N.epg that
+        // every later put or copy, choosing N, refuses to replace.
+        delete_numbered_file(disk, PARTITION_EPG, "%u.epg", number);
+        disk_write_tables(disk, PARTITION_EPG);
         delete_numbered_file(disk, PARTITION_AV, "%u.av", number);
         delete_numbered_file(disk, PARTITION_AV, "%u.elu", number);
-        delete_numbered_file(disk, PARTITION_EPG, "%u.epg", number);
         disk_write_tables(disk, PARTITION_AV);
-        disk_write_tables(disk, PARTITION_EPG);
     }
 }
 

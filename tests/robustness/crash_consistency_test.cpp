@@ -153,6 +153,24 @@ bool matches_added(const Recording &r, const Recording &expected)
            r.epg == expected.epg;
 }
 
+// The disk must still take a new recording: what a cut run leaves behind must not block
+// the commands that follow it.
+void check_still_usable(const testimg::TempDir &dir, Verdict &v)
+{
+    const std::string stem = dir.file("Later");
+    testimg::write_host_file(stem + ".ts", testimg::pattern_bytes(1200, 91));
+    testimg::write_host_file(stem + ".hre", testimg::make_entry(RECORD_LENGTH, 0, START, START + 60, "Later"));
+    testimg::RunResult put = testimg::run_program(testimg::diskwarden_path(),
+                                                  {"-y", "-p", "Later.ts", dir.file("disk.img")}, "", dir.path());
+    if (put.status != 0) {
+        v.faults.push_back("a recording can no longer be put: " + put.err);
+        return;
+    }
+    for (const std::string &p : testimg::check_image(dir.file("disk.img"), RECORD_LENGTH))
+        if (!is_leak(p))
+            v.faults.push_back("after putting a recording: " + p);
+}
+
 Verdict judge(const Scenario &s, const testimg::TempDir &dir, const std::vector<Recording> &before,
               const std::vector<Recording> &added)
 {
@@ -200,6 +218,7 @@ Verdict judge(const Scenario &s, const testimg::TempDir &dir, const std::vector<
     }
     if (kept_order != listed_order)
         v.faults.push_back("the recordings that stayed changed their order");
+    check_still_usable(dir, v);
     return v;
 }
 
@@ -278,14 +297,15 @@ Summary exercise(const Scenario &s, bool torn)
         EXPECT_EQ(full.status, 0) << s.name << ": " << full.err;
         summary.write_points = full.writes;
         EXPECT_GT(full.writes, 0u) << s.name << ": no write counted; is the library preloaded?";
-        Verdict v = judge(s, dir, before, added);
-        EXPECT_TRUE(v.faults.empty() && v.leaks.empty())
-            << s.name << " uninterrupted: " << ::testing::PrintToString(v.faults) << ::testing::PrintToString(v.leaks);
         std::vector<Recording> after = recordings_of(dir.file("disk.img"));
         for (unsigned n : s.removed)
             EXPECT_TRUE(std::none_of(after.begin(), after.end(), [&](const Recording &r) { return r.number == n; }))
                 << s.name << ": recording " << n << " was not removed";
         EXPECT_EQ(after.size(), before.size() - s.removed.size() + added.size()) << s.name;
+        // Last: the verdict ends by putting one more recording.
+        Verdict v = judge(s, dir, before, added);
+        EXPECT_TRUE(v.faults.empty() && v.leaks.empty())
+            << s.name << " uninterrupted: " << ::testing::PrintToString(v.faults) << ::testing::PrintToString(v.leaks);
     }
     for (unsigned long k = 1; k <= summary.write_points; ++k) {
         testimg::TempDir dir;
@@ -467,7 +487,10 @@ TEST(CrashJudge, TellsFaultsFromLeaks)
     EXPECT_EQ(leaked.leaks.size(), 1u);
 
     Verdict overcounted = judged([](DiskImage &image) { image.set_fat_word0(0, image.fat_word0(0) + 1); });
-    EXPECT_EQ(overcounted.faults.size(), 1u);
+    EXPECT_THAT_FAULT(overcounted, "word 0 says");
+
+    Verdict blocked = judged([](DiskImage &image) { image.add_file(1, "5.epg", {1, 2, 3, 4}); });
+    EXPECT_THAT_FAULT(blocked, "a recording can no longer be put");
 }
 
 INSTANTIATE_TEST_SUITE_P(Writes, CrashConsistency, ::testing::Values(false, true),
