@@ -284,6 +284,21 @@ struct Summary {
     unsigned torn_directory = 0; // inconsistent after a torn directory write
 };
 
+// The update run again after a cut finishes the work: every .epg converted, no .tmp left.
+void check_update_resumes(const testimg::TempDir &dir, const std::vector<Recording> &before)
+{
+    testimg::RunResult again = testimg::run_program(testimg::diskwarden_path(), {"-E", dir.file("disk.img")});
+    EXPECT_EQ(again.status, 0) << again.err;
+    DiskImage image(dir.file("disk.img"));
+    for (const Recording &b : before)
+        EXPECT_EQ(file_of(image, 1, std::to_string(b.number) + ".epg"), converted_epg(*b.epg))
+            << "recording " << b.number << " after the update was run again";
+    for (const testimg::FileInfo &f : image.files(1))
+        EXPECT_EQ(f.name.find(".tmp"), std::string::npos) << f.name << " left after the update was run again";
+    for (const std::string &p : testimg::check_image(dir.file("disk.img"), RECORD_LENGTH))
+        EXPECT_TRUE(is_leak(p)) << p;
+}
+
 // Runs the scenario uninterrupted, then cut at every write. Returns the figures.
 Summary exercise(const Scenario &s, bool torn)
 {
@@ -328,6 +343,8 @@ Summary exercise(const Scenario &s, bool torn)
         EXPECT_TRUE(v.faults.empty()) << s.name << (torn ? " (torn write)" : "") << ", cut at write " << k
                                       << " of " << summary.write_points << " (at byte " << cut.position
                                       << "): " << ::testing::PrintToString(v.faults);
+        if (s.converts_epg && v.faults.empty())
+            check_update_resumes(dir, before);
     }
     return summary;
 }
