@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // A plain load/byte-swap/store loop, which the compiler turns into byte shuffles of
@@ -82,6 +85,19 @@ bool disk_write_at(DiskStream *stream, uint64_t position, const void *data, size
         done += static_cast<size_t>(put);
     }
     return true;
+}
+
+uint64_t disk_stream_size(const DiskStream *stream)
+{
+    struct stat status;
+    if (fstat(stream->fd, &status) != 0)
+        return UINT64_MAX;
+    if (S_ISREG(status.st_mode))
+        return static_cast<uint64_t>(status.st_size);
+    uint64_t bytes = 0;
+    if (S_ISBLK(status.st_mode) && ioctl(stream->fd, BLKGETSIZE64, &bytes) == 0)
+        return bytes;
+    return UINT64_MAX;
 }
 
 bool disk_sync(DiskStream *stream)

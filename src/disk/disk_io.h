@@ -34,5 +34,9 @@ bool disk_read_at(DiskStream *stream, uint64_t position, void *data, size_t leng
 // write that reported no error) when not everything was written.
 bool disk_write_at(DiskStream *stream, uint64_t position, const void *data, size_t length);
 
+// The length of the disk in bytes (an image's size, a drive's capacity); UINT64_MAX when
+// it cannot be told.
+uint64_t disk_stream_size(const DiskStream *stream);
+
 // Makes what was written so far durable (a commit point). Returns false on failure.
 bool disk_sync(DiskStream *stream);

@@ -1,5 +1,6 @@
 #include "disk/fat.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +58,17 @@ void fat_load(HumaxDisk *disk, int index)
 {
     PartitionInfo *p = &disk->partitions[index];
     uint64_t region_words = uint64_t{p->fat_sectors} * WORDS_PER_SECTOR;
+    if (std::min(region_words, uint64_t{p->cluster_count} + 1) * 4 > FAT_MAX_BYTES) {
+        errno = ENOMEM;
+        fatal_errno("FAT Memory allocation");
+    }
+    // Words past the end of the disk are not on it either: a damaged descriptor must not
+    // make a small image claim a table of gigabytes.
+    uint64_t disk_bytes = disk_stream_size(&disk->stream);
+    uint64_t table_start = sector_position(p->fat_sector);
+    uint64_t words_on_disk = disk_bytes > table_start ? (disk_bytes - table_start) / 4 : 0;
+    if (region_words > words_on_disk)
+        region_words = words_on_disk;
     if (region_words == 0) {
         p->cluster_count = 0;
     } else if (p->cluster_count > region_words - 1) {
@@ -166,17 +178,60 @@ bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint
     return true;
 }
 
+namespace {
+
+// The cluster after `cluster` in its chain, or FAT_END when none follows.
+uint32_t chain_next(const PartitionInfo *p, uint32_t cluster)
+{
+    uint32_t next = fat_get(p, cluster);
+    return next < p->cluster_count ? next : FAT_END;
+}
+
+// Clusters of the chain from `first` up to its end or, when it loops, up to the first
+// cluster met a second time. A loop is found with Brent's method: no memory beyond a few
+// counters, and steps in proportion to the clusters of the chain, however long the
+// partition is.
+uint64_t distinct_chain_length(const PartitionInfo *p, uint32_t first)
+{
+    uint64_t power = 1, loop = 1;
+    uint32_t slow = first;
+    uint32_t fast = chain_next(p, first);
+    uint64_t walked = 1;
+    while (fast != FAT_END && fast != slow) {
+        if (loop == power) {
+            slow = fast;
+            power *= 2;
+            loop = 0;
+        }
+        fast = chain_next(p, fast);
+        ++loop;
+        ++walked;
+    }
+    if (fast == FAT_END)
+        return walked;
+    // A loop of `loop` clusters: the clusters before it are found by two walkers that
+    // stay `loop` apart and meet at its first cluster.
+    uint32_t behind = first, ahead = first;
+    for (uint64_t i = 0; i < loop; ++i)
+        ahead = chain_next(p, ahead);
+    uint64_t lead_in = 0;
+    while (behind != ahead) {
+        behind = chain_next(p, behind);
+        ahead = chain_next(p, ahead);
+        ++lead_in;
+    }
+    return lead_in + loop;
+}
+
+} // namespace
+
 uint64_t fat_chain_sectors(const DiskFile *file)
 {
     const PartitionInfo *p = file->partition;
     uint32_t c;
     if (!fat_cluster_of_sector(p, dirent_get(file->entry, DIRENT_FIRST_SECTOR), &c))
         return 0;
-    uint64_t count = 1;
-    for (uint32_t next = fat_get(p, c); next < p->cluster_count && count < p->cluster_count;
-         next = fat_get(p, next))
-        ++count;
-    return count * p->cluster_sectors;
+    return distinct_chain_length(p, c) * p->cluster_sectors;
 }
 
 namespace {

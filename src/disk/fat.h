@@ -24,7 +24,8 @@ uint32_t fat_word0(const PartitionInfo *partition);
 void fat_set_word0(PartitionInfo *partition, uint32_t value);
 
 // Reads and checks the table of partition i. Clamps cluster_count to what the region
-// holds (with a warning). Ends the process on a read error or an invalid entry.
+// holds and to what lies before the end of the disk (with a warning). Ends the process on
+// a read error or an invalid entry.
 void fat_load(HumaxDisk *disk, int index);
 
 // Free clusters: the smaller of the counted FAT_FREE entries and word 0.
@@ -45,7 +46,7 @@ ClusterChain fat_allocate(PartitionInfo *partition, uint64_t size);
 bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint32_t *cluster);
 
 // Length in sectors of the chain starting at the file's first cluster (0 when the first
-// sector lies outside the data area). Stops after cluster_count steps on a looping chain.
+// sector lies outside the data area). A looping chain counts each of its clusters once.
 uint64_t fat_chain_sectors(const DiskFile *file);
 
 // The two halves of committing a partition, around the directory write:
