@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz clean
+.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz release install package clean
 
 all: build
 
@@ -19,10 +19,13 @@ build-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDW_SANITIZE=ON $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# groff-base: the tests lint the manual pages with it.
 test-plain: build
+	@tools/install-deps.sh groff-base
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: build-asan
+	@tools/install-deps.sh groff-base
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
@@ -51,5 +54,24 @@ fuzz:
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@tools/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
+# Installing and packaging use a build of the programs and manual pages alone (no tests).
+# make install [PREFIX=/usr/local] [DESTDIR=/staging/root]; make package -> the .deb in
+# $(RELEASE_BUILD)/.
+RELEASE_BUILD ?= build-release
+PREFIX        ?= /usr/local
+DESTDIR       ?=
+
+release: deps
+	@cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDW_TESTS=OFF $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE_BUILD) --prefix "$(PREFIX)" --strip
+
+package: release
+	@tools/install-deps.sh dpkg-dev
+	@cd $(RELEASE_BUILD) && cpack -G DEB
+	@ls $(RELEASE_BUILD)/*.deb
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)

@@ -8,6 +8,7 @@
 
 #include "common/fatal.h"
 #include "common/names.h"
+#include "common/progress.h"
 #include "common/prompt.h"
 #include "common/record_entry.h"
 #include "common/run_options.h"
@@ -79,6 +80,9 @@ void copy_contents(DiskFile *in, DiskFile *out)
     uint8_t *buffer = static_cast<uint8_t *>(malloc(capacity));
     if (buffer == nullptr)
         fatal_errno("malloc");
+    uint64_t size = out->remaining;
+    Progress progress;
+    progress_start(&progress, size, in->length);
     while (out->remaining > 0 && !dfile_eof(in)) {
         size_t got = dfile_read_into(in, buffer, capacity);
         if (got == 0)
@@ -87,7 +91,9 @@ void copy_contents(DiskFile *in, DiskFile *out)
         if (got >= out->remaining)
             piece = (got + 3) & ~size_t{3};
         dfile_write_mutable(buffer, piece, out);
+        progress_update(&progress, size - out->remaining);
     }
+    progress_finish(&progress);
     if (out->remaining > 0)
         fill_rest_with_zeros(out, buffer, capacity);
     free(buffer);

@@ -28,6 +28,14 @@
 namespace {
 
 const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
+// --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
+// query does in other programs.
+constexpr int VERSION_AND_EXIT = 0x100;
+const option LONG_OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VERSION_AND_EXIT},
+    {nullptr, 0, nullptr, 0},
+};
 
 void print_version(const char *program)
 {
@@ -87,6 +95,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case 's': request->swap = true; break;
     case 'u': request->unprotect_list = optarg; break;
     case 'v': print_version(program); break;
+    case VERSION_AND_EXIT: print_version(program); fatal_exit(0);
     case 'V':
         if (!parse_long(optarg, &request->modify_value))
             fatal("Invalid data\n");
@@ -205,7 +214,7 @@ void cmd_parse(int argc, char **argv, CommandRequest *request)
 {
     const char *program = argv[0];
     int option;
-    while ((option = getopt(argc, argv, OPTION_STRING)) != -1)
+    while ((option = getopt_long(argc, argv, OPTION_STRING, LONG_OPTIONS, nullptr)) != -1)
         apply_option(option, program, request);
     int positional = argc - optind;
     if (positional >= 3)

@@ -10,6 +10,7 @@
 
 #include "common/fatal.h"
 #include "common/names.h"
+#include "common/progress.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
 #include "disk/disk_file.h"
@@ -67,6 +68,10 @@ void copy_contents(DiskFile *file, const char *host_path)
     if (fd < 0)
         fatal_errno(host_path);
     TransferBuffer buffer = transfer_buffer(file);
+    uint64_t size = 0, done = 0;
+    dfile_size(file, &size);
+    Progress progress;
+    progress_start(&progress, size, file->length);
     while (!dfile_eof(file)) {
         // Several runs of a fragmented chain go out in one write.
         size_t filled = 0;
@@ -79,7 +84,10 @@ void copy_contents(DiskFile *file, const char *host_path)
         if (filled == 0)
             break;
         write_all(fd, buffer.data, filled, host_path);
+        done += filled;
+        progress_update(&progress, done);
     }
+    progress_finish(&progress);
     free(buffer.data);
     if (close(fd) != 0)
         fatal_errno(host_path);

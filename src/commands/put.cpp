@@ -10,6 +10,7 @@
 
 #include "common/fatal.h"
 #include "common/names.h"
+#include "common/progress.h"
 #include "common/record_entry.h"
 #include "disk/disk_file.h"
 #include "platform/dir_search.h"
@@ -89,6 +90,8 @@ void copy_contents(int fd, const char *name, DiskFile *file, uint64_t size)
     if (capacity > 0 && (buffer = static_cast<uint8_t *>(malloc(capacity))) == nullptr)
         fatal_errno("malloc");
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    Progress progress;
+    progress_start(&progress, size, cluster);
     for (uint64_t left = size; left > 0;) {
         size_t want = static_cast<size_t>(left < capacity ? left : capacity);
         size_t got = read_fully(fd, buffer, want, name);
@@ -96,7 +99,9 @@ void copy_contents(int fd, const char *name, DiskFile *file, uint64_t size)
             changed_while_copying(name);
         dfile_write_mutable(buffer, got, file);
         left -= got;
+        progress_update(&progress, size - left);
     }
+    progress_finish(&progress);
     free(buffer);
     uint8_t probe;
     if (read_fully(fd, &probe, 1, name) != 0)

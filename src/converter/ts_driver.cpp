@@ -48,6 +48,45 @@ bool find_tables(int fd, const char *path, StreamInfo *info)
     return true;
 }
 
+const char *const VERSION_LINE = "reelhead version 0.08 - diskwarden project\n";
+
+void print_usage(const char *program)
+{
+    fprintf(stderr,
+            "Usage: %s [--] FILE.ts...\n"
+            "Writes FILE.hre, the recorder's recording header, beside each transport stream,\n"
+            "so that diskwarden -p can put the recording onto a recorder disk. An existing\n"
+            "header is never replaced. Title and start time come from names such as\n"
+            "\"20130526 2030 Title.ts\" (otherwise the file's modification time).\n"
+            "  -h, --help      this text\n"
+            "  -v, --version   the version line only\n",
+            program);
+}
+
+enum class Query { None, Help, Version };
+
+// The position of the first "--", after which every argument is a file name even when it
+// looks like an option; argc when there is none.
+int find_marker(int argc, char **argv)
+{
+    int i = 1;
+    while (i < argc && strcmp(argv[i], "--") != 0)
+        ++i;
+    return i;
+}
+
+// The first help or version option before the marker.
+Query find_query(int marker, char **argv)
+{
+    for (int i = 1; i < marker; ++i) {
+        if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0)
+            return Query::Help;
+        if (strcmp(argv[i], "-v") == 0 || strcmp(argv[i], "--version") == 0)
+            return Query::Version;
+    }
+    return Query::None;
+}
+
 } // namespace
 
 int ts_convert_file(const char *path)
@@ -83,10 +122,18 @@ int ts_convert_file(const char *path)
 
 int ts_main(int argc, char **argv)
 {
-    fprintf(stderr, "reelhead version 0.08 - diskwarden project\n");
-    if (argc < 2)
+    fputs(VERSION_LINE, stderr);
+    int marker = find_marker(argc, argv);
+    Query query = find_query(marker, argv);
+    if (query == Query::Help)
+        print_usage(argv[0]);
+    if (query != Query::None)
+        return 0;
+    int files = argc - 1 - (marker < argc ? 1 : 0);
+    if (files == 0)
         fatal("Invalid number of argumanets\n");
     for (int i = 1; i < argc; ++i)
-        ts_convert_file(argv[i]);
+        if (i != marker)
+            ts_convert_file(argv[i]);
     return 0;
 }

@@ -5,9 +5,11 @@
 // Longest stream path accepted (the header name is built in a buffer of its own).
 constexpr size_t TS_PATH_MAX = 254;
 
-// Prints the version line, then converts every argument in order. Without arguments it
-// prints "Invalid number of argumanets" and ends the process with status 1. Returns 0
-// whatever files were skipped.
+// Prints the version line, then converts every argument in order. -h/--help (which adds a
+// short usage) and -v/--version before a "--" end the run there with 0, no file
+// converted; the first "--" itself is not a file. Without file arguments it prints
+// "Invalid number of argumanets" and ends the process with status 1. Returns 0 whatever
+// files were skipped.
 int ts_main(int argc, char **argv);
 
 // Writes the .hre header beside the stream at `path`: the path with the extension of its
