@@ -146,17 +146,29 @@ int cmd_get_file(HumaxDisk *disk, int index, const char *disk_name, const char *
     return 0;
 }
 
+namespace {
+
+// Prints the list line of recording `number` and makes its host name; reports a missing
+// recording. The list line goes to standard output, the copy's messages to standard
+// error: it is flushed so that they stay in order when both reach the same place.
+RecordEntry *walk_to_recording(HumaxDisk *disk, int number, char *host_name)
+{
+    RecordEntry *entry = reclist_walk_to(disk, number, host_name);
+    if (entry == nullptr)
+        fprintf(stderr, "File not found\n");
+    else
+        fflush(stdout);
+    return entry;
+}
+
+} // namespace
+
 int cmd_get_recording(HumaxDisk *disk, int number)
 {
     char host_name[HOST_NAME_SIZE];
-    RecordEntry *entry = reclist_walk_to(disk, number, host_name);
-    if (entry == nullptr) {
-        fprintf(stderr, "File not found\n");
+    RecordEntry *entry = walk_to_recording(disk, number, host_name);
+    if (entry == nullptr)
         return 0;
-    }
-    // The list line goes to standard output, the copy's messages to standard error:
-    // keep them in order when both reach the same place.
-    fflush(stdout);
     char disk_name[DISK_NAME_SIZE];
     disk_file_name(disk_name, "%d.av", entry);
     if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1)
@@ -175,12 +187,9 @@ int cmd_get_recording(HumaxDisk *disk, int number)
 int cmd_get_header(HumaxDisk *disk, int number)
 {
     char host_name[HOST_NAME_SIZE];
-    RecordEntry *entry = reclist_walk_to(disk, number, host_name);
-    if (entry == nullptr) {
-        fprintf(stderr, "File not found\n");
+    RecordEntry *entry = walk_to_recording(disk, number, host_name);
+    if (entry == nullptr)
         return 0;
-    }
-    fflush(stdout);
     set_host_extension(".hre", true, host_name);
     hre_write(&disk->records, entry, host_name);
     return 1;

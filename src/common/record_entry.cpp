@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/fatal.h"
+#include "common/slist.h"
 
 uint16_t entry_be16(const RecordEntry *entry, unsigned offset)
 {
@@ -58,22 +59,8 @@ RecordEntry *reclist_append(RecordList *list)
 
 void reclist_unlink(RecordList *list, RecordEntry *entry)
 {
-    if (entry == nullptr || list->head == nullptr)
+    if (!slist_unlink(list->head, list->tail, entry))
         return;
-    RecordEntry *previous = nullptr;
-    RecordEntry *current = list->head;
-    while (current != nullptr && current != entry) {
-        previous = current;
-        current = current->next;
-    }
-    if (current == nullptr)
-        return;
-    if (previous == nullptr)
-        list->head = entry->next;
-    else
-        previous->next = entry->next;
-    if (list->tail == entry)
-        list->tail = previous;
     delete entry;
     --list->count;
 }

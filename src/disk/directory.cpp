@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/fatal.h"
+#include "common/slist.h"
 #include "disk/disk_io.h"
 #include "disk/humax_disk.h"
 
@@ -110,23 +111,8 @@ DirEntry *dir_new_entry(PartitionInfo *partition)
 
 void dir_remove_entry(PartitionInfo *partition, DirEntry *entry)
 {
-    if (entry == nullptr)
-        return;
-    DirEntry *previous = nullptr;
-    DirEntry *current = partition->dir_head;
-    while (current != nullptr && current != entry) {
-        previous = current;
-        current = current->next;
-    }
-    if (current == nullptr)
-        return;
-    if (previous == nullptr)
-        partition->dir_head = entry->next;
-    else
-        previous->next = entry->next;
-    if (partition->dir_tail == entry)
-        partition->dir_tail = previous;
-    delete entry;
+    if (slist_unlink(partition->dir_head, partition->dir_tail, entry))
+        delete entry;
 }
 
 void dir_clear(PartitionInfo *partition)
