@@ -35,6 +35,7 @@ test: test-plain test-asan
 demo: build
 	@tools/demo.sh $(BUILD)
 
+# BENCH_MIB and BENCH_RUNS change the recording size and the number of runs.
 bench: deps
 	@tools/install-deps.sh libbenchmark-dev
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDW_BENCH=ON $(CMAKE_ARGS) >/dev/null
