@@ -121,11 +121,7 @@ RunResult run_on_terminal(const std::string &program, const std::vector<std::str
             break;
     }
     close(master);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            fail("waitpid");
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.status = testimg::wait_for_exit(child);
     return result;
 }
 

@@ -1113,12 +1113,17 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 
     RunResult result;
     exchange(in[1], out[0], err[0], input, result, child);
+    result.status = wait_for_exit(child);
+    return result;
+}
+
+int wait_for_exit(pid_t pid)
+{
     int status = 0;
-    while (waitpid(child, &status, 0) < 0)
+    while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             fail_errno("waitpid");
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string diskwarden_path() { return DW_BIN_DIR "/diskwarden"; }

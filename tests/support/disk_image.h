@@ -11,6 +11,8 @@
 //
 // Misuse (a bad argument, no room, an unreadable image) throws std::runtime_error with a
 // message, so a test that trips over it fails with that message.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -208,6 +210,8 @@ struct RunResult {
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
                       const std::string &input = "", const std::string &cwd = "",
                       const std::vector<std::string> &env = {});
+// Waits for the child `pid` and returns its exit status, or 128 + signal.
+int wait_for_exit(pid_t pid);
 std::string diskwarden_path();
 std::string reelhead_path();
 
