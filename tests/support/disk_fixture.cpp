@@ -1,0 +1,120 @@
+#include "disk_fixture.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+
+namespace testimg {
+
+namespace fs = std::filesystem;
+
+TestRecording full_recording(unsigned file_number, const std::string &title, size_t av_size)
+{
+    TestRecording r;
+    r.file_number = file_number;
+    r.title = title;
+    r.av = pattern_bytes(av_size, file_number);
+    r.elu = pattern_bytes(777, 100 + file_number);
+    r.epg = make_epg({{SUNDAY_2100, 5400, title, "About " + title}}, 332);
+    return r;
+}
+
+ImageSpec fixture_spec()
+{
+    ImageSpec s = default_spec();
+    s.partitions[0].cluster_sectors = FIXTURE_CLUSTER / 512;
+    s.partitions[0].cluster_count = 1024;
+    return s;
+}
+
+void DiskFixture::SetUp()
+{
+    fs::create_directory(host);
+    images_.push_back(path);
+}
+
+void DiskFixture::TearDown()
+{
+    if (!damaged_ && !HasFatalFailure())
+        expect_consistent();
+}
+
+void DiskFixture::expect_consistent()
+{
+    for (const std::string &image : images_) {
+        if (fs::exists(image))
+            EXPECT_THAT(check_image(image, record_length), ::testing::IsEmpty()) << image;
+    }
+}
+
+std::vector<Bytes> DiskFixture::make_disk(const std::vector<TestRecording> &recordings,
+                                          const std::vector<Bytes> &extra, const ImageSpec &spec,
+                                          const std::string &image_path)
+{
+    const std::string &where = image_path.empty() ? path : image_path;
+    if (std::find(images_.begin(), images_.end(), where) == images_.end())
+        images_.push_back(where);
+    DiskImage image(where, spec);
+    std::vector<Bytes> entries;
+    uint32_t start = SUNDAY_2100;
+    for (const TestRecording &r : recordings) {
+        std::string n = std::to_string(r.file_number);
+        if (!r.av.empty())
+            image.add_file(0, n + ".av", r.av, 0x1002, r.placement);
+        if (!r.elu.empty())
+            image.add_file(0, n + ".elu", r.elu);
+        if (!r.epg.empty())
+            image.add_file(1, n + ".epg", r.epg);
+        uint32_t begins = r.start != 0 ? r.start : start;
+        entries.push_back(make_entry(record_length, r.file_number, begins, begins + r.length,
+                                     r.title, r.channel, r.is_protected));
+        start += 86400;
+    }
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    image.write_record_list(entries, record_length);
+    return entries;
+}
+
+RunResult DiskFixture::run(std::vector<std::string> args, const std::string &input,
+                           std::vector<std::string> disks)
+{
+    for (const std::string &disk : disks)
+        args.push_back(disk.empty() ? path : disk);
+    RunResult result = run_program(diskwarden_path(), args, input, host);
+    if (!damaged_)
+        expect_consistent();
+    return result;
+}
+
+Bytes DiskFixture::host_file(const std::string &name) const
+{
+    return read_host_file(host + "/" + name);
+}
+
+std::vector<std::string> DiskFixture::host_names() const
+{
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(host))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Bytes DiskFixture::stored_entry(size_t i) const
+{
+    return DiskImage(path).record_list_entries(record_length).at(i);
+}
+
+std::string DiskFixture::host_stem(int day, const std::string &title)
+{
+    time_t when = SUNDAY_2100 + 86400 * day;
+    struct tm parts {};
+    gmtime_r(&when, &parts);
+    char date[32];
+    strftime(date, sizeof date, "%Y%m%d %H%M", &parts);
+    return std::string(date) + " " + title;
+}
+
+} // namespace testimg

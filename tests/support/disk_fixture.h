@@ -1,0 +1,86 @@
+#pragma once
+// The shared recorder-disk fixture: a temporary directory with a disk image and a host
+// directory (the programs' working directory), recordings described in a few fields, and
+// runs of the programs that always end with the independent consistency check of every
+// image the test made. New end-to-end tests build on this instead of a fixture of their
+// own; tests of damaged disks say so with expect_damaged().
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "disk_image.h"
+
+namespace testimg {
+
+constexpr uint32_t SUNDAY_2100 = 1369602000; // Sun 26 May 2013 21:00 UTC
+constexpr uint32_t FIXTURE_CLUSTER = 32768;  // partition 0's cluster in fixture_spec()
+
+// One recording to put on a fixture disk. An empty `av` leaves out N.av (a listed
+// recording whose stream is missing), and likewise for the companions.
+struct TestRecording {
+    unsigned file_number = 0;
+    std::string title;
+    Bytes av;
+    Bytes elu = {};
+    Bytes epg = {};
+    Placement placement = Placement::Contiguous;
+    uint32_t start = 0; // 0: one day after the previous recording, from SUNDAY_2100
+    uint32_t length = 5400;
+    std::string channel = "BBC ONE";
+    bool is_protected = false;
+};
+
+// A recording with all three files: a stream of `av_size` pattern bytes, a companion and
+// one programme-information event named after the title.
+TestRecording full_recording(unsigned file_number, const std::string &title,
+                             size_t av_size = 100000);
+
+// The default image with partition 0 in clusters of 32 KiB, room for several MiB.
+ImageSpec fixture_spec();
+
+class DiskFixture : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string path = dir.file("disk.img");
+    std::string host = dir.file("host");
+    unsigned record_length = 304;
+
+    void SetUp() override;
+    // Checks every image of images() unless expect_damaged() was called.
+    void TearDown() override;
+
+    // Writes the image at `image_path` (default: path) with the recordings and their list
+    // (entries after `extra` appended as given). Returns the entries as written.
+    std::vector<Bytes> make_disk(const std::vector<TestRecording> &recordings,
+                                 const std::vector<Bytes> &extra = {},
+                                 const ImageSpec &spec = fixture_spec(),
+                                 const std::string &image_path = "");
+
+    // Runs diskwarden in the host directory with `args` and the disk path(s) appended
+    // (none when `disks` is empty), `input` as its standard input; then checks the
+    // images. `disks` defaults to {path}.
+    RunResult run(std::vector<std::string> args, const std::string &input = "",
+                  std::vector<std::string> disks = {{}});
+
+    // The images the consistency check covers (path, plus those added).
+    void add_image(const std::string &image_path) { images_.push_back(image_path); }
+    // This test's images are damaged on purpose: the check after each run is skipped.
+    void expect_damaged() { damaged_ = true; }
+    // Asserts that every image is consistent now (also done after each run).
+    void expect_consistent();
+
+    Bytes host_file(const std::string &name) const;
+    std::vector<std::string> host_names() const; // sorted
+    // The stored entry i of the list (with the list signature on the first).
+    Bytes stored_entry(size_t i) const;
+    // "20130526 2100 Title" for a recording of the fixture that started `day` days after
+    // SUNDAY_2100 (the host name without extension).
+    static std::string host_stem(int day, const std::string &title);
+
+  private:
+    std::vector<std::string> images_;
+    bool damaged_ = false;
+};
+
+} // namespace testimg
