@@ -5,31 +5,28 @@
 #include <cstdlib>
 #include <new>
 
+#include "common/byte_order.h"
 #include "common/fatal.h"
 #include "common/slist.h"
 
 uint16_t entry_be16(const RecordEntry *entry, unsigned offset)
 {
-    const uint8_t *b = entry->bytes + offset;
-    return static_cast<uint16_t>(b[0] << 8 | b[1]);
+    return load_be16(entry->bytes + offset);
 }
 
 uint32_t entry_be32(const RecordEntry *entry, unsigned offset)
 {
-    const uint8_t *b = entry->bytes + offset;
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    return load_be32(entry->bytes + offset);
 }
 
 void entry_put_be16(RecordEntry *entry, unsigned offset, uint16_t value)
 {
-    entry->bytes[offset] = static_cast<uint8_t>(value >> 8);
-    entry->bytes[offset + 1] = static_cast<uint8_t>(value);
+    store_be16(entry->bytes + offset, value);
 }
 
 void entry_put_be32(RecordEntry *entry, unsigned offset, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        entry->bytes[offset + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+    store_be32(entry->bytes + offset, value);
 }
 
 void entry_set_file_number(RecordEntry *entry, unsigned number)
