@@ -190,8 +190,8 @@ TEST_F(Safety, ADiskReadErrorInTheMiddleOfACopyLeavesNothingUnderItsName)
                                       "DW_FAULT_COUNT=" + dir.file("reads")};
     testimg::RunResult clean = testimg::run_program(testimg::diskwarden_path(), {"-H", "1", path}, "", host, count);
     ASSERT_EQ(clean.status, 0) << clean.err;
-    unsigned long opening = std::stoul(std::string(testimg::read_host_file(dir.file("reads")).begin(),
-                                                   testimg::read_host_file(dir.file("reads")).end()));
+    Bytes reads = testimg::read_host_file(dir.file("reads"));
+    unsigned long opening = std::stoul(std::string(reads.begin(), reads.end()));
     fs::remove(host + "/" + alpha + ".hre");
     for (const char *action : {"fail", "crash"}) {
         std::vector<std::string> env = count;
