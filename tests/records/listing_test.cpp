@@ -140,7 +140,7 @@ TEST_F(Listing, TitlePrefixesAndUnprintableBytes)
                {8, SUNDAY_2100, SUNDAY_2100, std::string("\x10\x00\x01" "Odd table", 12)}});
     EXPECT_EQ(walk(0), "  1: Sun 26/05/13 21:00  0:00:00 Unsupported character encoding - BBC ONE\n"
                        "  2: Sun 26/05/13 21:00  0:00:00 Five - BBC ONE\n"
-                       "  3: Sun 26/05/13 21:00  0:00:00 Tab.here.[2J Caf\xE9 \x7F - BBC ONE\n"
+                       "  3: Sun 26/05/13 21:00  0:00:00 Tab.here.[2J Caf\xE9 . - BBC ONE\n"
                        "  4: Sun 26/05/13 21:00  0:00:00 Odd table - BBC ONE\n");
 }
 
