@@ -20,7 +20,6 @@ using ::testing::HasSubstr;
 class UniqueHostNames : public DiskFixture {
   protected:
     std::vector<TestRecording> recordings;
-    std::vector<Bytes> entries;
 
     // Six recordings of one minute whose names would meet: twins, a title differing only
     // in case, a real title that reads like a suffix, and titles differing only in a
@@ -35,7 +34,7 @@ class UniqueHostNames : public DiskFixture {
             r.start = SUNDAY_2100;
             recordings.push_back(r);
         }
-        entries = make_disk(recordings);
+        make_disk(recordings);
     }
 
     // Each recording's stream and header are its own, under the name it must get.
@@ -61,7 +60,6 @@ TEST_F(UniqueHostNames, BackupKeepsEveryRecordingApartRunAfterRun)
     // A resumed backup skips every stream and writes each header beside its own stream.
     RunResult again = run({"-b"});
     EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_THAT(again.err, HasSubstr("Skipping file \"" + stems[1] + ".ts\""));
     EXPECT_EQ(host_names().size(), 4 * stems.size());
     expect_paired(stems);
 
@@ -87,41 +85,25 @@ int first_active_byte(const std::string &text)
     return -1;
 }
 
-const std::string HOSTILE_TITLE = "Film\x1B]0;owned\x07 \x9B" "2J Caf\xE9\x7F";
-const std::string HOSTILE_CHANNEL = "BBC\x1B[2J";
+using InertText = DiskFixture;
 
-class InertText : public DiskFixture {
-  protected:
-    void make_hostile_disk()
-    {
-        TestRecording r = full_recording(5, HOSTILE_TITLE);
-        r.channel = HOSTILE_CHANNEL;
-        r.epg = make_epg({{SUNDAY_2100, 5400, "Part\x1B[31m one", "Synopsis\r\x1B[H\x85 end"}},
-                         332);
-        make_disk({r});
-    }
-};
-
-TEST_F(InertText, ListingAndInformationShowPlaceholders)
+TEST_F(InertText, ListingsInformationAndHostNames)
 {
-    make_hostile_disk();
+    TestRecording r = full_recording(5, "Film\x1B]0;owned\x07 \x9B" "2J Caf\xE9\x7F");
+    r.channel = "BBC\x1B[2J";
+    r.epg = make_epg({{SUNDAY_2100, 5400, "Part\x1B[31m one", "Synopsis\r\x1B[H\x85 end"}}, 332);
+    make_disk({r});
     RunResult listed = run({"-l", "-i", "1"});
-    ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(first_active_byte(listed.out), -1) << listed.out;
     const std::string line =
         "  1: Sun 26/05/13 21:00  1:30:00 Film.]0;owned. .2J Caf\xE9. - BBC.[2J\n";
     EXPECT_EQ(listed.out.rfind(line, 0), 0u) << listed.out;
     EXPECT_THAT(listed.out, HasSubstr(line + "LCN: 0\n\nPart.[31m one (1:30:00)\n"
                                              "Synopsis..[H. end\n"));
-}
 
-TEST_F(InertText, MessagesNameHostFilesWithoutControlBytes)
-{
-    // DEL becomes '_' in the host name, like every byte outside printable ASCII.
-    make_hostile_disk();
+    // Messages name host files, whose names hold no such byte: DEL becomes '_' too.
     const std::string stem = host_stem(0, "Film_]0;owned_ _2J Caf__");
     ASSERT_EQ(run({"-g", "1"}).status, 0);
-    EXPECT_TRUE(fs::exists(host + "/" + stem + ".ts"));
     RunResult refused = run({"-g", "1"}, "no\n");
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "File \"" + stem + ".ts\" already exists, overwrite? [no]: ");
@@ -156,7 +138,7 @@ TEST_F(InertText, RecoveryListingsAndMessages)
 
 // ---- Paths of any length ----------------------------------------------------------
 
-class LongPaths : public DiskFixture {};
+using LongPaths = DiskFixture;
 
 TEST_F(LongPaths, ImagePathsAndPutNamesOfAnyLengthWork)
 {

@@ -151,13 +151,6 @@ TEST(TsRecordingLength, FirstPcrIsSearchedUpToTheLimitPastThePmt)
     ASSERT_TRUE(a.pmt_found);
     EXPECT_TRUE(a.pcr_found);
     EXPECT_EQ(a.length, 60u);
-
-    // A PCR before the tables counts: the search starts at the head of the file.
-    TsWriter early;
-    early.pcr(PCR_PID, 90000);
-    early.raw(tables().bytes());
-    early.pcr(PCR_PID, 31 * 90000);
-    EXPECT_EQ(length_of(early), 30u);
 }
 
 TEST(TsRecordingLength, AdaptationFieldTooShortForAPcrIsNoPcr)
