@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "disk_fixture.h"
 
@@ -17,65 +15,44 @@ using ::testing::HasSubstr;
 
 // ---- Host names that never collide ------------------------------------------------
 
-class UniqueHostNames : public DiskFixture {
-  protected:
-    std::vector<TestRecording> recordings;
-
-    // Six recordings of one minute whose names would meet: twins, a title differing only
-    // in case, a real title that reads like a suffix, and titles differing only in a
-    // replaced character.
-    void SetUp() override
-    {
-        DiskFixture::SetUp();
-        const std::pair<unsigned, const char *> made[] = {
-            {5, "News"}, {12, "News"}, {7, "NEWS"}, {8, "News (12)"}, {9, "a/b"}, {10, "a:b"}};
-        for (const auto &[number, title] : made) {
-            TestRecording r = full_recording(number, title, 40000 + number);
-            r.start = SUNDAY_2100;
-            recordings.push_back(r);
-        }
-        make_disk(recordings);
-    }
-
-    // Each recording's stream and header are its own, under the name it must get.
-    void expect_paired(const std::vector<std::string> &stems)
-    {
-        for (size_t i = 0; i < stems.size(); ++i) {
-            EXPECT_EQ(host_file(stems[i] + ".ts"), recordings[i].av) << stems[i];
-            EXPECT_EQ(host_file(stems[i] + ".hre"), stored_entry(i)) << stems[i];
-        }
-    }
-};
+using UniqueHostNames = DiskFixture;
 
 TEST_F(UniqueHostNames, BackupKeepsEveryRecordingApartRunAfterRun)
 {
-    const std::vector<std::string> stems = {
-        host_stem(0, "News"),           host_stem(0, "News (12)"),     host_stem(0, "NEWS (7)"),
-        host_stem(0, "News (12) (8)"), host_stem(0, "a_b"),           host_stem(0, "a_b (10)")};
-    RunResult first = run({"-b"});
-    ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(host_names().size(), 4 * stems.size());
-    expect_paired(stems);
-
-    // A resumed backup skips every stream and writes each header beside its own stream.
-    RunResult again = run({"-b"});
-    EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(host_names().size(), 4 * stems.size());
-    expect_paired(stems);
-
+    // One minute, names that would meet: twins, a case difference, a title that reads
+    // like a suffix, titles that differ only in a replaced character.
+    std::vector<TestRecording> recordings;
+    const std::pair<unsigned, const char *> made[] = {
+        {5, "News"}, {12, "News"}, {7, "NEWS"}, {8, "News (12)"}, {9, "a/b"}, {10, "a:b"}};
+    for (const auto &[number, title] : made) {
+        recordings.push_back(full_recording(number, title, 40000 + number));
+        recordings.back().start = SUNDAY_2100;
+    }
+    make_disk(recordings);
+    const std::vector<std::string> stems = {"News", "News (12)", "NEWS (7)", "News (12) (8)",
+                                            "a_b", "a_b (10)"};
+    // Each stream and header are the recording's own, under the name it must get; a
+    // resumed backup skips every stream and writes each header beside its own stream.
+    for (int pass = 0; pass < 2; ++pass) {
+        RunResult backup = run({"-b"});
+        ASSERT_EQ(backup.status, 0) << backup.err;
+        EXPECT_EQ(host_names().size(), 4 * stems.size());
+        for (size_t i = 0; i < stems.size(); ++i) {
+            EXPECT_EQ(host_file(host_stem(0, stems[i]) + ".ts"), recordings[i].av) << i;
+            EXPECT_EQ(host_file(host_stem(0, stems[i]) + ".hre"), stored_entry(i)) << i;
+        }
+    }
     // Recording 2 alone gets the name the backup gave it.
-    for (const std::string &name : host_names())
-        fs::remove(host + "/" + name);
+    fs::remove_all(host);
+    fs::create_directory(host);
     EXPECT_EQ(run({"-g", "2"}).status, 0);
-    EXPECT_EQ(host_names(), (std::vector<std::string>{stems[1] + ".elu", stems[1] + ".epg",
-                                                      stems[1] + ".hre", stems[1] + ".ts"}));
-    EXPECT_EQ(host_file(stems[1] + ".ts"), recordings[1].av);
+    EXPECT_EQ(host_file(host_stem(0, stems[1]) + ".ts"), recordings[1].av);
 }
 
 // ---- Disk text reaches the terminal inert -----------------------------------------
 
-// The first byte a terminal would act on (controls other than the newline, DEL, C1),
-// or -1 when there is none.
+// The first byte a terminal would act on (a control other than the newline, DEL, C1),
+// or -1.
 int first_active_byte(const std::string &text)
 {
     for (unsigned char c : text) {
@@ -102,37 +79,29 @@ TEST_F(InertText, ListingsInformationAndHostNames)
                                              "Synopsis..[H. end\n"));
 
     // Messages name host files, whose names hold no such byte: DEL becomes '_' too.
-    const std::string stem = host_stem(0, "Film_]0;owned_ _2J Caf__");
     ASSERT_EQ(run({"-g", "1"}).status, 0);
     RunResult refused = run({"-g", "1"}, "no\n");
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "File \"" + stem + ".ts\" already exists, overwrite? [no]: ");
+    EXPECT_EQ(refused.err, "File \"" + host_stem(0, "Film_]0;owned_ _2J Caf__") +
+                               ".ts\" already exists, overwrite? [no]: ");
 }
 
 TEST_F(InertText, RecoveryListingsAndMessages)
 {
     make_disk({full_recording(5, "Plain")});
-    const std::string name = "\x1B[2J\x9B" "1.av";
     {
         DiskImage image(path);
-        image.add_file(0, name, pattern_bytes(5000, 3), 0x1002);
-        image.add_file(1, "\x1B[2J\x9B" "1.epg",
-                       make_epg({{SUNDAY_2100, 60, "T\x07itle", "S"}}, 328));
+        image.add_file(0, "\x1B[2J\x9B" "1.av", pattern_bytes(5000, 3), 0x1002);
+        image.add_file(1, "\x1B[2J\x9B" "1.epg", make_epg({{SUNDAY_2100, 60, "T\x07itle", "S"}}));
     }
     RunResult listed = run({"-r", "-x", "-l"});
     EXPECT_EQ(first_active_byte(listed.out), -1) << listed.out;
     EXPECT_THAT(listed.out, HasSubstr("  2 .[2J.1.av: T.itle\n"));
-
-    // The stream is copied; its missing companion is named inertly.
+    // The missing companion of the copied stream, and -E's programme-information files.
     RunResult got = run({"-r", "-g", "2"});
-    EXPECT_EQ(got.status, 0) << got.err;
-    EXPECT_EQ(first_active_byte(got.err), -1) << got.err;
-    EXPECT_THAT(got.err, HasSubstr("Error opening .[2J.1.elu\n"));
-
-    // -E names programme-information files from the directory.
     RunResult updated = run({"-E"});
-    EXPECT_EQ(updated.status, 0) << updated.err;
-    EXPECT_EQ(first_active_byte(updated.err), -1) << updated.err;
+    EXPECT_EQ(got.status + updated.status, 0) << got.err << updated.err;
+    EXPECT_EQ(first_active_byte(got.err + updated.err), -1) << got.err << updated.err;
+    EXPECT_THAT(got.err, HasSubstr("Error opening .[2J.1.elu\n"));
     EXPECT_THAT(updated.err, HasSubstr("Updating .[2J.1.epg to v20+\n"));
 }
 
@@ -142,23 +111,19 @@ using LongPaths = DiskFixture;
 
 TEST_F(LongPaths, ImagePathsAndPutNamesOfAnyLengthWork)
 {
-    // An image 200 characters deep, and a recording put back under a 150-character name.
-    std::string folder = dir.file(std::string(90, 'd'));
-    fs::create_directories(folder + "/" + std::string(90, 'e'));
-    const std::string image = folder + "/" + std::string(90, 'e') + "/disk.img";
-    ASSERT_GE(image.size(), 200u);
+    // An image over 200 characters deep; a recording put back under a 150-character name.
+    const std::string folder = dir.file(std::string(90, 'd') + "/" + std::string(90, 'e'));
+    fs::create_directories(folder);
+    const std::string image = folder + "/disk.img";
     make_disk({full_recording(5, "Alpha")}, {}, fixture_spec(), image);
     ASSERT_EQ(run({"-g", "1"}, "", {image}).status, 0);
-    const std::string stem = host_stem(0, "Alpha");
-    const std::string long_stem = std::string(150, 'n');
+    const std::string long_stem(150, 'n');
     for (const char *ext : {".ts", ".hre", ".elu", ".epg"})
-        fs::rename(host + "/" + stem + ext, host + "/" + long_stem + ext);
-
+        fs::rename(host + "/" + host_stem(0, "Alpha") + ext, host + "/" + long_stem + ext);
     RunResult put = run({"-y", "-p", long_stem + ".ts"}, "", {image});
     EXPECT_EQ(put.status, 0) << put.err;
-    RunResult listed = run({"-l"}, "", {image});
-    EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_THAT(listed.out, HasSubstr("  2: Sun 26/05/13 21:00  1:30:00 Alpha - BBC ONE\n"));
+    EXPECT_THAT(run({"-l"}, "", {image}).out,
+                HasSubstr("  2: Sun 26/05/13 21:00  1:30:00 Alpha - BBC ONE\n"));
 }
 
 } // namespace

@@ -122,22 +122,15 @@ TEST_F(Info, FullInformationAfterTheListLine)
     EXPECT_EQ(o.out, "  1: Sun 26/05/13 21:00  1:00:00 Film - BBC ONE\n"
                      "LCN: 1234 (Protected)\n" +
                          event("E1", "0:30:00", "S1") + event("E2", "0:30:00", "S2") + RULE);
-}
 
-TEST_F(Info, TheSameTextCanBeWrittenIntoABuffer)
-{
-    // A read-only mount renders -i text into memory: byte for byte what -i prints.
-    open_with({{5, 3600, testimg::make_epg(back_to_back({1800, 3725}), 328), true, 7}});
+    // A read-only mount renders the same text into memory, printing nothing.
     char *data = nullptr;
     size_t size = 0;
     FILE *buffer = open_memstream(&data, &size);
-    Output printed = capture([&] { return info_describe(buffer, disk, 1) ? 0 : 1; });
+    EXPECT_EQ(capture([&] { return info_describe(buffer, disk, 1) ? 0 : 1; }).out, "");
     fclose(buffer);
-    std::string rendered(data, size);
+    EXPECT_EQ(std::string(data, size), o.out);
     free(data);
-    EXPECT_EQ(printed.result, 0);
-    EXPECT_EQ(printed.out, "");
-    EXPECT_EQ(rendered, info(1).out);
 }
 
 TEST_F(Info, RecordSizeIsWhereTheSecondEventStarts)
