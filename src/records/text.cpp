@@ -5,7 +5,6 @@
 
 namespace {
 constexpr size_t WRAP_WIDTH = 79;
-constexpr char TEXT_PLACEHOLDER = '.';
 } // namespace
 
 // The prefix is part of the fixed-length field, so the text is taken from behind it
@@ -23,26 +22,11 @@ const char *text_skip_charset(const char *text)
     return text;
 }
 
-char text_shown_byte(char c)
-{
-    auto byte = static_cast<unsigned char>(c);
-    bool acted_on = byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
-    return acted_on ? TEXT_PLACEHOLDER : c;
-}
-
 void text_printable(const char *source, char *destination)
 {
     for (; *source; ++source, ++destination)
         *destination = text_shown_byte(*source);
     *destination = '\0';
-}
-
-std::string text_shown(const char *text)
-{
-    std::string shown(text);
-    for (char &c : shown)
-        c = text_shown_byte(c);
-    return shown;
 }
 
 void print_wrapped(FILE *out, const char *text)
