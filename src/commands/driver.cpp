@@ -101,13 +101,6 @@ void apply_option(int option, const char *program, CommandRequest *request)
     }
 }
 
-void ask_or_abort(const char *question)
-{
-    fprintf(stderr, "%s", question);
-    if (!prompt_yes_no())
-        fatal("Aborting...\n");
-}
-
 void wait_for_return()
 {
     fprintf(stderr, "Press return to continue...\n");
@@ -122,8 +115,8 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
         // The lists live in the EPG partition, which -n leaves unread.
         if (disk->partition_count <= PARTITION_EPG)
             fatal("The recording lists cannot be swapped with -n\n");
-        ask_or_abort("WARNING swapping main and backup recording lists should only be done if "
-                     "the main list is corrupt - do you wish to continue? [no]: ");
+        prompt_or_end("WARNING swapping main and backup recording lists should only be done if "
+                     "the main list is corrupt - do you wish to continue? [no]: ", 1);
         reclist_swap_backup(disk);
         disk_close(disk);
         return;
@@ -192,7 +185,7 @@ void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandReques
         recset_for_each(*request.header_list, source, cmd_get_header);
     }
     if (!request.put_name.empty() && destination == nullptr) {
-        ask_or_abort("WARNING this may corrupt your Humax hard disk - do you wish to continue? [no]: ");
+        prompt_or_end("WARNING this may corrupt your Humax hard disk - do you wish to continue? [no]: ", 1);
         cmd_put(source, request.put_name.c_str());
     }
 }

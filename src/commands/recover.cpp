@@ -16,7 +16,7 @@ namespace {
 
 // Disk and host names of this mode are held in 21-byte buffers: recorder names ("%d.av"
 // with numbers below 2048) are short.
-constexpr size_t NAME_SIZE = 21;
+constexpr size_t NAME_SIZE = DISK_NAME_SIZE;
 // The companions of a name are one character longer (".epg", ".elu" for ".av"), and the
 // extension helper writes a five-byte field at the dot; a recording name must leave room
 // for both. Longer names come only from damaged directories and are passed over.

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr size_t DISK_NAME_SIZE = 21;
 
 struct EventText {
     // A field buffer and its terminator, so that skipping a prefix stays inside it.

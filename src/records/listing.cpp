@@ -13,7 +13,6 @@
 namespace {
 
 constexpr size_t DATE_SIZE = 24;
-constexpr size_t DISK_NAME_SIZE = 21;
 const char *const LIST_DATE = "%a %d/%m/%y %H:%M";
 const char *const NAME_DATE = "%Y%m%d %H%M";
 
