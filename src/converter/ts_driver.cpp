@@ -1,7 +1,5 @@
 #include "converter/ts_driver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "converter/ts_header.h"
 #include "converter/ts_length.h"
 #include "converter/ts_tables.h"
+#include "platform/host_path.h"
 
 namespace {
 
@@ -97,12 +96,11 @@ int ts_convert_file(const char *path)
                 path, TS_PATH_MAX);
         return 1;
     }
-    struct stat status;
-    if (lstat(header_name, &status) == 0) { // a dangling link counts as taken
+    if (platform_path_taken(header_name)) { // a dangling link counts as taken
         fprintf(stderr, "\nSkipping file \"%s\" - it already exists\n", header_name);
         return 1;
     }
-    int fd = open(path, O_RDONLY);
+    int fd = platform_open_read(path);
     if (fd < 0)
         fatal_errno(path);
     fprintf(stderr, "\nAnalysing transport stream %s\n", path);

@@ -1,0 +1,13 @@
+# Settings of the Windows build (cross-compiled with MinGW-w64: make windows).
+#
+# - C99/POSIX formatting (%zu, %llu) from MinGW's own stdio rather than the system's.
+# - Host files are opened in binary mode by the platform functions; _FILE_OFFSET_BITS=64
+#   (set for every build) makes off_t, lseek and stat 64-bit, as they are on Linux.
+# - The tests run on Linux against the .exe files under Wine; make windows builds the
+#   program targets alone (WINDOWS_PROGRAMS in the Makefile).
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=1 WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+add_link_options(-static)
+
+set(DW_TESTS OFF CACHE BOOL "Build the tests" FORCE)
+set(DW_BENCH OFF CACHE BOOL "Build the benchmarks" FORCE)
+set(DW_FUZZ OFF CACHE BOOL "Build the libFuzzer targets" FORCE)
