@@ -23,9 +23,11 @@ build-asan: deps
 # The Windows programs, cross-compiled with MinGW-w64 and linked statically, in
 # $(WINDOWS_BUILD)/bin; libdvbpsi is cross-built once from Debian's source package into
 # $(WINDOWS_BUILD)/deps. WINDOWS_PROGRAMS: the programs the Windows platform layer carries
-# so far (diskwarden joins when its disk backends are there).
+# so far (diskwarden joins when its disk backends are there); the tests' probe of the
+# platform layer is built beside them.
 WINDOWS_BUILD    ?= build-windows
 WINDOWS_PROGRAMS ?= reelhead
+WINDOWS_TEST_PROGRAMS := windows_probe
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev dpkg-dev bzip2 xz-utils
 
 windows-deps:
@@ -35,7 +37,7 @@ windows-deps:
 windows: windows-deps
 	@cmake --no-warn-unused-cli -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		-DDW_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target $(WINDOWS_PROGRAMS)
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target $(WINDOWS_PROGRAMS) $(WINDOWS_TEST_PROGRAMS)
 
 # A zip of the Windows programs, the README and the manual pages as text.
 windows-package: windows

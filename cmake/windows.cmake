@@ -11,3 +11,8 @@ add_link_options(-static)
 set(DW_TESTS OFF CACHE BOOL "Build the tests" FORCE)
 set(DW_BENCH OFF CACHE BOOL "Build the benchmarks" FORCE)
 set(DW_FUZZ OFF CACHE BOOL "Build the libFuzzer targets" FORCE)
+
+# The tests' probe of the platform layer under Wine (tests/windows/platform_test.cpp).
+add_executable(windows_probe ${CMAKE_SOURCE_DIR}/tests/windows/windows_probe.cpp)
+target_include_directories(windows_probe PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(windows_probe PRIVATE dw_platform)
