@@ -44,13 +44,16 @@ windows-package: windows
 	@tools/install-deps.sh zip groff-base
 	@tools/windows-package.sh $(WINDOWS_BUILD) $(WINDOWS_PROGRAMS)
 
-# groff-base: the tests lint the manual pages with it.
-test-plain: build
-	@tools/install-deps.sh groff-base
+# groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
+# (tests/windows) run them beside the Linux ones.
+TEST_PACKAGES := groff-base wine wine64
+
+test-plain: build windows
+	@tools/install-deps.sh $(TEST_PACKAGES)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test-asan: build-asan
-	@tools/install-deps.sh groff-base
+test-asan: build-asan windows
+	@tools/install-deps.sh $(TEST_PACKAGES)
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
@@ -100,4 +103,4 @@ package: release
 	@ls $(RELEASE_BUILD)/*.deb
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD)
