@@ -200,6 +200,11 @@ std::map<std::string, fs::file_type> tree(const std::string &dir)
 
 } // namespace
 
+void PrintTo(const Row &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
 InputFile bytes_file(const std::string &name, const Bytes &bytes)
 {
     return {name, [bytes](const std::string &path) { testimg::write_host_file(path, bytes); }};

@@ -10,6 +10,7 @@
 // both runs failing alike. Add rows for new commands here, not new tests.
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct Row {
 };
 
 const std::vector<Row> &differential_rows();
+
+// Tests show a row by its name (also in the names ctest lists).
+void PrintTo(const Row &row, std::ostream *out);
 
 // Every input's modification time (header times follow it when a name carries none).
 constexpr int64_t INPUT_MTIME = 1600000000;
