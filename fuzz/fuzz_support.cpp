@@ -16,6 +16,7 @@
 #include "common/names.h"
 #include "common/run_options.h"
 #include "disk/disk_file.h"
+#include "records/disk_records.h"
 #include "records/record_list.h"
 
 namespace fuzz {
@@ -32,11 +33,6 @@ void remove_scratch()
     std::error_code ec;
     std::filesystem::remove_all(scratch_dir(), ec);
 }
-
-// The same formats as the program's disk opening.
-constexpr uint32_t FORMAT_DETECT = 0xE000000F;
-constexpr uint32_t FORMAT_304_A = 0xE000000D;
-constexpr uint32_t FORMAT_304_B = 0xE0000030;
 
 constexpr uint32_t SECTOR_MASK = 0xFFFFFF;
 
@@ -160,25 +156,12 @@ void DiskCloser::operator()(HumaxDisk *disk) const
 
 DiskHandle open_disk(const char *path, const char *mode)
 {
-    DiskHandle disk(new HumaxDisk{});
-    if (!disk_stream_open(&disk->stream, path, mode))
-        fatal_errno(path);
-    part_read_table(disk.get());
-    part_load(disk.get());
-    for (int i = 0; i < disk->partition_count; ++i)
-        dir_load(disk.get(), i);
-    if (run_options.recovery)
-        return disk;
-    uint32_t format = disk->partitions[PARTITION_EPG].format_code;
-    if (format == FORMAT_DETECT)
-        disk->records.record_length = reclist_detect_record_length(disk.get());
-    else if (format == FORMAT_304_A || format == FORMAT_304_B)
-        disk->records.record_length = RECORD_LENGTH_SHORT;
-    else
-        fatal("Unknown Humax disk format\n");
-    if (disk->records.record_length == 0)
-        fatal("Error: unknown record length\n");
-    reclist_load(disk.get());
+    DiskHandle disk(disk_create());
+    disk_open_stream(disk.get(), path, mode);
+    DiskOpenPolicy policy;
+    policy.recovery = run_options.recovery != 0;
+    policy.no_info = run_options.no_info != 0;
+    disk_load(disk.get(), policy);
     return disk;
 }
 

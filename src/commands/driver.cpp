@@ -145,15 +145,18 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
     disk_close(disk);
 }
 
-void run_backup(HumaxDisk *source, HumaxDisk *destination)
+// Returns false when a recording could not be backed up (its stream is missing); the
+// loop still visits every recording after it.
+bool run_backup(HumaxDisk *source, HumaxDisk *destination)
 {
+    bool complete = true;
     for (int i = 1; reclist_find(&source->records, i, 0) != nullptr; ++i) {
-        if (destination != nullptr)
-            cmd_copy_recording(source, destination, i);
-        else
-            cmd_get_recording(source, i);
+        int result = destination != nullptr ? cmd_copy_recording(source, destination, i)
+                                            : cmd_get_recording(source, i);
+        complete = complete && result != GET_STREAM_MISSING;
         run_options.ask = 0;
     }
+    return complete;
 }
 
 void run_modify(HumaxDisk *disk, const CommandRequest &request)
@@ -253,27 +256,60 @@ void cmd_show_free_space(HumaxDisk *disk)
         printf("%cB\n", " kMGTPE"[unit]);
 }
 
+namespace {
+
+DiskOpenPolicy open_policy()
+{
+    DiskOpenPolicy policy;
+    policy.recovery = run_options.recovery != 0;
+    policy.no_info = run_options.no_info != 0;
+    return policy;
+}
+
+// Two views of one disk must never both write: whatever paths name them, the same file
+// or device is refused before anything is asked or written.
+void refuse_same_disk(const HumaxDisk *source, const HumaxDisk *destination)
+{
+    if (destination != nullptr && disk_stream_same(&source->stream, &destination->stream))
+        fatal("%s and %s are the same disk: copying a disk onto itself is refused\n",
+              source->path.c_str(), destination->path.c_str());
+}
+
+} // namespace
+
 int cmd_main(int argc, char **argv)
 {
     CommandRequest request;
     cmd_parse(argc, argv, &request);
     if (request.source_path[0] == '\0')
         fatal("Humax disk not found\n");
-    HumaxDisk *source = disk_open(request.source_path, cmd_source_mode(request));
+    // Every disk is opened, told apart and locked before opening asks anything.
+    HumaxDisk *source = disk_create();
+    disk_open_stream(source, request.source_path, cmd_source_mode(request));
+    HumaxDisk *destination = nullptr;
+    if (request.dest_path[0] != '\0' && !run_options.recovery) {
+        destination = disk_create();
+        disk_open_stream(destination, request.dest_path, "rb+");
+    }
+    refuse_same_disk(source, destination);
+    disk_lock_or_refuse(source);
+    if (destination != nullptr)
+        disk_lock_or_refuse(destination);
+    disk_load(source, open_policy());
     if (run_options.recovery) {
         run_recovery(source, request);
         return 0;
     }
-    HumaxDisk *destination = nullptr;
-    if (request.dest_path[0] != '\0')
-        destination = disk_open(request.dest_path, "rb+");
+    if (destination != nullptr)
+        disk_load(destination, open_policy());
+    bool complete = true;
     if (run_options.backup)
-        run_backup(source, destination);
+        complete = run_backup(source, destination);
     else
         run_commands(source, destination, request);
     disk_close(destination);
     disk_close(source);
     if (request.wait)
         wait_for_return();
-    return 0;
+    return complete ? 0 : 1;
 }

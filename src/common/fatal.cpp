@@ -3,9 +3,36 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 FatalHandler fatal_handler = nullptr;
+MessageSink message_sink = nullptr;
+
+void write_formatted(const char *format, va_list args)
+{
+    if (message_sink == nullptr) {
+        vfprintf(stderr, format, args);
+        return;
+    }
+    char text[1024];
+    vsnprintf(text, sizeof text, format, args);
+    message_sink(text);
+}
+} // namespace
+
+void message_set_sink(MessageSink sink)
+{
+    message_sink = sink;
+}
+
+void message_write(const char *text)
+{
+    if (message_sink != nullptr)
+        message_sink(text);
+    else
+        fputs(text, stderr);
 }
 
 void fatal_set_handler(FatalHandler handler)
@@ -25,14 +52,17 @@ void fatal(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    vfprintf(stderr, format, args);
+    write_formatted(format, args);
     va_end(args);
     fatal_exit(1);
 }
 
 void fatal_errno(const char *label)
 {
-    perror(label);
+    if (message_sink == nullptr)
+        perror(label);
+    else
+        message_sink((std::string(label) + ": " + strerror(errno) + "\n").c_str());
     fatal_exit(1);
 }
 
@@ -40,6 +70,6 @@ void warn(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    vfprintf(stderr, format, args);
+    write_formatted(format, args);
     va_end(args);
 }

@@ -10,8 +10,17 @@
 // Reports errno as perror does ("label: error text") and exits with status 1.
 [[noreturn]] void fatal_errno(const char *label);
 
-// Writes the formatted message to standard error and carries on.
+// Writes the formatted message to standard error (or the message sink) and carries on.
 void warn(const char *format, ...) DW_PRINTF(1, 2);
+
+// Where messages go: standard error unless a sink is set. A program that must outlive
+// every error (a mounted file system) sends them to its log instead. The sink receives
+// one whole message at a time; null restores standard error.
+using MessageSink = void (*)(const char *text);
+void message_set_sink(MessageSink sink);
+
+// Writes one message (already formatted) to the sink or to standard error.
+void message_write(const char *text);
 
 // Ends the process with `status` (every exit of the library code goes through here).
 [[noreturn]] void fatal_exit(int status);

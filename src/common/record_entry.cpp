@@ -1,35 +1,30 @@
 #include "common/record_entry.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 
+#include "common/byte_order.h"
 #include "common/fatal.h"
 #include "common/slist.h"
 
 uint16_t entry_be16(const RecordEntry *entry, unsigned offset)
 {
-    const uint8_t *b = entry->bytes + offset;
-    return static_cast<uint16_t>(b[0] << 8 | b[1]);
+    return load_be16(entry->bytes + offset);
 }
 
 uint32_t entry_be32(const RecordEntry *entry, unsigned offset)
 {
-    const uint8_t *b = entry->bytes + offset;
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    return load_be32(entry->bytes + offset);
 }
 
 void entry_put_be16(RecordEntry *entry, unsigned offset, uint16_t value)
 {
-    entry->bytes[offset] = static_cast<uint8_t>(value >> 8);
-    entry->bytes[offset + 1] = static_cast<uint8_t>(value);
+    store_be16(entry->bytes + offset, value);
 }
 
 void entry_put_be32(RecordEntry *entry, unsigned offset, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        entry->bytes[offset + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+    store_be32(entry->bytes + offset, value);
 }
 
 void entry_set_file_number(RecordEntry *entry, unsigned number)
@@ -82,34 +77,4 @@ void reclist_clear(RecordList *list)
 {
     while (list->head != nullptr)
         reclist_unlink(list, list->head);
-}
-
-void hre_write(const RecordList *list, const RecordEntry *entry, const char *path)
-{
-    FILE *file = fopen(path, "wb");
-    if (file == nullptr)
-        fatal_errno(path);
-    fprintf(stderr, "Copying hre file...\n");
-    size_t written = fwrite(entry->bytes, 1, list->record_length, file);
-    if (written != list->record_length || fflush(file) != 0 || ferror(file))
-        fatal_errno(path);
-    if (fclose(file) != 0)
-        fatal_errno(path);
-}
-
-RecordEntry *hre_read_entry(RecordList *list, const char *path)
-{
-    FILE *file = fopen(path, "rb");
-    if (file == nullptr)
-        fatal_errno(path);
-    RecordEntry *entry = reclist_append(list);
-    size_t got = fread(entry->bytes, 1, list->record_length, file);
-    if (ferror(file) || got != list->record_length) {
-        if (!ferror(file))
-            errno = EIO;
-        fatal_errno(path);
-    }
-    entry->state = 0;
-    fclose(file);
-    return entry;
 }

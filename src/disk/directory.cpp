@@ -1,5 +1,6 @@
 #include "disk/directory.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -38,42 +39,56 @@ void dirent_set_name(DirEntry *entry, const char *name)
     strncpy(reinterpret_cast<char *>(field), name, DIR_NAME_LENGTH);
 }
 
-void dir_load(HumaxDisk *disk, int index)
+int dir_read(HumaxDisk *disk, int index)
 {
     PartitionInfo *p = &disk->partitions[index];
     dir_clear(p);
-    char label[32];
-    snprintf(label, sizeof label, "Directory %d", index);
     unsigned capacity = dir_capacity(p);
     uint8_t *region = new (std::nothrow) uint8_t[uint64_t{capacity} * DIR_ENTRY_SIZE];
     if (region == nullptr)
         fatal_errno("malloc");
     if (!disk_read_at(&disk->stream, sector_position(p->dir_sector), region,
-                      uint64_t{capacity} * DIR_ENTRY_SIZE))
-        fatal_errno(label);
+                      uint64_t{capacity} * DIR_ENTRY_SIZE)) {
+        int error = errno;
+        delete[] region;
+        return error;
+    }
     for (unsigned slot = 0; slot < capacity; ++slot) {
         const uint8_t *raw = region + uint64_t{slot} * DIR_ENTRY_SIZE;
-        DirEntry probe;
-        memcpy(probe.bytes, raw, DIR_ENTRY_SIZE);
-        if (dirent_get(&probe, DIRENT_FIRST_SECTOR) == 0)
+        if (load_le32(raw + DIRENT_FIRST_SECTOR) == 0)
             continue;
         DirEntry *entry = dir_new_entry(p);
         memcpy(entry->bytes, raw, DIR_ENTRY_SIZE);
         swap_words(entry->bytes + DIR_NAME_OFFSET, NAME_WORDS);
     }
     delete[] region;
+    return 0;
+}
+
+unsigned dir_free_slots(const PartitionInfo *partition)
+{
+    unsigned capacity = dir_capacity(partition);
+    unsigned used = 0;
+    for (const DirEntry *e = partition->dir_head; e != nullptr && used <= capacity; e = e->next)
+        ++used;
+    return used < capacity ? capacity - used : 0;
+}
+
+void dir_require_room(const PartitionInfo *partition)
+{
+    unsigned used = 0;
+    for (const DirEntry *e = partition->dir_head; e != nullptr; e = e->next)
+        ++used;
+    if (used > dir_capacity(partition))
+        fatal("No free directory entries available, aborting...\n");
 }
 
 void dir_write(HumaxDisk *disk, PartitionInfo *partition)
 {
     unsigned capacity = dir_capacity(partition);
-    unsigned used = 0;
-    for (DirEntry *e = partition->dir_head; e != nullptr; e = e->next)
-        ++used;
     // Refuse before the first slot is written: a half-written directory would not match
     // its allocation table.
-    if (used > capacity)
-        fatal("No free directory entries available, aborting...\n");
+    dir_require_room(partition);
     uint64_t bytes = uint64_t{capacity} * DIR_ENTRY_SIZE;
     uint8_t *region = new (std::nothrow) uint8_t[bytes]();
     if (region == nullptr)

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/byte_order.h"
+
 constexpr unsigned DIR_ENTRY_SIZE = 128;
 constexpr unsigned DIR_NAME_OFFSET = 64;
 constexpr unsigned DIR_NAME_LENGTH = 60;
@@ -22,14 +24,12 @@ struct DirEntry {
 
 inline uint32_t dirent_get(const DirEntry *entry, unsigned offset)
 {
-    const uint8_t *b = entry->bytes + offset;
-    return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+    return load_le32(entry->bytes + offset);
 }
 
 inline void dirent_set(DirEntry *entry, unsigned offset, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        entry->bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    store_le32(entry->bytes + offset, value);
 }
 
 constexpr unsigned DIRENT_FIRST_SECTOR = 12;
@@ -66,12 +66,22 @@ inline void dirent_copy_name(const DirEntry *entry, char *out)
 // Stores `name` (at most 60 bytes, NUL-padded).
 void dirent_set_name(DirEntry *entry, const char *name);
 
-// Reads the directory of partition i into memory (called by disk opening).
-void dir_load(HumaxDisk *disk, int index);
+// Reads the directory of partition i into memory (called by disk opening): every slot
+// whose first sector is not 0, as stored. Returns 0, or the errno of a failed read (the
+// directory is then empty).
+int dir_read(HumaxDisk *disk, int index);
 
 // Writes the directory back compacted: the entries in list order, then zero slots.
 // Refuses a list longer than the region before anything is written.
 void dir_write(HumaxDisk *disk, PartitionInfo *partition);
+
+// Slots of the directory region not taken by the entries in memory (0 when they are more
+// than the region holds).
+unsigned dir_free_slots(const PartitionInfo *partition);
+
+// Ends the process with "No free directory entries available, aborting...\n" when the
+// entries in memory no longer fit the region (checked before a commit writes anything).
+void dir_require_room(const PartitionInfo *partition);
 
 // The first entry named `name` (compared over at most 60 bytes), or null.
 DirEntry *dir_find(PartitionInfo *partition, const char *name);

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <endian.h>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/fatal.h"
 #include "disk/disk_file.h"
 #include "disk/humax_disk.h"
@@ -54,56 +54,101 @@ void fat_set_word0(PartitionInfo *partition, uint32_t value)
     partition->fat[0] = value;
 }
 
-void fat_load(HumaxDisk *disk, int index)
+namespace {
+
+// The table region's words that are on the disk: a damaged descriptor must not make a
+// small image claim a table of gigabytes.
+uint64_t words_on_disk(const HumaxDisk *disk, const PartitionInfo *p)
 {
-    PartitionInfo *p = &disk->partitions[index];
     uint64_t region_words = uint64_t{p->fat_sectors} * WORDS_PER_SECTOR;
-    if (std::min(region_words, uint64_t{p->cluster_count} + 1) * 4 > FAT_MAX_BYTES) {
-        errno = ENOMEM;
-        fatal_errno("FAT Memory allocation");
-    }
-    // Words past the end of the disk are not on it either: a damaged descriptor must not
-    // make a small image claim a table of gigabytes.
-    uint64_t disk_bytes = disk_stream_size(&disk->stream);
     uint64_t table_start = sector_position(p->fat_sector);
-    uint64_t words_on_disk = disk_bytes > table_start ? (disk_bytes - table_start) / 4 : 0;
-    if (region_words > words_on_disk)
-        region_words = words_on_disk;
-    if (region_words == 0) {
-        p->cluster_count = 0;
-    } else if (p->cluster_count > region_words - 1) {
-        // Entries beyond the table region are not on the disk: those clusters are unusable.
-        warn("%s partition - allocation table holds %llu of %u clusters\n",
-             partition_name(index), static_cast<unsigned long long>(region_words - 1),
-             p->cluster_count);
-        p->cluster_count = static_cast<uint32_t>(region_words - 1);
-    }
-    uint64_t bytes = uint64_t{loaded_sectors(p)} * SECTOR_SIZE;
-    if (bytes < 4)
-        bytes = 4;
-    if (bytes > FAT_MAX_BYTES) {
-        errno = ENOMEM;
-        fatal_errno("FAT Memory allocation");
-    }
-    p->fat = static_cast<uint32_t *>(calloc(bytes / 4 + 1, 4));
-    if (p->fat == nullptr)
-        fatal_errno("FAT Memory allocation");
-    if (!disk_read_at(&disk->stream, sector_position(p->fat_sector), p->fat,
-                      uint64_t{loaded_sectors(p)} * SECTOR_SIZE))
-        fatal_errno("FAT");
-    p->fat_words = uint64_t{loaded_sectors(p)} * WORDS_PER_SECTOR;
-    for (uint64_t w = 0; w < bytes / 4; ++w)
-        p->fat[w] = le32toh(p->fat[w]);
-    p->fat_on_disk = static_cast<uint32_t *>(malloc((bytes / 4 + 1) * 4));
-    if (p->fat_on_disk == nullptr)
-        fatal_errno("FAT Memory allocation");
-    memcpy(p->fat_on_disk, p->fat, (bytes / 4 + 1) * 4);
+    uint64_t disk_bytes = disk->volume.disk_bytes;
+    uint64_t available = disk_bytes > table_start ? (disk_bytes - table_start) / 4 : 0;
+    return region_words < available ? region_words : available;
+}
+
+bool table_too_large(const PartitionInfo *p)
+{
+    uint64_t region_words = uint64_t{p->fat_sectors} * WORDS_PER_SECTOR;
+    return std::min(region_words, uint64_t{p->cluster_count} + 1) * 4 > FAT_MAX_BYTES;
+}
+
+// Notes the entries that name no cluster of the partition, or their own cluster.
+void note_invalid_entries(const PartitionInfo *p, PartitionRead *found)
+{
     for (uint32_t c = 0; c < p->cluster_count; ++c) {
         uint32_t v = fat_get(p, c);
         bool valid = (v < p->cluster_count && v != c) || v == FAT_END || v == FAT_FREE;
-        if (!valid)
-            reject_entry(p, c, v);
+        if (valid)
+            continue;
+        if (found->invalid_entries++ == 0) {
+            found->first_invalid_cluster = c;
+            found->first_invalid_value = v;
+        }
     }
+}
+
+uint32_t *table_memory(uint64_t words)
+{
+    auto *memory = static_cast<uint32_t *>(calloc(words + 1, 4));
+    if (memory == nullptr)
+        fatal_errno("FAT Memory allocation");
+    return memory;
+}
+
+} // namespace
+
+void fat_read(HumaxDisk *disk, int index, PartitionRead *found)
+{
+    PartitionInfo *p = &disk->partitions[index];
+    found->declared_clusters = p->cluster_count;
+    uint64_t region_words = words_on_disk(disk, p);
+    if (table_too_large(p)) {
+        // Not loaded: the partition is left with no clusters (and its word 0 at zero).
+        found->table_too_large = true;
+        region_words = 0;
+    }
+    // Entries beyond the table region are not on the disk: those clusters are unusable.
+    if (region_words == 0)
+        p->cluster_count = 0;
+    else if (p->cluster_count > region_words - 1) {
+        p->cluster_count = static_cast<uint32_t>(region_words - 1);
+        found->table_clamped = true;
+    }
+    uint64_t bytes = std::max<uint64_t>(uint64_t{loaded_sectors(p)} * SECTOR_SIZE, 4);
+    p->fat = table_memory(bytes / 4);
+    if (!found->table_too_large &&
+        !disk_read_at(&disk->stream, sector_position(p->fat_sector), p->fat,
+                      uint64_t{loaded_sectors(p)} * SECTOR_SIZE)) {
+        found->fat_errno = errno;
+        p->cluster_count = 0;
+    }
+    // A table that was not read is never written back.
+    bool read = !found->table_too_large && found->fat_errno == 0;
+    p->fat_words = read ? uint64_t{loaded_sectors(p)} * WORDS_PER_SECTOR : 0;
+    for (uint64_t w = 0; w < bytes / 4; ++w)
+        p->fat[w] = load_le32(reinterpret_cast<const uint8_t *>(&p->fat[w]));
+    p->fat_on_disk = table_memory(bytes / 4);
+    memcpy(p->fat_on_disk, p->fat, (bytes / 4 + 1) * 4);
+    note_invalid_entries(p, found);
+}
+
+void fat_validate(const HumaxDisk *disk, int index, const PartitionRead &found)
+{
+    const PartitionInfo *p = &disk->partitions[index];
+    if (found.table_too_large) {
+        errno = ENOMEM;
+        fatal_errno("FAT Memory allocation");
+    }
+    if (found.fat_errno != 0) {
+        errno = found.fat_errno;
+        fatal_errno("FAT");
+    }
+    if (found.table_clamped)
+        warn("%s partition - allocation table holds %llu of %u clusters\n", partition_name(index),
+             static_cast<unsigned long long>(p->cluster_count), found.declared_clusters);
+    if (found.invalid_entries > 0)
+        reject_entry(p, found.first_invalid_cluster, found.first_invalid_value);
 }
 
 uint32_t fat_free_count(const PartitionInfo *partition)
@@ -258,7 +303,7 @@ bool write_changed_sectors(HumaxDisk *disk, PartitionInfo *p, const uint32_t *wa
         uint64_t words = (end - s) * WORDS_PER_SECTOR;
         std::vector<uint32_t> out(wanted + s * WORDS_PER_SECTOR, wanted + s * WORDS_PER_SECTOR + words);
         for (uint32_t &w : out)
-            w = htole32(w);
+            store_le32(reinterpret_cast<uint8_t *>(&w), w);
         if (!disk_write_at(&disk->stream, sector_position(p->fat_sector) + s * SECTOR_SIZE,
                            out.data(), words * 4))
             fatal_errno("FAT");

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct PartitionInfo;
+struct PartitionRead;
 struct HumaxDisk;
 struct DiskFile;
 
@@ -23,10 +24,15 @@ void fat_set(PartitionInfo *partition, uint32_t cluster, uint32_t value);
 uint32_t fat_word0(const PartitionInfo *partition);
 void fat_set_word0(PartitionInfo *partition, uint32_t value);
 
-// Reads and checks the table of partition i. Clamps cluster_count to what the region
-// holds and to what lies before the end of the disk (with a warning). Ends the process on
-// a read error or an invalid entry.
-void fat_load(HumaxDisk *disk, int index);
+// Reads the table of partition i into memory, clamping cluster_count to what the region
+// holds and to what lies before the end of the disk, and notes in `found` the declared
+// count, a table too large to be real, a read error and the entries that name no cluster
+// (or their own). Never ends the process, except when memory runs out.
+void fat_read(HumaxDisk *disk, int index, PartitionRead *found);
+
+// Reports what fat_read noted as opening does: the clamping as a warning; a table too
+// large, a read error or an invalid entry end the process with their messages.
+void fat_validate(const HumaxDisk *disk, int index, const PartitionRead &found);
 
 // Free clusters: the smaller of the counted FAT_FREE entries and word 0.
 uint32_t fat_free_count(const PartitionInfo *partition);

@@ -1,12 +1,14 @@
 #include "disk/humax_disk.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
+#include "common/byte_order.h"
 #include "common/fatal.h"
-#include "common/run_options.h"
 #include "disk/fat.h"
 
 namespace {
@@ -20,13 +22,12 @@ constexpr uint32_t FALLBACK_START_SECTOR = 16;
 
 uint16_t le16(const uint8_t *sector, unsigned offset)
 {
-    return static_cast<uint16_t>(sector[offset] | sector[offset + 1] << 8);
+    return load_le16(sector + offset);
 }
 
 uint32_t le32(const uint8_t *sector, unsigned offset)
 {
-    return uint32_t{sector[offset]} | uint32_t{sector[offset + 1]} << 8 |
-           uint32_t{sector[offset + 2]} << 16 | uint32_t{sector[offset + 3]} << 24;
+    return load_le32(sector + offset);
 }
 
 // The table builds each 32-bit value from two 16-bit halves held in different words.
@@ -42,11 +43,6 @@ bool table_recognised(const uint8_t *sector)
             return false;
     }
     return true;
-}
-
-bool recovery_without_info()
-{
-    return run_options.recovery && run_options.no_info;
 }
 
 void read_descriptor(PartitionInfo *p, const uint8_t *d)
@@ -71,11 +67,17 @@ const char *partition_name(int index)
     return index >= 0 && index < PARTITION_MAX ? PARTITION_NAMES[index] : "?";
 }
 
-void part_read_table(HumaxDisk *disk)
+namespace {
+
+// The partition table, or the fallback of recovery without information.
+void read_partition_table(HumaxDisk *disk, const DiskOpenPolicy &policy)
 {
+    VolumeRead *found = &disk->volume;
     uint8_t sector[SECTOR_SIZE];
-    if (!disk_read_at(&disk->stream, 0, sector, sizeof sector))
-        fatal_errno("Partition table");
+    if (!disk_read_at(&disk->stream, 0, sector, sizeof sector)) {
+        found->table_errno = errno;
+        return;
+    }
     if (table_recognised(sector)) {
         for (int i = 0; i < PARTITION_MAX; ++i) {
             PartitionInfo *p = &disk->partitions[i];
@@ -85,54 +87,172 @@ void part_read_table(HumaxDisk *disk)
         }
         disk->partition_count = PARTITION_MAX;
     } else {
-        fprintf(stderr, "Unknown partition table\n");
-        if (!recovery_without_info())
-            fatal_exit(1);
+        found->table_unknown = true;
+        if (!policy_first_partition_only(policy))
+            return;
         disk->partitions[0].start_sector = FALLBACK_START_SECTOR;
         disk->partitions[0].sector_count = 0;
         disk->partition_count = 1;
     }
     // A damaged disk is rescued from its recordings partition alone.
-    if (recovery_without_info())
+    if (policy_first_partition_only(policy))
         disk->partition_count = 1;
 }
 
-void part_load(HumaxDisk *disk)
+bool descriptor_usable(const PartitionInfo *p)
 {
-    for (int i = 0; i < disk->partition_count; ++i) {
-        PartitionInfo *p = &disk->partitions[i];
-        p->index = i;
-        char label[32];
-        snprintf(label, sizeof label, "Partition %d", i);
-        uint8_t descriptor[SECTOR_SIZE];
-        if (!disk_read_at(&disk->stream, sector_position(p->start_sector), descriptor,
-                          sizeof descriptor))
-            fatal_errno(label);
-        read_descriptor(p, descriptor);
-        // Clusters of no sectors would make every cluster position meaningless.
-        if (p->dir_sectors != DIR_REQUIRED_SECTORS || p->cluster_sectors == 0)
-            fatal("Unsupported partition\n");
-        if (p->sector_count != p->data_sector + p->data_sectors - p->start_sector) {
-            fprintf(stderr, "%s partition size mismatch\n", partition_name(i));
-            if (!recovery_without_info())
-                fatal_exit(1);
-        }
-        fat_load(disk, i);
-        p->free_clusters = fat_free_count(p);
-    }
+    // Clusters of no sectors would make every cluster position meaningless.
+    return p->dir_sectors == DIR_REQUIRED_SECTORS && p->cluster_sectors != 0;
 }
 
-HumaxDisk *disk_open_volume(const char *path, const char *mode)
+// The descriptor, table and directory of partition i, as far as they can be read.
+void read_partition(HumaxDisk *disk, int i)
+{
+    PartitionInfo *p = &disk->partitions[i];
+    PartitionRead *found = &disk->volume.partitions[i];
+    p->index = i;
+    uint8_t descriptor[SECTOR_SIZE];
+    found->descriptor_past_end = sector_position(p->start_sector) + SECTOR_SIZE > disk->volume.disk_bytes;
+    if (!disk_read_at(&disk->stream, sector_position(p->start_sector), descriptor,
+                      sizeof descriptor)) {
+        found->descriptor_errno = errno;
+        return;
+    }
+    read_descriptor(p, descriptor);
+    found->size_mismatch = p->sector_count != p->data_sector + p->data_sectors - p->start_sector;
+    if (!descriptor_usable(p)) {
+        found->unsupported = true;
+        return;
+    }
+    fat_read(disk, i, found);
+    p->free_clusters = fat_free_count(p);
+    found->dir_errno = dir_read(disk, i);
+    found->loaded = found->fat_errno == 0 && found->dir_errno == 0 && !found->table_too_large;
+}
+
+// Sectors of the used partitions' data areas beyond the end of the disk.
+uint64_t missing_sectors(const HumaxDisk *disk)
+{
+    if (disk->volume.disk_bytes == UINT64_MAX)
+        return 0;
+    uint64_t disk_sectors = disk->volume.disk_bytes / SECTOR_SIZE;
+    uint64_t end = 0;
+    for (int i = 0; i < disk->partition_count; ++i) {
+        const PartitionInfo *p = &disk->partitions[i];
+        const PartitionRead &found = disk->volume.partitions[i];
+        if (found.descriptor_errno == 0 && !found.unsupported)
+            end = std::max(end, uint64_t{p->data_sector} + p->data_sectors);
+    }
+    return end > disk_sectors ? end - disk_sectors : 0;
+}
+
+void report_truncation(const HumaxDisk *disk)
+{
+    uint64_t missing = disk->volume.missing_sectors;
+    if (missing == 0)
+        return;
+    warn("Warning: the disk ends %llu sectors before the end of its partitions' data "
+         "(a truncated image?); what is missing reads as zeros\n",
+         static_cast<unsigned long long>(missing));
+    if (disk->stream.writable)
+        fatal("Refusing to write to a truncated disk: take the image again\n");
+}
+
+void validate_partition(const HumaxDisk *disk, int i, const DiskOpenPolicy &policy)
+{
+    const PartitionRead &found = disk->volume.partitions[i];
+    if (found.descriptor_errno != 0) {
+        char label[32];
+        snprintf(label, sizeof label, "Partition %d", i);
+        errno = found.descriptor_errno;
+        fatal_errno(label);
+    }
+    if (found.unsupported) {
+        fprintf(stderr, "Unsupported partition\n");
+        if (found.descriptor_past_end && i > 0)
+            fprintf(stderr, "The disk ends before the %s partition begins: the image may be "
+                            "truncated. Recovery mode without information (-r -n) can still "
+                            "read its recordings.\n",
+                    partition_name(i));
+        fatal_exit(1);
+    }
+    if (found.size_mismatch) {
+        fprintf(stderr, "%s partition size mismatch\n", partition_name(i));
+        if (!policy_first_partition_only(policy))
+            fatal_exit(1);
+    }
+    fat_validate(disk, i, found);
+}
+
+} // namespace
+
+HumaxDisk *disk_create()
 {
     HumaxDisk *disk = new (std::nothrow) HumaxDisk{};
     if (disk == nullptr)
         fatal_errno("malloc");
-    if (!disk_stream_open(&disk->stream, path, mode))
-        fatal_errno(path);
-    part_read_table(disk);
-    part_load(disk);
+    return disk;
+}
+
+void disk_open_stream(HumaxDisk *disk, const char *path, const char *mode)
+{
+    disk->path = path;
+    bool writable = strchr(mode, '+') != nullptr || strchr(mode, 'w') != nullptr;
+    if (disk_stream_open(&disk->stream, path, writable))
+        return;
+    if (errno == EBUSY)
+        fatal("%s: the drive is mounted, or another program holds it: refusing to use it\n", path);
+    fatal_errno(path);
+}
+
+void disk_lock_or_refuse(HumaxDisk *disk)
+{
+    DiskLock mode = disk->stream.writable ? DiskLock::Exclusive : DiskLock::Shared;
+    if (!disk_stream_lock(&disk->stream, mode))
+        fatal("%s is in use by another process\n", disk->path.c_str());
+}
+
+void disk_read_volume(HumaxDisk *disk, const DiskOpenPolicy &policy)
+{
+    disk->volume = VolumeRead{};
+    disk->volume.disk_bytes = disk_stream_size(&disk->stream);
+    read_partition_table(disk, policy);
     for (int i = 0; i < disk->partition_count; ++i)
-        dir_load(disk, i);
+        read_partition(disk, i);
+    disk->volume.missing_sectors = missing_sectors(disk);
+}
+
+void disk_validate_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy)
+{
+    const VolumeRead &found = disk->volume;
+    if (found.table_errno != 0) {
+        errno = found.table_errno;
+        fatal_errno("Partition table");
+    }
+    if (found.table_unknown) {
+        fprintf(stderr, "Unknown partition table\n");
+        if (!policy_first_partition_only(policy))
+            fatal_exit(1);
+    }
+    report_truncation(disk);
+    for (int i = 0; i < disk->partition_count; ++i)
+        validate_partition(disk, i, policy);
+    for (int i = 0; i < disk->partition_count; ++i) {
+        if (found.partitions[i].dir_errno != 0) {
+            char label[32];
+            snprintf(label, sizeof label, "Directory %d", i);
+            errno = found.partitions[i].dir_errno;
+            fatal_errno(label);
+        }
+    }
+}
+
+HumaxDisk *disk_open_volume(const char *path, const char *mode, const DiskOpenPolicy &policy)
+{
+    HumaxDisk *disk = disk_create();
+    disk_open_stream(disk, path, mode);
+    disk_read_volume(disk, policy);
+    disk_validate_volume(disk, policy);
     return disk;
 }
 
@@ -141,7 +261,7 @@ void disk_close(HumaxDisk *disk)
     if (disk == nullptr)
         return;
     disk_stream_close(&disk->stream);
-    for (int i = 0; i < disk->partition_count; ++i) {
+    for (int i = 0; i < PARTITION_MAX; ++i) {
         dir_clear(&disk->partitions[i]);
         fat_release(&disk->partitions[i]);
     }

@@ -1,7 +1,6 @@
 #include "records/disk_records.h"
 
 #include "common/fatal.h"
-#include "common/run_options.h"
 #include "records/record_list.h"
 
 namespace {
@@ -12,12 +11,13 @@ constexpr uint32_t FORMAT_304_B = 0xE0000030;
 
 } // namespace
 
-HumaxDisk *disk_open(const char *path, const char *mode)
+void disk_load(HumaxDisk *disk, const DiskOpenPolicy &policy)
 {
-    HumaxDisk *disk = disk_open_volume(path, mode);
+    disk_read_volume(disk, policy);
+    disk_validate_volume(disk, policy);
     disk->records = RecordList{};
-    if (run_options.recovery)
-        return disk;
+    if (policy.recovery)
+        return;
     uint32_t format = disk->partitions[PARTITION_EPG].format_code;
     if (format == FORMAT_DETECT)
         disk->records.record_length = reclist_detect_record_length(disk);
@@ -28,5 +28,12 @@ HumaxDisk *disk_open(const char *path, const char *mode)
     if (disk->records.record_length == 0)
         fatal("Error: unknown record length\n");
     reclist_load(disk);
+}
+
+HumaxDisk *disk_open(const char *path, const char *mode, const DiskOpenPolicy &policy)
+{
+    HumaxDisk *disk = disk_create();
+    disk_open_stream(disk, path, mode);
+    disk_load(disk, policy);
     return disk;
 }

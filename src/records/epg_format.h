@@ -3,6 +3,8 @@
 // record per event of 328 bytes (recorder software before 1.00.20) or 332 bytes.
 #include <cstdint>
 
+#include "common/byte_order.h"
+
 struct DiskFile;
 
 constexpr unsigned EPG_COUNT_SIZE = 4;
@@ -17,8 +19,7 @@ constexpr unsigned EVENT_SYNOPSIS = 67;
 
 inline uint32_t epg_be32(const uint8_t *bytes)
 {
-    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-           uint32_t{bytes[3]};
+    return load_be32(bytes);
 }
 
 // Reads the probe that follows the count (from the file's current position) and returns

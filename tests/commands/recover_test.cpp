@@ -436,7 +436,7 @@ TEST_F(Recovery, ScanReturnsTheNameOfTheRequestedRecording)
     build();
     run_options = RunOptions{};
     run_options.recovery = 1;
-    HumaxDisk *disk = disk_open(path.c_str(), "rb");
+    HumaxDisk *disk = disk_open(path.c_str(), "rb", DiskOpenPolicy{true, false});
     ::testing::internal::CaptureStdout();
     const char *third = cmd_recover_scan(disk, 3, 0);
     EXPECT_STREQ(third, "5.av");

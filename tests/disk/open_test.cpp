@@ -117,10 +117,8 @@ TEST_F(Open, UnknownTableInRecoveryWithoutInfoUsesSectorSixteen)
     DiskImage image(path, spec);
     image.add_file(0, "5.av", Bytes(100, 5));
     image.write_bytes(444, Bytes(48, 0));
-    run_options.recovery = 1;
-    run_options.no_info = 1;
     testing::internal::CaptureStderr();
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb", DiskOpenPolicy{true, true});
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Unknown partition table\nAV partition size mismatch\n");
     EXPECT_EQ(disk->partition_count, 1);
@@ -134,13 +132,10 @@ TEST_F(Open, RecoveryWithoutInfoReadsOnlyTheFirstPartition)
     // Garbage in the other partitions' descriptors and tables must not matter.
     image.set_descriptor_u32(1, 276, 7);
     image.set_fat_entry(2, 3, 3);
-    run_options.recovery = 1;
-    run_options.no_info = 1;
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb", DiskOpenPolicy{true, true});
     EXPECT_EQ(disk->partition_count, 1);
     disk_close(disk);
-    run_options.no_info = 0;
-    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb"), testing::ExitedWithCode(1),
+    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb", DiskOpenPolicy{true, false}), testing::ExitedWithCode(1),
                 "^Unsupported partition\n$");
 }
 

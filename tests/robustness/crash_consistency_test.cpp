@@ -1,6 +1,6 @@
 // Crash consistency: each command that writes the disk runs once to count its writes to
-// the image, then once more for every k, ended by a preloaded library (write_fault_shim)
-// at its k-th write as a crash would end it. After each run the image is checked:
+// the image, then once more for every k, ended by the disk stream's fault injector
+// (DW_FAULT_* in the environment) at its k-th write as a crash would end it. After each run the image is checked:
 // - independently of the program (check_image): chains, shared clusters, word 0, the
 //   record list's form and the stream file of every listed recording;
 // - the program still opens it and lists it;
@@ -230,27 +230,18 @@ struct RunOutcome {
     std::string err;
 };
 
-std::string env_value(const char *name)
-{
-    const char *v = getenv(name);
-    return v != nullptr ? v : "";
-}
-
 RunOutcome run_with_fault(const Scenario &s, const testimg::TempDir &dir, unsigned long fault_at, bool torn)
 {
     std::vector<std::string> args = s.args;
     if (s.two_disks)
         args.push_back(dir.file("source.img"));
     args.push_back(dir.file("disk.img"));
-    std::string asan = env_value("ASAN_OPTIONS");
+    // The disk stream's fault injector counts the writes to the image.
     std::vector<std::string> env = {
-        std::string("LD_PRELOAD=") + DW_WRITE_FAULT_LIB,
         "DW_FAULT_IMAGE=" + dir.file("disk.img"),
         "DW_FAULT_AT=" + std::to_string(fault_at),
         std::string("DW_FAULT_TORN=") + (torn ? "1" : "0"),
         "DW_FAULT_COUNT=" + dir.file("writes"),
-        // The sanitizer runtime would insist on being loaded first.
-        "ASAN_OPTIONS=" + asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0",
     };
     testimg::RunResult r = testimg::run_program(testimg::diskwarden_path(), args, "", dir.path(), env);
     RunOutcome run;
