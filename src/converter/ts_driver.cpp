@@ -10,7 +10,7 @@
 #include "converter/ts_header.h"
 #include "converter/ts_length.h"
 #include "converter/ts_tables.h"
-#include "platform/host_path.h"
+#include "platform/host_file.h"
 
 namespace {
 
@@ -96,11 +96,11 @@ int ts_convert_file(const char *path)
                 path, TS_PATH_MAX);
         return 1;
     }
-    if (platform_path_taken(header_name)) { // a dangling link counts as taken
+    if (host_exists(header_name)) { // a dangling link counts as taken
         fprintf(stderr, "\nSkipping file \"%s\" - it already exists\n", header_name);
         return 1;
     }
-    int fd = platform_open_read(path);
+    int fd = host_open_read_at(HOST_CWD, path);
     if (fd < 0)
         fatal_errno(path);
     fprintf(stderr, "\nAnalysing transport stream %s\n", path);

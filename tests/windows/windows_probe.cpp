@@ -2,8 +2,8 @@
 // the platform functions and prints what came out, on standard output.
 //   windows_probe args ARG...        the arguments after platform_start, one a line
 //   windows_probe read FILE OFFSET   the position lseek gave for OFFSET, then the next
-//                                    8 bytes in hex (file opened by platform_open_read)
-//   windows_probe taken PATH         "taken" or "free" (platform_path_taken)
+//                                    8 bytes in hex (file opened by host_open_read_at)
+//   windows_probe taken PATH         "taken" or "free" (host_exists)
 #include <unistd.h>
 
 #include <cinttypes>
@@ -11,14 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/host_path.h"
+#include "platform/host_file.h"
 #include "platform/process.h"
 
 namespace {
 
 int read_at(const char *path, const char *offset_text)
 {
-    const int fd = platform_open_read(path);
+    const int fd = host_open_read_at(HOST_CWD, path);
     if (fd < 0) {
         perror(path);
         return 1;
@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     if (argc == 4 && strcmp(argv[1], "read") == 0)
         return read_at(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "taken") == 0) {
-        printf("%s\n", platform_path_taken(argv[2]) ? "taken" : "free");
+        printf("%s\n", host_exists(argv[2]) ? "taken" : "free");
         return 0;
     }
     fprintf(stderr, "usage: windows_probe args ARG... | read FILE OFFSET | taken PATH\n");
