@@ -5,7 +5,8 @@
 #   (set for every build) makes off_t, lseek and stat 64-bit, as they are on Linux.
 # - The tests run on Linux against the .exe files under Wine; make windows builds the
 #   program targets alone (WINDOWS_PROGRAMS in the Makefile).
-add_compile_definitions(__USE_MINGW_ANSI_STDIO=1 WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=1 _POSIX_THREAD_SAFE_FUNCTIONS WIN32_LEAN_AND_MEAN
+                        _WIN32_WINNT=0x0601)
 add_link_options(-static)
 
 set(DW_TESTS OFF CACHE BOOL "Build the tests" FORCE)
