@@ -1,7 +1,9 @@
 // reelhead: writes recorder headers (.hre) for transport streams recorded elsewhere.
 #include "converter/ts_driver.h"
+#include "platform/process.h"
 
 int main(int argc, char **argv)
 {
+    platform_start(&argc, &argv);
     return ts_main(argc, argv);
 }

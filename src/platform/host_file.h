@@ -63,9 +63,13 @@ struct HostStatus {
 // failure.
 bool host_status_at(int directory, const char *name, HostStatus *status);
 
-// Opens `name` relative to `directory` for reading (binary). Returns a descriptor, or -1
-// (errno set).
+// Opens `name` relative to `directory` for reading (binary), without waiting (opening a
+// FIFO would otherwise block until a writer comes). Returns a descriptor, or -1 (errno
+// set).
 int host_open_read_at(int directory, const char *name);
+
+// True when the open descriptor is a regular file (not a directory, device or FIFO).
+bool host_is_regular(int fd);
 
 // Reads until `length` bytes are in or the file ends; *got receives the count. False
 // (errno set) on a read error.

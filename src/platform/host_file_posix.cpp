@@ -255,10 +255,18 @@ bool host_status_at(int directory, const char *name, HostStatus *status)
 
 int host_open_read_at(int directory, const char *name)
 {
-    int fd = openat(directory, name, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0)
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    int fd = openat(directory, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
+}
+
+bool host_is_regular(int fd)
+{
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool host_read_fully(int fd, void *data, size_t length, size_t *got)
