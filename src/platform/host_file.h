@@ -36,10 +36,14 @@ bool host_output_begin(HostOutput *out, const char *final_path);
 // the caller reports it and abandons the output.
 bool host_output_write(HostOutput *out, const void *data, size_t length);
 
-// Flushes the file to storage, closes it and renames it onto the final name (replacing
-// what is there: a link is replaced itself, never its target). False (errno set) on
-// failure, after removing the temporary file.
-bool host_output_commit(HostOutput *out);
+// Whether committing may replace what is at the final name.
+enum class HostReplace { Yes, Never };
+
+// Flushes the file to storage, closes it and renames it onto the final name. With
+// HostReplace::Yes what is there is replaced (a link itself, never its target); with
+// Never, anything there (a link included) makes the commit fail with EEXIST. False (errno
+// set) on failure, after removing the temporary file.
+bool host_output_commit(HostOutput *out, HostReplace replace = HostReplace::Yes);
 
 // Closes and removes the temporary file (safe to call for an output never begun, or
 // already committed or abandoned).
