@@ -245,7 +245,7 @@ void cmd_put(HumaxDisk *disk, const char *pattern)
     case SearchStart::Found: break;
     }
     do
-        put_recording_at(disk, dir_search_fd(&search), name);
+        put_recording_at(disk, dir_search_directory(&search), name);
     while (dir_search_next(&search, &name));
     bool failed = search.error != 0;
     dir_search_close(&search);

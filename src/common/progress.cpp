@@ -1,9 +1,10 @@
 #include "common/progress.h"
 
 #include <time.h>
-#include <unistd.h>
 
 #include <cstring>
+
+#include "platform/process.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ void progress_start_on(Progress *progress, uint64_t total, uint64_t unit, FILE *
 
 void progress_start(Progress *progress, uint64_t total, uint64_t unit)
 {
-    progress_start_on(progress, total, unit, stderr, isatty(STDERR_FILENO) == 1);
+    progress_start_on(progress, total, unit, stderr, platform_stderr_is_terminal());
 }
 
 void progress_update_at(Progress *progress, uint64_t done, double now)

@@ -25,7 +25,8 @@ struct Progress {
 double progress_now();
 
 // Begins the display of a copy of `total` bytes moved in pieces of at least `unit` bytes
-// (a cluster) on standard error, active only when it is a terminal and total > unit.
+// (a cluster) on standard error, active only when it is a terminal (a console on
+// Windows: never a pipe or a file) and total > unit.
 void progress_start(Progress *progress, uint64_t total, uint64_t unit);
 
 // The same on `out`, with `terminal` in place of asking the system (for tests).

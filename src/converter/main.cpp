@@ -5,7 +5,7 @@
 
 int main(int argc, char **argv)
 {
-    platform_start(&argc, &argv);
+    platform_start(&argc, &argv, ArgumentWildcards::Expand);
     host_output_install_cleanup();
     return ts_main(argc, argv);
 }

@@ -7,8 +7,9 @@
 // SIGINT or SIGTERM, removes its temporary files; messages name the final name.
 //
 // Files the programs read are opened relative to a directory handle (HOST_CWD for the
-// current directory, or the handle of a searched directory), so that the current
-// directory never has to change.
+// current directory, or the handle of a searched directory from host_directory_open), so
+// that the current directory never has to change. A handle is a small number on every
+// host: a descriptor on POSIX systems, a place in a table of directory paths on Windows.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -54,6 +55,13 @@ void host_output_abandon(HostOutput *out);
 // ignored so that a file-size limit ends with the system's report (EFBIG); an error exit
 // removes the temporary files too.
 void host_output_install_cleanup();
+
+// Opens the directory at `path` as a handle that host_status_at and host_open_read_at
+// look names up in. Returns the handle, or -1 (errno set: ENOENT, ENOTDIR, ...).
+int host_directory_open(const char *path);
+
+// Releases a handle from host_directory_open (-1 and HOST_CWD are left alone).
+void host_directory_close(int directory);
 
 // Facts about a host file, from its status.
 struct HostStatus {

@@ -267,6 +267,17 @@ void host_output_install_cleanup()
     atexit(remove_temporaries);
 }
 
+int host_directory_open(const char *path)
+{
+    return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+void host_directory_close(int directory)
+{
+    if (directory >= 0)
+        close(directory);
+}
+
 bool host_status_at(int directory, const char *name, HostStatus *status)
 {
     struct stat s;

@@ -13,18 +13,46 @@
 #include <cstring>
 #include <process.h>
 #include <string>
+#include <vector>
+
+#include "platform/win_error.h"
 
 namespace {
 
-// Windows has no directory handles to open names relative to: a searched directory is
-// named by its path, so until the directory search gives one, only the current
-// directory (and names that carry their own path) can be used.
-bool relative_to_cwd(int directory)
+// Windows has no directory handles to open names relative to: a directory handle is a
+// place in this table of full directory paths, and a name is looked up by joining it to
+// its directory's path. (Changing the process's current directory instead would change
+// it for everything else the process names.)
+std::vector<std::string> directory_paths;
+
+bool is_separator(char c)
 {
-    if (directory == HOST_CWD)
+    return c == '\\' || c == '/';
+}
+
+// Whether `name` carries its own way from a root or drive ("\\x", "C:x", "C:\\x").
+bool names_its_own_place(const char *name)
+{
+    return is_separator(name[0]) || (name[0] != '\0' && name[1] == ':');
+}
+
+// The path to look `name` up by; false (errno EBADF) for an unknown handle.
+bool resolve(int directory, const char *name, std::string *path)
+{
+    if (directory == HOST_CWD || names_its_own_place(name)) {
+        *path = name;
         return true;
-    errno = EINVAL;
-    return false;
+    }
+    if (directory < 0 || static_cast<size_t>(directory) >= directory_paths.size() ||
+        directory_paths[static_cast<size_t>(directory)].empty()) {
+        errno = EBADF;
+        return false;
+    }
+    *path = directory_paths[static_cast<size_t>(directory)];
+    if (!is_separator(path->back()))
+        *path += '\\';
+    *path += name;
+    return true;
 }
 
 constexpr int TEMPORARY_SLOTS = 4;
@@ -66,24 +94,6 @@ BOOL WINAPI on_console_event(DWORD)
 {
     remove_temporaries();
     return FALSE; // the default handler ends the process
-}
-
-// Windows reports its own error codes; the messages are the C library's, so map the
-// common ones to errno.
-int errno_of(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return EEXIST;
-    case ERROR_ACCESS_DENIED: return EACCES;
-    case ERROR_SHARING_VIOLATION: return EBUSY;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
-    default: return EIO;
-    }
 }
 
 std::string temporary_name(const std::string &final_path, int attempt)
@@ -145,7 +155,7 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
     bool named = flushed && closed && MoveFileExA(out->temp_path.c_str(), out->final_path.c_str(), flags);
     if (!named) {
         if (flushed && closed)
-            error = errno_of(GetLastError());
+            error = win_errno(GetLastError());
         host_output_abandon(out);
         errno = error;
         return false;
@@ -186,10 +196,44 @@ bool host_exists(const char *path)
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+int host_directory_open(const char *path)
+{
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full) {
+        errno = length == 0 ? win_errno(GetLastError()) : ENAMETOOLONG;
+        return -1;
+    }
+    const DWORD attributes = GetFileAttributesA(full);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        errno = win_errno(GetLastError());
+        return -1;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        errno = ENOTDIR;
+        return -1;
+    }
+    for (size_t i = 0; i < directory_paths.size(); ++i) {
+        if (directory_paths[i].empty()) {
+            directory_paths[i] = full;
+            return static_cast<int>(i);
+        }
+    }
+    directory_paths.emplace_back(full);
+    return static_cast<int>(directory_paths.size() - 1);
+}
+
+void host_directory_close(int directory)
+{
+    if (directory >= 0 && static_cast<size_t>(directory) < directory_paths.size())
+        directory_paths[static_cast<size_t>(directory)].clear();
+}
+
 bool host_status_at(int directory, const char *name, HostStatus *status)
 {
     struct _stat64 s;
-    if (!relative_to_cwd(directory) || _stat64(name, &s) != 0)
+    std::string path;
+    if (!resolve(directory, name, &path) || _stat64(path.c_str(), &s) != 0)
         return false;
     status->regular = (s.st_mode & _S_IFMT) == _S_IFREG;
     status->directory = (s.st_mode & _S_IFMT) == _S_IFDIR;
@@ -201,9 +245,10 @@ bool host_status_at(int directory, const char *name, HostStatus *status)
 // Binary mode: text mode would turn CR LF into LF and end the file at the first 0x1A.
 int host_open_read_at(int directory, const char *name)
 {
-    if (!relative_to_cwd(directory))
+    std::string path;
+    if (!resolve(directory, name, &path))
         return -1;
-    return _open(name, _O_RDONLY | _O_BINARY | _O_NOINHERIT | _O_SEQUENTIAL);
+    return _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT | _O_SEQUENTIAL);
 }
 
 bool host_is_regular(int fd)

@@ -1,3 +1,10 @@
 #include "platform/process.h"
 
-void platform_start(int *, char ***) {}
+#include <unistd.h>
+
+void platform_start(int *, char ***, ArgumentWildcards) {}
+
+bool platform_stderr_is_terminal()
+{
+    return isatty(STDERR_FILENO) == 1;
+}

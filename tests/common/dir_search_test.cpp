@@ -62,10 +62,10 @@ TEST_F(DirSearchTest, NamesAreBareAndOpenRelativeToTheDirectory)
     ASSERT_EQ(dir_search_first(&search, (dir + "/a*.ts").c_str(), &name), SearchStart::Found);
     EXPECT_STREQ(name, "a.ts");
     struct stat status;
-    EXPECT_EQ(fstatat(dir_search_fd(&search), name, &status, 0), 0);
+    EXPECT_EQ(fstatat(dir_search_directory(&search), name, &status, 0), 0);
     dir_search_close(&search);
     dir_search_close(&search);
-    EXPECT_EQ(dir_search_fd(&search), -1);
+    EXPECT_EQ(dir_search_directory(&search), -1);
 }
 
 TEST_F(DirSearchTest, PatternWithoutDirectorySearchesTheCurrentOne)

@@ -38,7 +38,7 @@ int read_at(const char *path, const char *offset_text)
 
 int main(int argc, char **argv)
 {
-    platform_start(&argc, &argv);
+    platform_start(&argc, &argv, ArgumentWildcards::Expand);
     if (argc >= 2 && strcmp(argv[1], "args") == 0) {
         for (int i = 2; i < argc; ++i)
             printf("%s\n", argv[i]);
