@@ -103,6 +103,39 @@ std::string temporary_name(const std::string &final_path, int attempt)
     return final_path + tag;
 }
 
+// Creates the temporary file anew (never through a link or onto a file that is there)
+// and marks it for deletion when its last handle closes: the system removes it however
+// the process ends (Ctrl-C, a crash, being ended from outside) until the commit takes
+// the mark back. Its descriptor, or -1 (errno set; EEXIST when the name is taken).
+int create_temporary(const std::string &path)
+{
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = win_errno(GetLastError());
+        return -1;
+    }
+    FILE_DISPOSITION_INFO gone{TRUE};
+    SetFileInformationByHandle(handle, FileDispositionInfo, &gone, sizeof gone);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+    }
+    return fd;
+}
+
+// Takes back the mark of create_temporary, so that closing keeps the file.
+bool keep_temporary(int fd)
+{
+    FILE_DISPOSITION_INFO keep{FALSE};
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (SetFileInformationByHandle(handle, FileDispositionInfo, &keep, sizeof keep))
+        return true;
+    errno = win_errno(GetLastError());
+    return false;
+}
+
 } // namespace
 
 bool host_output_begin(HostOutput *out, const char *final_path)
@@ -111,8 +144,7 @@ bool host_output_begin(HostOutput *out, const char *final_path)
     out->final_path = final_path;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = temporary_name(out->final_path, attempt);
-        int fd = _open(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                       _S_IREAD | _S_IWRITE);
+        int fd = create_temporary(temp);
         if (fd >= 0) {
             out->slot = claim_slot(temp);
             out->fd = fd;
@@ -145,7 +177,7 @@ bool host_output_write(HostOutput *out, const void *data, size_t length)
 
 bool host_output_commit(HostOutput *out, HostReplace replace)
 {
-    bool flushed = _commit(out->fd) == 0;
+    bool flushed = _commit(out->fd) == 0 && keep_temporary(out->fd);
     int error = errno;
     bool closed = _close(out->fd) == 0;
     if (flushed && !closed)
