@@ -22,11 +22,10 @@ build-asan: deps
 
 # The Windows programs, cross-compiled with MinGW-w64 and linked statically, in
 # $(WINDOWS_BUILD)/bin; libdvbpsi is cross-built once from Debian's source package into
-# $(WINDOWS_BUILD)/deps. WINDOWS_PROGRAMS: the programs the Windows platform layer carries
-# so far (diskwarden joins when its disk backends are there); the tests' probe of the
-# platform layer is built beside them.
+# $(WINDOWS_BUILD)/deps. WINDOWS_PROGRAMS: the programs built (and packed); the tests'
+# probe of the platform layer is built beside them.
 WINDOWS_BUILD    ?= build-windows
-WINDOWS_PROGRAMS ?= reelhead
+WINDOWS_PROGRAMS ?= diskwarden reelhead
 WINDOWS_TEST_PROGRAMS := windows_probe
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev dpkg-dev bzip2 xz-utils
 

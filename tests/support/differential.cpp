@@ -51,11 +51,27 @@ std::vector<std::string> environment(const Row &row)
     return env;
 }
 
+bool is_quoted(const std::string &argument)
+{
+    return argument.size() >= 2 && argument.front() == '"' && argument.back() == '"';
+}
+
+// The argument as the program receives it once the shell (or the C runtime) has removed
+// the quotes.
+std::string unquoted(const std::string &argument)
+{
+    return is_quoted(argument) ? argument.substr(1, argument.size() - 2) : argument;
+}
+
 // The argument as bash expands it in `dir` (C locale: sorted bytewise; kept when nothing
-// matches).
+// matches; quoted: never).
 void shell_expand(const std::string &argument, const std::string &dir,
                   std::vector<std::string> *out)
 {
+    if (is_quoted(argument)) {
+        out->push_back(unquoted(argument));
+        return;
+    }
     if (argument.find_first_of("*?[") == std::string::npos) {
         out->push_back(argument);
         return;
@@ -273,7 +289,10 @@ testimg::RunResult run_linux(const Row &row, const std::string &dir)
 
 testimg::RunResult run_windows(const Row &row, const std::string &dir)
 {
-    return testimg::run_windows_program(windows_path(row.program), row.args, row.input, dir,
+    std::vector<std::string> args;
+    for (const std::string &argument : row.args)
+        args.push_back(unquoted(argument));
+    return testimg::run_windows_program(windows_path(row.program), args, row.input, dir,
                                         environment(row));
 }
 

@@ -5,7 +5,9 @@
 //
 // A row names the program, its arguments as a user types them in a shell (the Linux run
 // has them expanded as the shell would; the Windows program gets them as they are and
-// expands wildcards itself), its standard input, the files it starts from and what the
+// expands wildcards itself where it takes lists of files; an argument in double quotes,
+// "\"*.ts\"", reaches both programs without the quotes and unexpanded, as diskwarden's -p
+// pattern must), its standard input, the files it starts from and what the
 // Linux run must do (its status and the files it creates), so that a row cannot pass by
 // both runs failing alike. Add rows for new commands here, not new tests.
 #include <cstdint>

@@ -1,8 +1,13 @@
 // The rows of the differential runs (see differential.h). reelhead's rows cover its
 // arguments (wildcards, a directory part, options), every way a file is skipped, names
 // that carry dates, bytes that a text-mode host would rewrite, and a stream larger than
-// 4 GiB whose last PCR lies past 5 GiB.
+// 4 GiB whose last PCR lies past 5 GiB. diskwarden's rows run every command on images
+// made by the test-support image builder (the images left behind are compared too), some
+// of them again with the disks opened for direct I/O, where the Windows backend refuses
+// every transfer that is not sector-aligned, as a physical drive does.
 #include "differential.h"
+
+#include "disk_fixture.h"
 
 namespace difftest {
 
@@ -108,11 +113,155 @@ std::vector<Row> reelhead_rows()
     };
 }
 
+using testimg::Bytes;
+using testimg::TestRecording;
+
+// A recorder disk with three recordings: one fragmented, one protected whose title holds
+// characters no host file name may, and one whose programme information is in the old
+// 328-byte records that -E converts.
+InputFile recorder_disk(const std::string &name)
+{
+    return image_file(
+        name,
+        [](testimg::DiskImage &image) {
+            TestRecording news = testimg::full_recording(2, "Evening News", 100000);
+            news.placement = testimg::Placement::Fragmented;
+            TestRecording film = testimg::full_recording(3, "Film: Voyage/Home?", 70000);
+            film.is_protected = true;
+            TestRecording nature = testimg::full_recording(5, "Nature", 40000);
+            nature.epg = testimg::make_epg({{testimg::SUNDAY_2100 + 2 * 86400, 3600, "Nature",
+                                            "Wildlife of the isles."}},
+                                           328);
+            testimg::write_recordings(image, {news, film, nature});
+        },
+        testimg::fixture_spec());
+}
+
+// A second disk with one recording of its own, the destination of copies.
+InputFile other_disk(const std::string &name)
+{
+    return image_file(
+        name,
+        [](testimg::DiskImage &image) {
+            testimg::write_recordings(image, {testimg::full_recording(2, "Old News", 30000)});
+        },
+        testimg::fixture_spec());
+}
+
+// A disk without a record list: recovery mode finds its recordings by their .av files.
+InputFile listless_disk(const std::string &name)
+{
+    return image_file(name, [](testimg::DiskImage &image) {
+        image.add_file(0, "2.av", testimg::pattern_bytes(3 * 4096 + 123, 5), 0x1002,
+                       testimg::Placement::Fragmented);
+        image.add_file(0, "2.elu", testimg::pattern_bytes(700, 6));
+        image.add_file(1, "2.epg", testimg::make_epg({{1000, 1800, "Alpha", "First."}}, 332));
+        image.add_file(0, "4.av", testimg::pattern_bytes(2 * 4096, 8), 0x1002, testimg::Placement::Reversed);
+    });
+}
+
+// The files of a recording on the host, as -g leaves them and -p takes them: STEM.ts,
+// STEM.hre and, unless `companions` is false, STEM.elu and STEM.epg.
+std::vector<InputFile> host_recording(const std::string &stem, const std::string &title,
+                                      unsigned seed, bool companions = true)
+{
+    const uint32_t start = testimg::SUNDAY_2100 + seed * 3600;
+    std::vector<InputFile> files = {
+        bytes_file(stem + ".ts", testimg::pattern_bytes(90000 + seed * 777, seed)),
+        bytes_file(stem + ".hre", testimg::make_entry(304, 0, start, start + 1800, title)),
+    };
+    if (companions) {
+        files.push_back(bytes_file(stem + ".elu", testimg::pattern_bytes(500, 40 + seed)));
+        files.push_back(bytes_file(stem + ".epg", testimg::make_epg({{start, 1800, title, "Put."}}, 332)));
+    }
+    return files;
+}
+
+std::vector<InputFile> joined(std::vector<std::vector<InputFile>> groups)
+{
+    std::vector<InputFile> all;
+    for (auto &group : groups)
+        all.insert(all.end(), group.begin(), group.end());
+    return all;
+}
+
+std::vector<std::string> recording_files(const std::string &stem)
+{
+    return {stem + ".ts", stem + ".hre", stem + ".elu", stem + ".epg"};
+}
+
+const std::string NEWS = "20130526 2100 Evening News";
+const std::string FILM = "20130527 2100 Film_ Voyage_Home_";
+const std::string NATURE = "20130528 2100 Nature";
+const std::string DIRECT = "DISKWARDEN_DIRECT=1";
+
+std::vector<Row> diskwarden_rows()
+{
+    const Program dw = Program::Diskwarden;
+    const std::vector<InputFile> disk = {recorder_disk("disk.img")};
+    const std::vector<InputFile> two_disks = {recorder_disk("disk.img"), other_disk("other.img")};
+    const std::vector<InputFile> put_set =
+        joined({disk, host_recording("a", "Alpha", 1), host_recording("b", "Bravo", 2, false),
+                {bytes_file("c.mpg", {1, 2, 3}), bytes_file("d.ts", {4, 5, 6})}});
+    std::vector<std::string> all_got = recording_files(NEWS);
+    for (const std::string &stem : {FILM, NATURE})
+        for (const std::string &name : recording_files(stem))
+            all_got.push_back(name);
+
+    return {
+        {"diskwarden_help", dw, {"-h"}, "", {}, {}, 0, {}},
+        {"diskwarden_missing_image", dw, {"-l", "missing.img"}, "", {}, {}, 1, {}},
+        {"diskwarden_list", dw, {"-l", "disk.img"}, "", disk, {}, 0, {}},
+        {"diskwarden_list_extended", dw, {"-x", "-l", "disk.img"}, "", disk, {}, 0, {}},
+        {"diskwarden_information", dw, {"-i", "1-3", "disk.img"}, "", disk, {}, 0, {}},
+        {"diskwarden_get", dw, {"-g", "1-3", "disk.img"}, "", disk, {}, 0, all_got},
+        {"diskwarden_get_replaces_after_yes", dw, {"-g", "1", "disk.img"}, "yes\n",
+         joined({disk, {bytes_file(NEWS + ".ts", {9, 9, 9})}}), {}, 0, {NEWS + ".hre"}},
+        {"diskwarden_backup", dw, {"-b", "disk.img"}, "", disk, {}, 0, all_got},
+        {"diskwarden_headers", dw, {"-H", "1-3", "disk.img"}, "", disk, {}, 0,
+         {NEWS + ".hre", FILM + ".hre", NATURE + ".hre"}},
+        {"diskwarden_put_wildcard", dw, {"-p", "\"*.ts\"", "disk.img"}, "yes\n", put_set, {}, 0, {}},
+        {"diskwarden_put_from_a_directory", dw, {"-y", "-p", "\"rec/?.ts\"", "disk.img"}, "",
+         joined({disk, {bytes_file("rec/a.ts", testimg::pattern_bytes(5000, 3)),
+                        bytes_file("rec/a.hre", testimg::make_entry(304, 0, 1400000000, 1400000600, "In Rec")),
+                        bytes_file("rec/ab.ts", {1})}}),
+         {}, 0, {}},
+        {"diskwarden_put_nothing_matches", dw, {"-y", "-p", "\"*.ts\"", "disk.img"}, "", disk, {}, 1, {}},
+        {"diskwarden_delete_protected", dw, {"-d", "2", "disk.img"}, "yes\n", disk, {}, 0, {}},
+        {"diskwarden_delete_unprotected", dw, {"-d", "1,3", "disk.img"}, "yes\nyes\n", disk, {}, 0, {}},
+        {"diskwarden_unprotect", dw, {"-u", "2", "disk.img"}, "", disk, {}, 0, {}},
+        {"diskwarden_copy_between_disks", dw, {"-y", "-g", "1-3", "disk.img", "other.img"}, "",
+         two_disks, {}, 0, {}},
+        {"diskwarden_same_disk_refused", dw, {"-y", "-g", "1", "disk.img", "./disk.img"}, "", disk,
+         {}, 1, {}},
+        {"diskwarden_recovery_list", dw, {"-r", "-l", "listless.img"}, "", {listless_disk("listless.img")},
+         {}, 0, {}},
+        {"diskwarden_recovery_get", dw, {"-r", "-g", "1-2", "listless.img"}, "",
+         {listless_disk("listless.img")}, {}, 0, {}},
+        {"diskwarden_update_information", dw, {"-E", "disk.img"}, "", disk, {}, 0, {}},
+        {"diskwarden_modify_entry", dw, {"-M", "2", "-O", "0x30", "-V", "0x41", "disk.img"}, "", disk,
+         {}, 0, {}},
+        {"diskwarden_wait", dw, {"-w", "-l", "disk.img"}, "\n", disk, {}, 0, {}},
+        // The aligned path: the Windows backend refuses what a physical drive would.
+        {"diskwarden_direct_get", dw, {"-g", "1-3", "disk.img"}, "", disk, {DIRECT}, 0, all_got},
+        {"diskwarden_direct_put", dw, {"-p", "\"*.ts\"", "disk.img"}, "yes\n", put_set, {DIRECT}, 0, {}},
+        {"diskwarden_direct_copy_between_disks", dw, {"-y", "-g", "1-3", "disk.img", "other.img"}, "",
+         two_disks, {DIRECT}, 0, {}},
+        {"diskwarden_direct_delete", dw, {"-d", "1,3", "disk.img"}, "yes\nyes\n", disk, {DIRECT}, 0, {}},
+        {"diskwarden_direct_update_information", dw, {"-E", "disk.img"}, "", disk, {DIRECT}, 0, {}},
+    };
+}
+
 } // namespace
 
 const std::vector<Row> &differential_rows()
 {
-    static const std::vector<Row> rows = reelhead_rows();
+    static const std::vector<Row> rows = [] {
+        std::vector<Row> all = reelhead_rows();
+        for (Row &row : diskwarden_rows())
+            all.push_back(std::move(row));
+        return all;
+    }();
     return rows;
 }
 

@@ -29,6 +29,29 @@ ImageSpec fixture_spec()
     return s;
 }
 
+std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestRecording> &recordings,
+                                    const std::vector<Bytes> &extra, unsigned record_length)
+{
+    std::vector<Bytes> entries;
+    uint32_t start = SUNDAY_2100;
+    for (const TestRecording &r : recordings) {
+        std::string n = std::to_string(r.file_number);
+        if (!r.av.empty())
+            image.add_file(0, n + ".av", r.av, 0x1002, r.placement);
+        if (!r.elu.empty())
+            image.add_file(0, n + ".elu", r.elu);
+        if (!r.epg.empty())
+            image.add_file(1, n + ".epg", r.epg);
+        uint32_t begins = r.start != 0 ? r.start : start;
+        entries.push_back(make_entry(record_length, r.file_number, begins, begins + r.length,
+                                     r.title, r.channel, r.is_protected));
+        start += 86400;
+    }
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    image.write_record_list(entries, record_length);
+    return entries;
+}
+
 void DiskFixture::SetUp()
 {
     fs::create_directory(host);
@@ -58,24 +81,7 @@ std::vector<Bytes> DiskFixture::make_disk(const std::vector<TestRecording> &reco
     if (std::find(images_.begin(), images_.end(), where) == images_.end())
         images_.push_back(where);
     DiskImage image(where, spec);
-    std::vector<Bytes> entries;
-    uint32_t start = SUNDAY_2100;
-    for (const TestRecording &r : recordings) {
-        std::string n = std::to_string(r.file_number);
-        if (!r.av.empty())
-            image.add_file(0, n + ".av", r.av, 0x1002, r.placement);
-        if (!r.elu.empty())
-            image.add_file(0, n + ".elu", r.elu);
-        if (!r.epg.empty())
-            image.add_file(1, n + ".epg", r.epg);
-        uint32_t begins = r.start != 0 ? r.start : start;
-        entries.push_back(make_entry(record_length, r.file_number, begins, begins + r.length,
-                                     r.title, r.channel, r.is_protected));
-        start += 86400;
-    }
-    entries.insert(entries.end(), extra.begin(), extra.end());
-    image.write_record_list(entries, record_length);
-    return entries;
+    return write_recordings(image, recordings, extra, record_length);
 }
 
 RunResult DiskFixture::run(std::vector<std::string> args, const std::string &input,

@@ -39,6 +39,13 @@ TestRecording full_recording(unsigned file_number, const std::string &title,
 // The default image with partition 0 in clusters of 32 KiB, room for several MiB.
 ImageSpec fixture_spec();
 
+// Writes the recordings onto `image` (their files, and the record list with the entries
+// of `extra` appended as given), one day apart from SUNDAY_2100 unless a start is given.
+// Returns the entries as written.
+std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestRecording> &recordings,
+                                    const std::vector<Bytes> &extra = {},
+                                    unsigned record_length = 304);
+
 class DiskFixture : public ::testing::Test {
   protected:
     TempDir dir;
