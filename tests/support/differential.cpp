@@ -175,7 +175,16 @@ uint64_t first_difference(int a, int b, uint64_t from, uint64_t to)
     return to;
 }
 
-// "" when both files hold the same bytes, else where they differ.
+std::map<std::string, fs::file_type> tree(const std::string &dir)
+{
+    std::map<std::string, fs::file_type> entries;
+    for (const auto &entry : fs::recursive_directory_iterator(dir))
+        entries[fs::relative(entry.path(), dir).string()] = entry.symlink_status().type();
+    return entries;
+}
+
+} // namespace
+
 std::string file_difference(const std::string &a_path, const std::string &b_path)
 {
     const uint64_t size = fs::file_size(a_path);
@@ -205,16 +214,6 @@ std::string file_difference(const std::string &a_path, const std::string &b_path
         close(b);
     return problem;
 }
-
-std::map<std::string, fs::file_type> tree(const std::string &dir)
-{
-    std::map<std::string, fs::file_type> entries;
-    for (const auto &entry : fs::recursive_directory_iterator(dir))
-        entries[fs::relative(entry.path(), dir).string()] = entry.symlink_status().type();
-    return entries;
-}
-
-} // namespace
 
 void PrintTo(const Row &row, std::ostream *out)
 {

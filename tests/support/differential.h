@@ -76,6 +76,10 @@ testimg::RunResult run_windows(const Row &row, const std::string &dir);
 std::string output_difference(Program program, const std::string &linux_text,
                               const std::string &windows_text);
 
+// "" when the two files hold the same bytes (sparse files compared by their data where
+// their holes agree), else where they first differ.
+std::string file_difference(const std::string &a_path, const std::string &b_path);
+
 // The differences between the files under two directories: names present in one only,
 // kinds, sizes and contents byte for byte (sparse files by their data). Empty when equal.
 std::vector<std::string> tree_differences(const std::string &linux_dir,

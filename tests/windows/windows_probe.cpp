@@ -4,6 +4,8 @@
 //   windows_probe read FILE OFFSET   the position lseek gave for OFFSET, then the next
 //                                    8 bytes in hex (file opened by host_open_read_at)
 //   windows_probe taken PATH         "taken" or "free" (host_exists)
+//   windows_probe console            "console" or "no console": whether progress lines
+//                                    would be drawn on standard error
 #include <unistd.h>
 
 #include <cinttypes>
@@ -50,6 +52,10 @@ int main(int argc, char **argv)
         printf("%s\n", host_exists(argv[2]) ? "taken" : "free");
         return 0;
     }
-    fprintf(stderr, "usage: windows_probe args ARG... | read FILE OFFSET | taken PATH\n");
+    if (argc == 2 && strcmp(argv[1], "console") == 0) {
+        printf("%s\n", platform_stderr_is_terminal() ? "console" : "no console");
+        return 0;
+    }
+    fprintf(stderr, "usage: windows_probe args ARG... | read FILE OFFSET | taken PATH | console\n");
     return 2;
 }
