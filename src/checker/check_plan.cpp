@@ -162,12 +162,20 @@ void settle_leftovers(Planner &pl, std::vector<DirEntry *> &removed, std::set<st
 {
     for (const Finding &finding : pl.result.findings) {
         if (finding.scope != pl.scan.index ||
-            (finding.problem != Problem::StrayCompanion && finding.problem != Problem::LeftoverTmp))
+            (finding.problem != Problem::StrayCompanion && finding.problem != Problem::LeftoverTmp &&
+             finding.problem != Problem::ListMissing))
             continue;
         const FileState *f = check_find_file(pl.scan, finding.file.name);
         if (f == nullptr || std::find(removed.begin(), removed.end(), f->entry) != removed.end())
             continue;
         Finding d = pl.about(*f);
+        if (finding.problem == Problem::ListMissing) {
+            if (taken.insert(RECORD_LIST_NAME).second && check_find_file(pl.scan, RECORD_LIST_NAME) == nullptr) {
+                dirent_set_name(f->entry, RECORD_LIST_NAME);
+                pl.note("{file}: renamed to _RECORD_LIST_", d);
+            }
+            continue;
+        }
         if (finding.problem == Problem::LeftoverTmp) {
             std::string epg = f->name.substr(0, f->name.size() - 4) + ".epg";
             // Without its .epg, the .tmp is the only (and complete) converted copy.

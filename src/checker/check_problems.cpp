@@ -77,6 +77,8 @@ const ProblemInfo PROBLEMS[] = {
     {Problem::ListSize, L, false, false, false, "_RECORD_LIST_ has {1} bytes, not whole {2}-byte entries and the 5-byte end", LIST_HELP},
     {Problem::ListSignature, L, false, false, false, "_RECORD_LIST_ lacks the signature 01 00 00 01 01: normal opening refuses the disk", LIST_HELP},
     {Problem::ListTrailer, L, false, false, false, "_RECORD_LIST_ does not end in five zero bytes", LIST_HELP},
+    {Problem::ListMissing, R, false, false, false,
+     "_RECORD_LIST_ is missing, but _RL_BACKUP_ (the list before its last change) holds {1} entr{y1}", nullptr},
     {Problem::BackupDamaged, L, false, false, false, "_RL_BACKUP_ {text}", "do not swap it in with -r -s"},
     {Problem::EntriesHidden, L, false, false, false,
      "entry {1} has the file numbers {2} and {3}: it and every entry after it ({4} in all) are not listed",
@@ -143,6 +145,8 @@ std::string check_format(const char *message, const Finding &finding, const File
             append_number(out, finding.n[key[1] - '1'], true);
         else if (key.size() == 2 && key[0] == 's' && key[1] >= '1' && key[1] <= '4')
             out += finding.n[key[1] - '1'] == 1 ? "" : "s";
+        else if (key.size() == 2 && key[0] == 'y' && key[1] >= '1' && key[1] <= '4')
+            out += finding.n[key[1] - '1'] == 1 ? "y" : "ies";
         else
             out += "{" + key + "}";
         p = close;

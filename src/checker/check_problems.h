@@ -55,6 +55,7 @@ enum class Problem : uint8_t {
     ListSize,
     ListSignature,
     ListTrailer,
+    ListMissing,
     BackupDamaged,
     EntriesHidden,
     NumberTwice,
@@ -80,7 +81,7 @@ struct ProblemInfo {
     bool operational;    // the disk could not be read (exit status 8)
     // Placeholders: {file} and {other} name files (with their recording), {1}..{4}
     // numbers, {x1}..{x4} the same in hexadecimal, {s1}..{s4} an "s" unless the number
-    // is 1, {text} free text.
+    // is 1 ({y1}..{y4}: "y" or "ies"), {text} free text.
     const char *message;
     const char *advice; // for Leave and Notice: what helps; null for Repair
 };

@@ -107,6 +107,28 @@ void check_backup(HumaxDisk *disk, const PartitionScan &epg, CheckResult *result
     result->findings.push_back(f);
 }
 
+// A list cut away by an interrupted save, with its previous version still there: the
+// backup becomes the list again (what -r -s would do).
+void check_list_missing(HumaxDisk *disk, const PartitionScan &epg, bool detect, CheckResult *result)
+{
+    const FileState *backup = check_find_file(epg, RECORD_BACKUP_NAME);
+    if (backup == nullptr)
+        return;
+    std::vector<uint8_t> list;
+    if (!read_list_file(disk, *backup, &list, result))
+        return;
+    unsigned length = detect ? detect_length(backup->size, list) : RECORD_LENGTH_SHORT;
+    if (length == 0 || list_form(backup->size, list, length) != Problem::Count)
+        return;
+    Finding f = finding(Problem::ListMissing, PARTITION_EPG);
+    f.file = {PARTITION_EPG, RECORD_BACKUP_NAME};
+    f.n[0] = (backup->size - TRAILER) / length;
+    result->findings.push_back(f);
+    // Its recordings' files are named again once it is the list.
+    for (uint64_t at = 0; at + length <= backup->size - TRAILER; at += length)
+        result->records.named_numbers.push_back(be16(list.data() + at + ENTRY_FILE_NUMBER));
+}
+
 // The entries as opening loads them, numbered as the listing numbers them.
 void check_entries(const std::vector<uint8_t> &list, const PartitionScan &av, CheckResult *result)
 {
@@ -270,6 +292,9 @@ void check_record_list(HumaxDisk *disk, CheckResult *result)
             result->findings.push_back(f);
         }
     }
+    bool known = format == FORMAT_DETECT || format == FORMAT_304_A || format == FORMAT_304_B;
+    if (list_file == nullptr && known)
+        check_list_missing(disk, epg, format == FORMAT_DETECT, result);
     if (records.record_length != 0 && list_file != nullptr) {
         Problem form = list_form(list_file->size, list, records.record_length);
         if (form != Problem::Count) {

@@ -2,7 +2,7 @@
 // the outputs and statuses as the catalogue gives them, a repaired disk that the
 // independent consistency check passes, every file of every listed recording that the
 // damage did not touch byte for byte the same, the saved host files, and a disk the
-// repair cannot mend left exactly as it was.
+// repair cannot mend left exactly as it was. Then the refusal of writing commands.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -70,6 +70,25 @@ TEST_P(Catalogue, CheckRepairCheck)
         ASSERT_TRUE(after.count(name)) << name << " is gone";
         EXPECT_TRUE(after.at(name) == contents) << name << " changed";
     }
+}
+
+// A writing command refuses a disk with clusters in two files or a name twice, before its
+// question and without writing; any other damage does not stop it on that account.
+TEST_P(Catalogue, WritingCommandsRefuseOnlySharedClustersAndDoubledNames)
+{
+    const Corruption &c = GetParam();
+    testimg::Bytes damaged = image_bytes();
+    testimg::RunResult r = run({"-d", "1"});
+    bool refused = r.err.find("Run diskwarden --check") != std::string::npos;
+    EXPECT_EQ(refused, c.blocks_writing) << r.err;
+    if (c.blocks_writing) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.find("are you sure"), std::string::npos) << r.err;
+        EXPECT_TRUE(image_bytes() == damaged);
+    }
+    // Reading commands are not stopped.
+    testimg::RunResult listing = run({"-l"});
+    EXPECT_EQ(listing.err.find("Run diskwarden --check"), std::string::npos) << listing.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corruptions, Catalogue, ::testing::ValuesIn(testimg::corruption_catalogue()),

@@ -523,6 +523,14 @@ disk.img: 1 problem (0 repairable), 0 bytes leaked
 disk.img: 1 problem (0 repairable), 0 bytes leaked
 )~", 4,
                {.damaged_files = {"1:_RECORD_LIST_"}}));
+    add(mended("list-missing", [](DiskImage &image) { image.remove_file(1, RECORD_LIST_NAME); },
+           R"~(EPG: _RECORD_LIST_ is missing, but _RL_BACKUP_ (the list before its last change) holds 3 entries
+disk.img: 1 problem (1 repairable), 0 bytes leaked
+)~",
+           R"~(EPG: "_RL_BACKUP_": renamed to _RECORD_LIST_
+disk.img: 1 problem repaired, 0 left
+)~",
+           {.damaged_files = {"1:_RECORD_LIST_", "1:_RL_BACKUP_"}}));
     add(left_alone("backup-damaged", [](DiskImage &image) { rewrite_file(image, 1, "_RL_BACKUP_", Bytes(10, 0)); },
                R"~(Record list: _RL_BACKUP_ has 10 bytes, not whole 304-byte entries and the 5-byte end; do not swap it in with -r -s
 disk.img: 1 problem (0 repairable), 0 bytes leaked
