@@ -116,6 +116,23 @@ std::string unused_name(const PartitionScan &scan, const std::string &name, std:
     }
 }
 
+// With no free cluster left (a repair cut after its allocations leaks the clusters it took),
+// the first cluster of a chain in no file, saved to the host before it is taken.
+std::vector<uint32_t> take_leaked_cluster(Planner &pl)
+{
+    PartitionInfo *p = pl.partition();
+    for (const OrphanChain &o : pl.scan.orphans) {
+        uint32_t c = o.first;
+        if (fat_get(p, c) == FAT_FREE || std::any_of(pl.plan.saves.begin(), pl.plan.saves.end(),
+                                                      [&](const SaveJob &j) { return j.clusters.front() == c; }))
+            continue;
+        pl.plan.saves.push_back({pl.scan.index, {c}, cluster_bytes(p), ""});
+        fat_set(p, c, FAT_END);
+        return {c};
+    }
+    return {};
+}
+
 // A file that runs into an earlier file's chain at index k keeps its own clusters before
 // k and gets copies of the shared ones its size covers.
 void separate(Planner &pl, const FileState &f, const std::vector<uint32_t> &chain)
@@ -150,6 +167,8 @@ void separate(Planner &pl, const FileState &f, const std::vector<uint32_t> &chai
         return;
     }
     std::vector<uint32_t> fresh = take_clusters(p, 1);
+    if (fresh.empty())
+        fresh = take_leaked_cluster(pl);
     if (fresh.empty())
         return; // nothing can be done: the problem stays
     dirent_set(f.entry, DIRENT_FIRST_SECTOR, sector_of(p, fresh[0]));
