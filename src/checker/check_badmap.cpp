@@ -259,6 +259,7 @@ void check_bad_areas(HumaxDisk *disk, const BadMap &map, CheckResult *result)
     if (disk_bytes != UINT64_MAX && map.mapped < disk_bytes) {
         Finding f;
         f.problem = Problem::MapShort;
+        f.scope = SCOPE_MAP;
         f.n[0] = map.mapped;
         f.n[1] = disk_bytes;
         result->findings.push_back(f);
@@ -299,6 +300,7 @@ void check_bad_areas(HumaxDisk *disk, const BadMap &map, CheckResult *result)
         whole += damaged_numbers.count(r.file_number) ? 0 : 1;
     Finding summary;
     summary.problem = Problem::MapSummary;
+    summary.scope = SCOPE_MAP;
     summary.n[0] = unread;
     summary.n[1] = touched;
     summary.n[2] = whole;

@@ -66,10 +66,10 @@ const ProblemInfo PROBLEMS[] = {
     {Problem::OrphanChainsMore, R, false, false, false, "{1} more chain{s1} of {2} cluster{s2} ({3} bytes) marked used but in no file", nullptr},
     {Problem::BadAreaFile, L, false, false, false, "{file}: {1} bytes unreadable, in {2} area{s2}: {text}",
      "this copy is not whole: keep the drive until the recording is safe elsewhere"},
-    {Problem::MapShort, N, false, false, false, "the map covers {1} bytes of the disk's {2}: the rest counts as unreadable",
+    {Problem::MapShort, N, false, false, false, "it covers {1} bytes of the disk's {2}: the rest counts as unreadable",
      "give the mapfile of this disk's image"},
     {Problem::MapSummary, N, false, false, false,
-     "the map's unreadable areas ({1} bytes) touch {2} file{s2}; {3} of the {4} listed recordings are whole", nullptr},
+     "its unreadable areas ({1} bytes) touch {2} file{s2}; whole: {3} of the {4} listed recordings", nullptr},
     {Problem::FormatUnknown, L, false, false, false, "the disk format {x1} of the EPG partition is unknown: the record list is not checked",
      "recovery mode (-r) reads the recordings without the record list"},
     {Problem::LengthUndecided, L, false, false, false, "the record length cannot be decided from _RECORD_LIST_ ({1} bytes)",
@@ -160,6 +160,8 @@ const char *check_scope_name(int scope)
         return "Disk";
     if (scope == SCOPE_RECORDS)
         return "Record list";
+    if (scope == SCOPE_MAP)
+        return "Map";
     return partition_name(scope);
 }
 

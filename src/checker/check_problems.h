@@ -88,9 +88,11 @@ struct ProblemInfo {
 
 const ProblemInfo &check_problem_info(Problem problem);
 
-// Where a finding belongs in the report: a partition (0, 1, 2), the disk, the record list.
+// Where a finding belongs in the report: the disk, a partition (0, 1, 2), the record list,
+// the map of unreadable areas; reported in that order.
 constexpr int SCOPE_DISK = -1;
 constexpr int SCOPE_RECORDS = 3;
+constexpr int SCOPE_MAP = 4;
 
 // A file named in a finding: its partition and name as stored (not yet made printable).
 struct FileRef {
