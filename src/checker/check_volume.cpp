@@ -10,7 +10,7 @@
 namespace {
 
 constexpr unsigned INVALID_ENTRIES_LISTED = 8;
-constexpr size_t ORPHAN_CHAINS_LISTED = 32;
+constexpr size_t ORPHAN_CHAINS_LISTED = 16;
 
 Finding finding(Problem problem, int scope)
 {

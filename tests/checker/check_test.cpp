@@ -73,12 +73,18 @@ TEST_F(Checker, ADiskThatCannotBeOpenedReadOrLockedIsAnOperationalError)
     EXPECT_EQ(missing.status, 8);
     EXPECT_EQ(missing.err, dir.file("nothing.img") + ": No such file or directory\n");
 
-    // The allocation table of partition 0 (the third read of opening) fails: reported, and
-    // the rest is still checked.
-    RunResult unreadable = run_with({"--check"}, {"DW_FAULT_IMAGE=" + path, "DW_FAULT_KIND=read", "DW_FAULT_ACTION=fail",
-                                                  "DW_FAULT_AT=3"});
-    EXPECT_EQ(unreadable.status, 12) << unreadable.out;
-    EXPECT_THAT(unreadable.out, HasSubstr("AV: its allocation table cannot be read: Input/output error"));
+    // A read of opening fails (sector 0; then partition 0's descriptor, table, directory):
+    // reported, and whatever can still be read is checked.
+    const char *failing[] = {"Disk: the partition table (sector 0) cannot be read: Input/output error",
+                             "AV: its descriptor (sector 64) cannot be read: Input/output error",
+                             "AV: its allocation table cannot be read: Input/output error",
+                             "AV: its directory cannot be read: Input/output error"};
+    for (int k = 1; k <= 4; ++k) {
+        RunResult unreadable = run_with({"--check"}, {"DW_FAULT_IMAGE=" + path, "DW_FAULT_KIND=read",
+                                                      "DW_FAULT_ACTION=fail", "DW_FAULT_AT=" + std::to_string(k)});
+        EXPECT_EQ(unreadable.status, 12) << unreadable.out;
+        EXPECT_THAT(unreadable.out, HasSubstr(failing[k - 1]));
+    }
 
     int fd = open(path.c_str(), O_RDONLY);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);

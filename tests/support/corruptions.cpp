@@ -10,8 +10,8 @@ namespace {
 
 constexpr uint32_t START = 1369602000; // Sun 26 May 2013 21:00 UTC
 constexpr unsigned SLOT_FIRST = 12, SLOT_LAST = 20, SLOT_ALLOCATED = 28, SLOT_SIZE_LOW = 36;
-constexpr unsigned D_FORMAT = 224, D_CLUSTER_COUNT = 232, D_DIR_SECTORS = 276, D_DATA_SECTORS = 280,
-                   D_FAT_SECTORS = 284;
+constexpr unsigned D_FORMAT = 224, D_CLUSTER_COUNT = 232, D_DIR_SECTOR = 252, D_DIR_SECTORS = 276,
+                   D_DATA_SECTORS = 280, D_FAT_SECTORS = 284;
 
 FileInfo file(const DiskImage &image, int part, const std::string &name)
 {
@@ -440,6 +440,90 @@ AV: 1 cluster from cluster 253 saved as "orphan-AV-253.ts" and freed
 disk.img: 2 problems repaired, 0 left
 )~",
            {.saved = {"orphan-AV-253.ts"}}));
+    add(mended("invalid-entries-many", [](DiskImage &image) {
+             for (uint32_t c = 1000; c < 1009; ++c)
+                 image.set_fat_entry(2, c, 0x00F00000 + c);
+             image.set_fat_word0(2, image.fat_word0(2) - 9);
+         },
+           R"~(MPEG/JPEG: cluster 1000 has the entry 0x00F003E8, which names no cluster
+MPEG/JPEG: cluster 1001 has the entry 0x00F003E9, which names no cluster
+MPEG/JPEG: cluster 1002 has the entry 0x00F003EA, which names no cluster
+MPEG/JPEG: cluster 1003 has the entry 0x00F003EB, which names no cluster
+MPEG/JPEG: cluster 1004 has the entry 0x00F003EC, which names no cluster
+MPEG/JPEG: cluster 1005 has the entry 0x00F003ED, which names no cluster
+MPEG/JPEG: cluster 1006 has the entry 0x00F003EE, which names no cluster
+MPEG/JPEG: cluster 1007 has the entry 0x00F003EF, which names no cluster
+MPEG/JPEG: 1 more cluster with entries that name no cluster
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1000 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1001 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1002 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1003 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1004 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1005 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1006 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1007 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1008 marked used but in no file
+disk.img: 18 problems (18 repairable), 4608 bytes leaked in 9 clusters
+)~",
+           R"~(MPEG/JPEG: word 0 set to 2038 free clusters
+MPEG/JPEG: 1 cluster from cluster 1000 saved as "orphan-MPEG-JPEG-1000.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1001 saved as "orphan-MPEG-JPEG-1001.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1002 saved as "orphan-MPEG-JPEG-1002.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1003 saved as "orphan-MPEG-JPEG-1003.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1004 saved as "orphan-MPEG-JPEG-1004.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1005 saved as "orphan-MPEG-JPEG-1005.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1006 saved as "orphan-MPEG-JPEG-1006.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1007 saved as "orphan-MPEG-JPEG-1007.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1008 saved as "orphan-MPEG-JPEG-1008.bin" and freed
+disk.img: 18 problems repaired, 0 left
+)~",
+           {.saved = {"orphan-MPEG-JPEG-1000.bin", "orphan-MPEG-JPEG-1001.bin", "orphan-MPEG-JPEG-1002.bin", "orphan-MPEG-JPEG-1003.bin", "orphan-MPEG-JPEG-1004.bin", "orphan-MPEG-JPEG-1005.bin", "orphan-MPEG-JPEG-1006.bin", "orphan-MPEG-JPEG-1007.bin", "orphan-MPEG-JPEG-1008.bin"}}));
+    add(mended("orphan-chains-many", [](DiskImage &image) {
+             for (uint32_t c = 1000; c < 1036; c += 2)
+                 image.set_fat_entry(2, c, FAT_END);
+             image.set_fat_word0(2, image.fat_word0(2) - 18);
+         },
+           R"~(MPEG/JPEG: 1 cluster (512 bytes) from cluster 1000 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1002 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1004 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1006 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1008 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1010 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1012 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1014 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1016 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1018 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1020 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1022 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1024 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1026 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1028 marked used but in no file
+MPEG/JPEG: 1 cluster (512 bytes) from cluster 1030 marked used but in no file
+MPEG/JPEG: 2 more chains of 2 clusters (1024 bytes) marked used but in no file
+disk.img: 17 problems (17 repairable), 9216 bytes leaked in 18 clusters
+)~",
+           R"~(MPEG/JPEG: word 0 set to 2038 free clusters
+MPEG/JPEG: 1 cluster from cluster 1000 saved as "orphan-MPEG-JPEG-1000.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1002 saved as "orphan-MPEG-JPEG-1002.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1004 saved as "orphan-MPEG-JPEG-1004.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1006 saved as "orphan-MPEG-JPEG-1006.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1008 saved as "orphan-MPEG-JPEG-1008.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1010 saved as "orphan-MPEG-JPEG-1010.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1012 saved as "orphan-MPEG-JPEG-1012.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1014 saved as "orphan-MPEG-JPEG-1014.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1016 saved as "orphan-MPEG-JPEG-1016.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1018 saved as "orphan-MPEG-JPEG-1018.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1020 saved as "orphan-MPEG-JPEG-1020.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1022 saved as "orphan-MPEG-JPEG-1022.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1024 saved as "orphan-MPEG-JPEG-1024.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1026 saved as "orphan-MPEG-JPEG-1026.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1028 saved as "orphan-MPEG-JPEG-1028.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1030 saved as "orphan-MPEG-JPEG-1030.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1032 saved as "orphan-MPEG-JPEG-1032.bin" and freed
+MPEG/JPEG: 1 cluster from cluster 1034 saved as "orphan-MPEG-JPEG-1034.bin" and freed
+disk.img: 17 problems repaired, 0 left
+)~",
+           {.saved = {"orphan-MPEG-JPEG-1000.bin", "orphan-MPEG-JPEG-1002.bin", "orphan-MPEG-JPEG-1004.bin", "orphan-MPEG-JPEG-1006.bin", "orphan-MPEG-JPEG-1008.bin", "orphan-MPEG-JPEG-1010.bin", "orphan-MPEG-JPEG-1012.bin", "orphan-MPEG-JPEG-1014.bin", "orphan-MPEG-JPEG-1016.bin", "orphan-MPEG-JPEG-1018.bin", "orphan-MPEG-JPEG-1020.bin", "orphan-MPEG-JPEG-1022.bin", "orphan-MPEG-JPEG-1024.bin", "orphan-MPEG-JPEG-1026.bin", "orphan-MPEG-JPEG-1028.bin", "orphan-MPEG-JPEG-1030.bin", "orphan-MPEG-JPEG-1032.bin", "orphan-MPEG-JPEG-1034.bin"}}));
     add(mended("free-count-high", [](DiskImage &image) { image.set_fat_word0(0, image.fat_word0(0) + 5); },
            R"~(AV: word 0 says 248 free clusters, the table has 243
 disk.img: 1 problem (1 repairable), 0 bytes leaked
@@ -464,6 +548,33 @@ disk.img: 2 problems (0 repairable), 997376 bytes leaked in 1948 clusters
 )~"));
 
     // ---- the layout ----
+    add(left_alone("descriptor-past-end", [](DiskImage &image) {
+             uint64_t start = image.start_sector(2);
+             if (truncate(image.path().c_str(), static_cast<off_t>(start * 512)) != 0)
+                 throw std::runtime_error("catalogue: truncate");
+         },
+         R"~(MPEG/JPEG: its descriptor (sector 4682) lies beyond the end of the disk; image the drive again; recovery mode without information (-r -n) reads the first partition
+disk.img: 1 problem (0 repairable), 0 bytes leaked
+)~"));
+    add(left_alone("region-outside", [](DiskImage &image) {
+             testimg::PartitionGeometry g = image.geometry(2);
+             image.set_descriptor_u32(2, D_DIR_SECTOR, g.start_sector + g.sector_count + 10);
+         },
+         R"~(MPEG/JPEG: its directory (sectors 7015 to 7270) lies outside the partition (sectors 4682 to 7004); nothing in this partition is repaired: copy the recordings off first (-g, or recovery mode -r)
+MPEG/JPEG: 10 clusters (5120 bytes) from cluster 0 marked used but in no file
+disk.img: 2 problems (0 repairable), 5120 bytes leaked in 10 clusters
+)~"));
+    add(left_alone("table-too-large", [](DiskImage &image) {
+             image.set_descriptor_u32(2, D_CLUSTER_COUNT, 0x50000000);
+             image.set_descriptor_u32(2, D_FAT_SECTORS, 0x02000000);
+         },
+         R"~(MPEG/JPEG: its allocation table (sectors 4684 to 33559115) lies outside the partition (sectors 4682 to 7004); nothing in this partition is repaired: copy the recordings off first (-g, or recovery mode -r)
+MPEG/JPEG: its allocation table (sectors 4684 to 33559115) and directory (sectors 4701 to 4956) overlap; nothing in this partition is repaired: copy the recordings off first (-g, or recovery mode -r)
+MPEG/JPEG: its allocation table (sectors 4684 to 33559115) and data area (sectors 4957 to 7004) overlap; nothing in this partition is repaired: copy the recordings off first (-g, or recovery mode -r)
+MPEG/JPEG: its 1342177280 clusters of 1 sector do not fit its data area of 2048 sectors; nothing in this partition is repaired: copy the recordings off first (-g, or recovery mode -r)
+MPEG/JPEG: its allocation table of 33554432 sectors is too large for any disk: not read; nothing in this partition is repaired: copy the recordings off first (-g, or recovery mode -r)
+disk.img: 5 problems (0 repairable), 0 bytes leaked
+)~"));
     add(left_alone("size-mismatch", [](DiskImage &image) {
              image.set_descriptor_u32(2, D_DATA_SECTORS, image.geometry(2).data_sectors - 8);
          },
