@@ -20,6 +20,19 @@ namespace {
           disk->path.c_str(), partition_name(index), what.c_str(), disk->path.c_str());
 }
 
+// True when `cluster` is among the first `steps` clusters of the chain from `first`.
+bool walked_before(const PartitionInfo *p, uint32_t first, uint32_t cluster, uint64_t steps)
+{
+    uint32_t at = first;
+    for (uint64_t i = 0; i < steps; ++i) {
+        if (at == cluster)
+            return true;
+        if (!check_next_cluster(p, at, &at))
+            return false;
+    }
+    return false;
+}
+
 void guard_partition(const HumaxDisk *disk, int index)
 {
     const PartitionInfo *p = &disk->partitions[index];
@@ -34,13 +47,18 @@ void guard_partition(const HumaxDisk *disk, int index)
         bool aligned;
         if (!check_first_cluster(p, dirent_get(e, DIRENT_FIRST_SECTOR), &first, &aligned))
             continue;
-        ChainWalk walk = check_walk_chain(p, first);
-        check_for_each_cluster(p, walk, [&](uint64_t, uint32_t cluster) {
-            if (claimed.has(cluster))
-                refuse(disk, index, "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file");
+        // One pass: a cluster met a second time ends a loop of this chain, or is another's.
+        uint32_t cluster = first;
+        for (uint64_t steps = 0;; ++steps) {
+            if (claimed.has(cluster)) {
+                if (!walked_before(p, first, cluster, steps))
+                    refuse(disk, index, "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file");
+                break;
+            }
             claimed.add(cluster);
-            return true;
-        });
+            if (!check_next_cluster(p, cluster, &cluster))
+                break;
+        }
     }
 }
 
