@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/shown_text.h"
 #include "disk/humax_disk.h"
 
 namespace {
@@ -167,11 +168,5 @@ const char *check_scope_name(int scope)
 
 std::string check_inert(const std::string &text)
 {
-    std::string out = text;
-    for (char &c : out) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F))
-            c = '.';
-    }
-    return out;
+    return text_shown(text.c_str());
 }

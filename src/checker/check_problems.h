@@ -120,6 +120,6 @@ std::string check_format(const char *message, const Finding &finding, const File
 // "AV", "EPG", "MPEG/JPEG", "Disk", "Record list".
 const char *check_scope_name(int scope);
 
-// A name or text from the disk made inert for a terminal: control bytes, DEL and the C1
-// range become '.'; Latin-1 letters stay.
+// A name or text from the disk made inert for a terminal (text_shown: control bytes, DEL
+// and the C1 range become '.'; Latin-1 letters stay).
 std::string check_inert(const std::string &text);

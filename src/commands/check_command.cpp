@@ -30,7 +30,7 @@ bool names_option(const char *argument, const char *option)
 
 bool other_commands(const CommandRequest &r)
 {
-    return r.put_name[0] != '\0' || r.get_list || r.header_list || r.info_list || r.unprotect_list ||
+    return !r.put_name.empty() || r.get_list || r.header_list || r.info_list || r.unprotect_list ||
            r.delete_list || r.list || r.update || r.swap || r.delete_buffers || r.delete_epg_save ||
            r.wait || r.modify_number != -1 || r.modify_offset != -1 || r.modify_value != 0 ||
            run_options.backup || run_options.recovery || run_options.no_info || run_options.extended;
@@ -38,8 +38,7 @@ bool other_commands(const CommandRequest &r)
 
 [[noreturn]] void usage(const char *message)
 {
-    fprintf(stderr, "%s", message);
-    fatal_exit(CHECK_USAGE);
+    end_run(CHECK_USAGE, "%s", message);
 }
 
 } // namespace
@@ -61,9 +60,9 @@ int cmd_check(const CommandRequest &request)
         usage("--check and --repair exclude each other: --repair checks first\n");
     if (other_commands(request))
         usage("--check and --repair run alone (with -y and --bad-map)\n");
-    if (request.dest_path[0] != '\0')
+    if (!request.dest_path.empty())
         usage("--check and --repair take one disk\n");
-    if (request.source_path[0] == '\0')
+    if (request.source_path.empty())
         usage("Humax disk not found\n");
     fatal_set_handler(exit_operational);
     CheckRequest check;
