@@ -4,7 +4,8 @@
 //   2. names and shared clusters: the second of two identical entries goes, a second entry
 //      of a name with its own chain is renamed, a file that runs into another's chain gets
 //      a copy of the shared clusters its size covers (or is cut before them when there is
-//      no room); companions without a recording and leftovers of -E go;
+//      no room); companions without a recording and leftovers of -E go; a record list
+//      lost in an interrupted save comes back from its backup;
 //   3. sizes: a chain is cut to the clusters its size needs, a size lowered to what its
 //      chain holds, allocated and last sectors set from the chain;
 //   4. clusters in no chain are saved to the host and freed; word 0 counts the free ones.
