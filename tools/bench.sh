@@ -13,3 +13,5 @@ for b in get_bench put_bench copy_bench; do
 done
 echo "== reelhead_bench"
 "$bin/reelhead_bench"
+echo "== check_bench ($runs runs)"
+"$bin/check_bench" "$runs"

@@ -13,8 +13,18 @@ constexpr uint32_t FORMAT_304_B = 0xE0000030;
 
 void disk_load(HumaxDisk *disk, const DiskOpenPolicy &policy)
 {
+    disk_load_volume(disk, policy);
+    disk_load_records(disk, policy);
+}
+
+void disk_load_volume(HumaxDisk *disk, const DiskOpenPolicy &policy)
+{
     disk_read_volume(disk, policy);
     disk_validate_volume(disk, policy);
+}
+
+void disk_load_records(HumaxDisk *disk, const DiskOpenPolicy &policy)
+{
     disk->records = RecordList{};
     if (policy.recovery)
         return;

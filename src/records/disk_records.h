@@ -8,5 +8,12 @@
 // with the documented messages on failure.
 void disk_load(HumaxDisk *disk, const DiskOpenPolicy &policy);
 
+// The two halves of disk_load, for a caller that looks at the volume before anything is
+// asked (the record length of some disks is decided by a question): disk_load_volume
+// reads and validates the volume; disk_load_records decides the record length and loads
+// the list.
+void disk_load_volume(HumaxDisk *disk, const DiskOpenPolicy &policy);
+void disk_load_records(HumaxDisk *disk, const DiskOpenPolicy &policy);
+
 // disk_create, disk_open_stream and disk_load in one (no lock): for tests and tools.
 HumaxDisk *disk_open(const char *path, const char *mode, const DiskOpenPolicy &policy = {});
