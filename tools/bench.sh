@@ -13,3 +13,7 @@ for b in get_bench put_bench copy_bench; do
 done
 echo "== reelhead_bench"
 "$bin/reelhead_bench"
+if [ -x "$bin/mount_bench" ]; then
+  echo "== mount_bench ($mib MiB, $runs runs, cold cache)"
+  "$bin/mount_bench" "$mib" "$runs"
+fi
