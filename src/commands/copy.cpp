@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "commands/get.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/progress.h"
@@ -182,8 +183,12 @@ int cmd_copy_recording(HumaxDisk *source, HumaxDisk *destination, int number)
     RecordingFiles files = recording_files(entry_be16(entry, ENTRY_FILE_NUMBER), to);
     check_destination(source, destination, files);
     if (cmd_copy_file(source, files.partition[0], files.source[0], destination,
-                      files.destination[0]) == 1)
-        fatal_exit(1); // "File %s does not exist" has been said
+                      files.destination[0]) == 1) {
+        // "File %s does not exist" has been said; a backup goes on with the next one.
+        if (!run_options.backup)
+            fatal_exit(1);
+        return GET_STREAM_MISSING;
+    }
     for (unsigned i = 1; i < FILES_PER_RECORDING; ++i)
         cmd_copy_file(source, files.partition[i], files.source[i], destination,
                       files.destination[i]);

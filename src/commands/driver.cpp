@@ -145,15 +145,18 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
     disk_close(disk);
 }
 
-void run_backup(HumaxDisk *source, HumaxDisk *destination)
+// Returns false when a recording could not be backed up (its stream is missing); the
+// loop still visits every recording after it.
+bool run_backup(HumaxDisk *source, HumaxDisk *destination)
 {
+    bool complete = true;
     for (int i = 1; reclist_find(&source->records, i, 0) != nullptr; ++i) {
-        if (destination != nullptr)
-            cmd_copy_recording(source, destination, i);
-        else
-            cmd_get_recording(source, i);
+        int result = destination != nullptr ? cmd_copy_recording(source, destination, i)
+                                            : cmd_get_recording(source, i);
+        complete = complete && result != GET_STREAM_MISSING;
         run_options.ask = 0;
     }
+    return complete;
 }
 
 void run_modify(HumaxDisk *disk, const CommandRequest &request)
@@ -299,13 +302,14 @@ int cmd_main(int argc, char **argv)
     }
     if (destination != nullptr)
         disk_load(destination, open_policy());
+    bool complete = true;
     if (run_options.backup)
-        run_backup(source, destination);
+        complete = run_backup(source, destination);
     else
         run_commands(source, destination, request);
     disk_close(destination);
     disk_close(source);
     if (request.wait)
         wait_for_return();
-    return 0;
+    return complete ? 0 : 1;
 }

@@ -4,16 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "common/aligned_buffer.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/progress.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
 #include "disk/disk_file.h"
+#include "platform/host_file.h"
+#include "records/header_file.h"
 #include "records/listing.h"
 
 namespace {
@@ -27,69 +27,59 @@ constexpr size_t DISK_NAME_SIZE = 21;
 constexpr uint64_t TRANSFER_TARGET = 256u << 10;
 constexpr size_t PAGE = 4096;
 
-struct TransferBuffer {
-    uint8_t *data = nullptr;
-    size_t capacity = 0;
-};
-
-// A buffer of whole clusters, at least one, about TRANSFER_TARGET bytes.
-TransferBuffer transfer_buffer(const DiskFile *file)
+// A buffer of whole clusters, at least one, about TRANSFER_TARGET bytes, page-aligned so
+// that an aligned disk stream can read straight into it.
+void transfer_buffer(const DiskFile *file, AlignedBuffer *buffer)
 {
     uint64_t clusters = TRANSFER_TARGET / file->length;
-    TransferBuffer buffer;
-    buffer.capacity = static_cast<size_t>((clusters > 0 ? clusters : 1) * file->length);
-    size_t rounded = (buffer.capacity + PAGE - 1) / PAGE * PAGE;
-    buffer.data = static_cast<uint8_t *>(aligned_alloc(PAGE, rounded));
-    if (buffer.data == nullptr)
-        fatal_errno("malloc");
-    return buffer;
+    aligned_buffer_make(buffer, static_cast<size_t>((clusters > 0 ? clusters : 1) * file->length), PAGE);
 }
 
-// Writes all of `data`, or ends the process with the system's report for `host_path`.
-void write_all(int fd, const uint8_t *data, size_t length, const char *host_path)
+[[noreturn]] void host_write_failed(HostOutput *out)
 {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            fatal_errno(host_path);
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
+    int error = errno;
+    host_output_abandon(out);
+    errno = error;
+    fatal_errno(out->final_path.c_str());
 }
 
+// Fills the buffer from the disk file: several runs of a fragmented chain go out in one
+// host write. Returns the bytes stored (0 at the end).
+size_t fill_from_disk(DiskFile *file, const AlignedBuffer &buffer)
+{
+    size_t filled = 0;
+    while (filled < buffer.size && !dfile_eof(file)) {
+        size_t n = dfile_read_into(file, buffer.data + filled, buffer.size - filled);
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    return filled;
+}
+
+// Copies the disk file to a temporary host file that takes the final name only when it
+// is complete: an interrupted copy never leaves a short file under the recording's name.
 void copy_contents(DiskFile *file, const char *host_path)
 {
-    int fd = open(host_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    HostOutput out;
+    if (!host_output_begin(&out, host_path))
         fatal_errno(host_path);
-    TransferBuffer buffer = transfer_buffer(file);
+    AlignedBuffer buffer;
+    transfer_buffer(file, &buffer);
     uint64_t size = 0, done = 0;
     dfile_size(file, &size);
     Progress progress;
     progress_start(&progress, size, file->length);
-    while (!dfile_eof(file)) {
-        // Several runs of a fragmented chain go out in one write.
-        size_t filled = 0;
-        while (filled < buffer.capacity && !dfile_eof(file)) {
-            size_t n = dfile_read_into(file, buffer.data + filled, buffer.capacity - filled);
-            if (n == 0)
-                break;
-            filled += n;
-        }
-        if (filled == 0)
-            break;
-        write_all(fd, buffer.data, filled, host_path);
+    size_t filled;
+    while ((filled = fill_from_disk(file, buffer)) > 0) {
+        if (!host_output_write(&out, buffer.data, filled))
+            host_write_failed(&out);
         done += filled;
         progress_update(&progress, done);
     }
     progress_finish(&progress);
-    free(buffer.data);
-    if (close(fd) != 0)
+    aligned_buffer_free(&buffer);
+    if (!host_output_commit(&out))
         fatal_errno(host_path);
 }
 
@@ -97,8 +87,8 @@ void copy_contents(DiskFile *file, const char *host_path)
 // process when replacing it is refused.
 bool may_write_host_file(const char *host_path)
 {
-    struct stat status;
-    if (host_path == nullptr || stat(host_path, &status) != 0)
+    // A link counts as an existing file, dangling or not: it is never written through.
+    if (host_path == nullptr || !host_exists(host_path))
         return true;
     if (run_options.backup) {
         fprintf(stderr, "Skipping file \"%s\", it already exists\n", host_path);
@@ -171,8 +161,13 @@ int cmd_get_recording(HumaxDisk *disk, int number)
         return 0;
     char disk_name[DISK_NAME_SIZE];
     disk_file_name(disk_name, "%d.av", entry);
-    if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1)
-        fatal("Error opening %s\n", disk_name);
+    if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1) {
+        // A backup goes on: on a damaged disk, the recordings after this one matter most.
+        if (!run_options.backup)
+            fatal("Error opening %s\n", disk_name);
+        fprintf(stderr, "Error opening %s\n", disk_name);
+        return GET_STREAM_MISSING;
+    }
     set_host_extension(".elu", true, host_name);
     disk_file_name(disk_name, "%d.elu", entry);
     cmd_get_file(disk, PARTITION_AV, disk_name, host_name);

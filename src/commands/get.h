@@ -7,8 +7,13 @@
 // mode). Returns 1 when the disk file does not exist (nothing done), 0 otherwise.
 int cmd_get_file(HumaxDisk *disk, int index, const char *disk_name, const char *host_path);
 
+// What cmd_get_recording and cmd_copy_recording return for a recording whose stream file
+// is missing in backup mode (elsewhere that ends the run).
+constexpr int GET_STREAM_MISSING = 2;
+
 // -g / -b with one disk: the stream, companion, programme information and header of
-// recording `number`. Returns 0 when there is no such recording, 1 otherwise.
+// recording `number`. Returns 0 when there is no such recording, GET_STREAM_MISSING (in
+// backup mode, after "Error opening N.av") when its stream is missing, 1 otherwise.
 int cmd_get_recording(HumaxDisk *disk, int number);
 
 // -H: only the header (.hre) of recording `number`. Returns 0 when there is none.

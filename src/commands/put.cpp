@@ -4,16 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "common/aligned_buffer.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/progress.h"
 #include "common/record_entry.h"
 #include "disk/disk_file.h"
 #include "platform/dir_search.h"
+#include "platform/host_file.h"
 #include "records/record_list.h"
 
 namespace {
@@ -25,27 +24,28 @@ constexpr size_t EXTENSION_FIELD = 5; // written by name_set_extension, terminat
 // Host data moves in pieces of about this size (whole clusters), so that the disk side
 // writes long runs of contiguous clusters straight from the transfer buffer.
 constexpr uint64_t TRANSFER_BYTES = uint64_t{4} << 20;
+constexpr size_t BUFFER_ALIGNMENT = 4096;
 
-// Host names are looked up relative to a directory descriptor: the searched directory
-// for -p, AT_FDCWD for names given directly.
-bool host_status(int directory, const char *name, struct stat *status)
+// Host names are looked up relative to a directory handle: the searched directory for -p,
+// HOST_CWD for names given directly.
+bool host_status(int directory, const char *name, HostStatus *status)
 {
-    if (fstatat(directory, name, status, 0) == 0)
+    if (host_status_at(directory, name, status))
         return true;
     perror(name);
     return false;
 }
 
 // Pipes and devices have no size to allocate for, and could block the run.
-void require_regular_file(const char *name, const struct stat &status)
+void require_regular_file(const char *name, const HostStatus &status)
 {
-    if (!S_ISREG(status.st_mode))
+    if (!status.regular)
         fatal("%s: not a regular file\n", name);
 }
 
 int host_open(int directory, const char *name)
 {
-    int fd = openat(directory, name, O_RDONLY | O_CLOEXEC);
+    int fd = host_open_read_at(directory, name);
     if (fd < 0)
         fatal_errno(name);
     return fd;
@@ -54,19 +54,10 @@ int host_open(int directory, const char *name)
 // Reads until `length` bytes are in or the file ends. Returns the bytes read.
 size_t read_fully(int fd, uint8_t *buffer, size_t length, const char *name)
 {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t got = read(fd, buffer + done, length - done);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            fatal_errno(name);
-        }
-        if (got == 0)
-            break;
-        done += static_cast<size_t>(got);
-    }
-    return done;
+    size_t got = 0;
+    if (!host_read_fully(fd, buffer, length, &got))
+        fatal_errno(name);
+    return got;
 }
 
 [[noreturn]] void changed_while_copying(const char *name)
@@ -86,23 +77,23 @@ void copy_contents(int fd, const char *name, DiskFile *file, uint64_t size)
         capacity = cluster;
     if (capacity > whole_file)
         capacity = whole_file;
-    uint8_t *buffer = nullptr;
-    if (capacity > 0 && (buffer = static_cast<uint8_t *>(malloc(capacity))) == nullptr)
-        fatal_errno("malloc");
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Aligned, so that whole clusters go to an aligned disk stream without a bounce copy.
+    AlignedBuffer buffer;
+    if (capacity > 0)
+        aligned_buffer_make(&buffer, static_cast<size_t>(capacity), BUFFER_ALIGNMENT);
     Progress progress;
     progress_start(&progress, size, cluster);
     for (uint64_t left = size; left > 0;) {
         size_t want = static_cast<size_t>(left < capacity ? left : capacity);
-        size_t got = read_fully(fd, buffer, want, name);
+        size_t got = read_fully(fd, buffer.data, want, name);
         if (got < want)
             changed_while_copying(name);
-        dfile_write_mutable(buffer, got, file);
+        dfile_write_mutable(buffer.data, got, file);
         left -= got;
         progress_update(&progress, size - left);
     }
     progress_finish(&progress);
-    free(buffer);
+    aligned_buffer_free(&buffer);
     uint8_t probe;
     if (read_fully(fd, &probe, 1, name) != 0)
         changed_while_copying(name);
@@ -113,7 +104,7 @@ void copy_contents(int fd, const char *name, DiskFile *file, uint64_t size)
 int put_file_at(HumaxDisk *disk, int directory, int index, const char *host_name,
                 const char *disk_name, uint32_t attributes)
 {
-    struct stat status;
+    HostStatus status;
     if (!host_status(directory, host_name, &status))
         return 1;
     require_regular_file(host_name, status);
@@ -121,11 +112,11 @@ int put_file_at(HumaxDisk *disk, int directory, int index, const char *host_name
     if (dfile_exists(disk, index, disk_name))
         fatal("File \"%s\" already exists ...aborting\n", disk_name);
     fprintf(stderr, "Copying file '%s'...\n", host_name);
-    uint64_t size = static_cast<uint64_t>(status.st_size);
+    uint64_t size = status.size;
     DiskFile *file = dfile_create(disk, index, disk_name, size, attributes, Swap::Yes);
     copy_contents(fd, host_name, file, size);
     dfile_close(file);
-    close(fd);
+    host_close(fd);
     return 0;
 }
 
@@ -144,17 +135,17 @@ void require_stream_name(const char *name)
 // Returns false (after the error text) when there is no header file.
 bool read_header(int directory, const char *name, unsigned record_length, uint8_t *header)
 {
-    struct stat status;
+    HostStatus status;
     if (!host_status(directory, name, &status))
         return false;
-    if (!S_ISREG(status.st_mode) || static_cast<uint64_t>(status.st_size) != record_length)
+    if (!status.regular || status.size != record_length)
         fatal("Incompatible hre file\n");
     int fd = host_open(directory, name);
     uint8_t probe;
     if (read_fully(fd, header, record_length, name) != record_length ||
         read_fully(fd, &probe, 1, name) != 0)
         fatal("Incompatible hre file\n");
-    close(fd);
+    host_close(fd);
     return true;
 }
 
@@ -171,6 +162,28 @@ void refuse_taken_name(HumaxDisk *disk, int index, const char *disk_name)
 {
     if (dfile_exists(disk, index, disk_name))
         fatal("Error: file %s already exists\n", disk_name);
+}
+
+bool host_has(int directory, const char *name)
+{
+    HostStatus status;
+    return host_status_at(directory, name, &status);
+}
+
+// Refuses the recording before its stream is copied when a directory it adds to has no
+// room: the stream and its companion in the AV directory, the programme information and
+// (until a backup exists to be replaced) the saved record list in the EPG directory.
+// `work` holds the host name; its extension is changed here.
+void require_directory_room(HumaxDisk *disk, int directory, char *work)
+{
+    unsigned av = 1, epg = dfile_exists(disk, PARTITION_EPG, RECORD_BACKUP_NAME) ? 0 : 1;
+    name_set_extension(".elu", nullptr, nullptr, 0);
+    av += host_has(directory, work) ? 1 : 0;
+    name_set_extension(".epg", nullptr, nullptr, 0);
+    epg += host_has(directory, work) ? 1 : 0;
+    if (dir_free_slots(&disk->partitions[PARTITION_AV]) < av ||
+        dir_free_slots(&disk->partitions[PARTITION_EPG]) < epg)
+        fatal("No free directory entries available, aborting...\n");
 }
 
 // Puts one recording. Its files are committed together, after the last one is copied,
@@ -201,6 +214,7 @@ void put_recording_at(HumaxDisk *disk, int directory, const char *host_name)
     // whole copy.
     refuse_taken_name(disk, PARTITION_AV, elu_name);
     refuse_taken_name(disk, PARTITION_EPG, epg_name);
+    require_directory_room(disk, directory, work);
 
     name_set_extension(".ts", nullptr, nullptr, 0);
     if (put_file_at(disk, directory, PARTITION_AV, work, av_name, STREAM_ATTRIBUTES) != 0)
@@ -242,13 +256,13 @@ void cmd_put(HumaxDisk *disk, const char *pattern)
 
 void cmd_put_recording(HumaxDisk *disk, const char *host_name)
 {
-    put_recording_at(disk, AT_FDCWD, host_name);
+    put_recording_at(disk, HOST_CWD, host_name);
 }
 
 int cmd_put_file(HumaxDisk *disk, int index, const char *host_name, const char *disk_name,
                  uint32_t attributes)
 {
-    if (put_file_at(disk, AT_FDCWD, index, host_name, disk_name, attributes) != 0)
+    if (put_file_at(disk, HOST_CWD, index, host_name, disk_name, attributes) != 0)
         return 1;
     disk_write_tables(disk, index);
     return 0;

@@ -1,7 +1,5 @@
 #include "common/record_entry.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -79,34 +77,4 @@ void reclist_clear(RecordList *list)
 {
     while (list->head != nullptr)
         reclist_unlink(list, list->head);
-}
-
-void hre_write(const RecordList *list, const RecordEntry *entry, const char *path)
-{
-    FILE *file = fopen(path, "wb");
-    if (file == nullptr)
-        fatal_errno(path);
-    fprintf(stderr, "Copying hre file...\n");
-    size_t written = fwrite(entry->bytes, 1, list->record_length, file);
-    if (written != list->record_length || fflush(file) != 0 || ferror(file))
-        fatal_errno(path);
-    if (fclose(file) != 0)
-        fatal_errno(path);
-}
-
-RecordEntry *hre_read_entry(RecordList *list, const char *path)
-{
-    FILE *file = fopen(path, "rb");
-    if (file == nullptr)
-        fatal_errno(path);
-    RecordEntry *entry = reclist_append(list);
-    size_t got = fread(entry->bytes, 1, list->record_length, file);
-    if (ferror(file) || got != list->record_length) {
-        if (!ferror(file))
-            errno = EIO;
-        fatal_errno(path);
-    }
-    entry->state = 0;
-    fclose(file);
-    return entry;
 }

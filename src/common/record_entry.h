@@ -81,10 +81,3 @@ RecordEntry *reclist_find(const RecordList *list, int position, uint8_t mask);
 // Unlinks and frees every entry.
 void reclist_clear(RecordList *list);
 
-// Writes the entry's first record_length bytes to `path`, replacing any file there;
-// prints "Copying hre file...". Ends the process on an open or write failure.
-void hre_write(const RecordList *list, const RecordEntry *entry, const char *path);
-
-// Appends a new entry to the list filled from the .hre file at `path` (record_length
-// bytes; the caller has checked the size). Ends the process on an open or read failure.
-RecordEntry *hre_read_entry(RecordList *list, const char *path);

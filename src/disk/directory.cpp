@@ -65,16 +65,30 @@ int dir_read(HumaxDisk *disk, int index)
     return 0;
 }
 
-void dir_write(HumaxDisk *disk, PartitionInfo *partition)
+unsigned dir_free_slots(const PartitionInfo *partition)
 {
     unsigned capacity = dir_capacity(partition);
     unsigned used = 0;
-    for (DirEntry *e = partition->dir_head; e != nullptr; e = e->next)
+    for (const DirEntry *e = partition->dir_head; e != nullptr && used <= capacity; e = e->next)
         ++used;
+    return used < capacity ? capacity - used : 0;
+}
+
+void dir_require_room(const PartitionInfo *partition)
+{
+    unsigned used = 0;
+    for (const DirEntry *e = partition->dir_head; e != nullptr; e = e->next)
+        ++used;
+    if (used > dir_capacity(partition))
+        fatal("No free directory entries available, aborting...\n");
+}
+
+void dir_write(HumaxDisk *disk, PartitionInfo *partition)
+{
+    unsigned capacity = dir_capacity(partition);
     // Refuse before the first slot is written: a half-written directory would not match
     // its allocation table.
-    if (used > capacity)
-        fatal("No free directory entries available, aborting...\n");
+    dir_require_room(partition);
     uint64_t bytes = uint64_t{capacity} * DIR_ENTRY_SIZE;
     uint8_t *region = new (std::nothrow) uint8_t[bytes]();
     if (region == nullptr)

@@ -75,6 +75,14 @@ int dir_read(HumaxDisk *disk, int index);
 // Refuses a list longer than the region before anything is written.
 void dir_write(HumaxDisk *disk, PartitionInfo *partition);
 
+// Slots of the directory region not taken by the entries in memory (0 when they are more
+// than the region holds).
+unsigned dir_free_slots(const PartitionInfo *partition);
+
+// Ends the process with "No free directory entries available, aborting...\n" when the
+// entries in memory no longer fit the region (checked before a commit writes anything).
+void dir_require_room(const PartitionInfo *partition);
+
 // The first entry named `name` (compared over at most 60 bytes), or null.
 DirEntry *dir_find(PartitionInfo *partition, const char *name);
 

@@ -391,6 +391,9 @@ void disk_write_tables(HumaxDisk *disk, int index)
     // entries that claim them, those before the directory that names them, and the
     // directory before the freeing of the clusters it no longer names.
     PartitionInfo *p = &disk->partitions[index];
+    // A directory that cannot be written is refused before the allocations reach the
+    // disk: a refused commit leaves every table as it was.
+    dir_require_room(p);
     sync_or_die(disk);
     if (fat_write_allocations(disk, p))
         sync_or_die(disk);

@@ -7,6 +7,7 @@
 #include "disk/disk_file.h"
 #include "disk_image.h"
 #include "records/disk_records.h"
+#include "records/header_file.h"
 #include "records/record_list.h"
 
 namespace {

@@ -88,6 +88,42 @@ RunResult DiskFixture::run(std::vector<std::string> args, const std::string &inp
     return result;
 }
 
+RunResult DiskFixture::run_limited(unsigned blocks, std::vector<std::string> args,
+                                   const std::string &input)
+{
+    std::vector<std::string> shell = {"-c", "ulimit -f " + std::to_string(blocks) + "; exec \"$0\" \"$@\"",
+                                      diskwarden_path()};
+    shell.insert(shell.end(), args.begin(), args.end());
+    shell.push_back(path);
+    RunResult result = run_program("/bin/sh", shell, input, host);
+    if (!damaged_)
+        expect_consistent();
+    return result;
+}
+
+void DiskFixture::fill_directory(int part, unsigned leave_free, const std::string &image_path)
+{
+    DiskImage image(image_path.empty() ? path : image_path);
+    size_t slots = size_t{image.geometry(part).dir_sectors} * 4;
+    size_t used = image.files(part).size();
+    for (size_t i = 0; used + leave_free < slots; ++i, ++used)
+        image.add_file(part, "fill" + std::to_string(i), {});
+}
+
+Bytes DiskFixture::table_bytes() const
+{
+    DiskImage image(path);
+    Bytes tables;
+    for (int part = 0; part < 3; ++part) {
+        PartitionGeometry g = image.geometry(part);
+        for (Bytes region : {image.read_sectors(g.start_sector, 1),
+                             image.read_sectors(g.fat_sector, g.fat_sectors),
+                             image.read_sectors(g.dir_sector, g.dir_sectors)})
+            tables.insert(tables.end(), region.begin(), region.end());
+    }
+    return tables;
+}
+
 Bytes DiskFixture::host_file(const std::string &name) const
 {
     return read_host_file(host + "/" + name);

@@ -63,6 +63,20 @@ class DiskFixture : public ::testing::Test {
     RunResult run(std::vector<std::string> args, const std::string &input = "",
                   std::vector<std::string> disks = {{}});
 
+    // The same with a limit on the size of files the program writes (in 512-byte blocks):
+    // a host disk that fills up, as `ulimit -f` makes it.
+    RunResult run_limited(unsigned blocks, std::vector<std::string> args,
+                          const std::string &input = "");
+
+    // Adds empty files ("fill0", "fill1", ...) to partition `part` until only `leave_free`
+    // directory slots are left.
+    void fill_directory(int part, unsigned leave_free, const std::string &image_path = "");
+
+    // The bytes of the image at `path`, for comparing before and after a refusal.
+    Bytes image_bytes() const { return read_host_file(path); }
+    // Every partition's descriptor, allocation table and directory, as stored.
+    Bytes table_bytes() const;
+
     // The images the consistency check covers (path, plus those added).
     void add_image(const std::string &image_path) { images_.push_back(image_path); }
     // This test's images are damaged on purpose: the check after each run is skipped.

@@ -1,0 +1,74 @@
+#pragma once
+// Host files, in one place for every program and platform.
+//
+// Files the programs write are complete or absent: each goes to a temporary name beside
+// its final name, created anew (never through a link), and is renamed onto the final name
+// only when complete and flushed to storage. A run that fails, or is interrupted with
+// SIGINT or SIGTERM, removes its temporary files; messages name the final name.
+//
+// Files the programs read are opened relative to a directory handle (HOST_CWD for the
+// current directory, or the handle of a searched directory), so that the current
+// directory never has to change.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr int HOST_CWD = -100; // the current directory (AT_FDCWD on POSIX systems)
+
+struct HostOutput {
+    int fd = -1;
+    std::string final_path;
+    std::string temp_path;
+    uint64_t written = 0;  // bytes written so far
+    uint64_t flushed = 0;  // bytes whose write-back to storage has been started
+    int slot = -1;         // place in the table of temporaries to remove on failure
+};
+
+// True when anything exists at `path` itself: a file, a directory, a device, or a
+// symbolic link (followed or not, dangling or not).
+bool host_exists(const char *path);
+
+// Creates the temporary file for `final_path` in the same directory. False (errno set)
+// when it cannot be created; nothing is left behind then.
+bool host_output_begin(HostOutput *out, const char *final_path);
+
+// Writes all `length` bytes. False (errno set) on failure (EFBIG for a file-size limit);
+// the caller reports it and abandons the output.
+bool host_output_write(HostOutput *out, const void *data, size_t length);
+
+// Flushes the file to storage, closes it and renames it onto the final name (replacing
+// what is there: a link is replaced itself, never its target). False (errno set) on
+// failure, after removing the temporary file.
+bool host_output_commit(HostOutput *out);
+
+// Closes and removes the temporary file (safe to call for an output never begun, or
+// already committed or abandoned).
+void host_output_abandon(HostOutput *out);
+
+// Installs the process-wide handling every writing program needs: SIGINT and SIGTERM
+// remove the temporary files and then end the process as the signal would; SIGXFSZ is
+// ignored so that a file-size limit ends with the system's report (EFBIG); an error exit
+// removes the temporary files too.
+void host_output_install_cleanup();
+
+// Facts about a host file, from its status.
+struct HostStatus {
+    bool regular = false;
+    bool directory = false;
+    uint64_t size = 0;
+    int64_t modified = 0; // seconds since 1970
+};
+
+// The status of `name` relative to `directory` (following links). False (errno set) on
+// failure.
+bool host_status_at(int directory, const char *name, HostStatus *status);
+
+// Opens `name` relative to `directory` for reading (binary). Returns a descriptor, or -1
+// (errno set).
+int host_open_read_at(int directory, const char *name);
+
+// Reads until `length` bytes are in or the file ends; *got receives the count. False
+// (errno set) on a read error.
+bool host_read_fully(int fd, void *data, size_t length, size_t *got);
+
+void host_close(int fd);

@@ -1,0 +1,267 @@
+#ifndef _WIN32
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/host_file.h"
+
+static_assert(HOST_CWD == AT_FDCWD, "HOST_CWD stands for the current directory");
+
+namespace {
+
+// Write-back of a long copy is started every this many bytes, and waited for one step
+// behind, so that the flush before the rename has little left to do and the copy does not
+// fill the page cache with dirty pages.
+constexpr uint64_t WRITE_BEHIND = uint64_t{8} << 20;
+constexpr size_t NAME_MAX_BYTES = 255;
+constexpr int TEMPORARY_SLOTS = 4;
+
+// The temporaries a signal handler removes: fixed storage, so that the handler only reads
+// memory that is never freed and calls unlink, which is safe in a handler.
+char temporary_path[TEMPORARY_SLOTS][PATH_MAX];
+volatile sig_atomic_t temporary_used[TEMPORARY_SLOTS];
+
+int claim_slot(const std::string &path)
+{
+    if (path.size() >= PATH_MAX)
+        return -1;
+    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
+        if (!temporary_used[i]) {
+            memcpy(temporary_path[i], path.c_str(), path.size() + 1);
+            temporary_used[i] = 1;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void release_slot(int slot)
+{
+    if (slot >= 0)
+        temporary_used[slot] = 0;
+}
+
+void remove_temporaries()
+{
+    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
+        if (temporary_used[i]) {
+            unlink(temporary_path[i]);
+            temporary_used[i] = 0;
+        }
+    }
+}
+
+void on_signal(int signal_number)
+{
+    remove_temporaries();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// A name in the final name's directory that no other run uses: the final name with a
+// suffix when that fits a directory entry, a short name otherwise.
+std::string temporary_name(const std::string &final_path, int attempt)
+{
+    size_t slash = final_path.rfind('/');
+    std::string directory = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
+    std::string tag = ".diskwarden-" + std::to_string(getpid()) +
+                      (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".part";
+    if (base.size() + tag.size() > NAME_MAX_BYTES)
+        base = "";
+    return directory + base + tag;
+}
+
+bool write_all(int fd, const uint8_t *data, size_t length)
+{
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Starts the write-back of what was written since the last call, and waits for the step
+// before it; the pages already on storage leave the cache.
+void write_behind(HostOutput *out)
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    if (out->written - out->flushed < WRITE_BEHIND)
+        return;
+    uint64_t from = out->flushed;
+    uint64_t length = out->written - from;
+    sync_file_range(out->fd, static_cast<off_t>(from), static_cast<off_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+    if (from >= WRITE_BEHIND) {
+        uint64_t before = from - WRITE_BEHIND;
+        sync_file_range(out->fd, static_cast<off_t>(before), static_cast<off_t>(WRITE_BEHIND),
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                            SYNC_FILE_RANGE_WAIT_AFTER);
+        posix_fadvise(out->fd, static_cast<off_t>(before), static_cast<off_t>(WRITE_BEHIND),
+                      POSIX_FADV_DONTNEED);
+    }
+    out->flushed = out->written;
+#else
+    (void)out;
+#endif
+}
+
+void sync_directory_of(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+} // namespace
+
+bool host_exists(const char *path)
+{
+    struct stat status;
+    return lstat(path, &status) == 0;
+}
+
+bool host_output_begin(HostOutput *out, const char *final_path)
+{
+    *out = HostOutput{};
+    out->final_path = final_path;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = temporary_name(out->final_path, attempt);
+        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            // Registered only once it is ours: a handler must never remove another's file.
+            out->slot = claim_slot(temp);
+            out->fd = fd;
+            out->temp_path = temp;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool host_output_write(HostOutput *out, const void *data, size_t length)
+{
+    if (!write_all(out->fd, static_cast<const uint8_t *>(data), length))
+        return false;
+    out->written += length;
+    write_behind(out);
+    return true;
+}
+
+bool host_output_commit(HostOutput *out)
+{
+    bool flushed = fdatasync(out->fd) == 0 || errno == EINVAL;
+    int error = errno;
+    bool closed = close(out->fd) == 0;
+    if (flushed && !closed)
+        error = errno;
+    out->fd = -1;
+    if (!flushed || !closed || rename(out->temp_path.c_str(), out->final_path.c_str()) != 0) {
+        if (flushed && closed)
+            error = errno;
+        host_output_abandon(out);
+        errno = error;
+        return false;
+    }
+    release_slot(out->slot);
+    out->slot = -1;
+    out->temp_path.clear();
+    sync_directory_of(out->final_path);
+    return true;
+}
+
+void host_output_abandon(HostOutput *out)
+{
+    int error = errno;
+    if (out->fd >= 0)
+        close(out->fd);
+    out->fd = -1;
+    if (!out->temp_path.empty())
+        unlink(out->temp_path.c_str());
+    out->temp_path.clear();
+    release_slot(out->slot);
+    out->slot = -1;
+    errno = error;
+}
+
+void host_output_install_cleanup()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGXFSZ, SIG_IGN);
+    atexit(remove_temporaries);
+}
+
+bool host_status_at(int directory, const char *name, HostStatus *status)
+{
+    struct stat s;
+    if (fstatat(directory, name, &s, 0) != 0)
+        return false;
+    status->regular = S_ISREG(s.st_mode);
+    status->directory = S_ISDIR(s.st_mode);
+    status->size = static_cast<uint64_t>(s.st_size);
+    status->modified = static_cast<int64_t>(s.st_mtime);
+    return true;
+}
+
+int host_open_read_at(int directory, const char *name)
+{
+    int fd = openat(directory, name, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+bool host_read_fully(int fd, void *data, size_t length, size_t *got)
+{
+    auto *bytes = static_cast<uint8_t *>(data);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = read(fd, bytes + done, length - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *got = done;
+            return false;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    *got = done;
+    return true;
+}
+
+void host_close(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+#endif

@@ -1,0 +1,326 @@
+// Data safety: one writer per disk, complete host copies, no link followed, refusals that
+// change nothing, truncated images that say so.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "disk_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testimg::Bytes;
+using testimg::DiskImage;
+using testimg::RunResult;
+using testing::HasSubstr;
+
+class Safety : public testimg::DiskFixture {
+  protected:
+    void SetUp() override
+    {
+        DiskFixture::SetUp();
+        make_disk({testimg::full_recording(5, "Alpha"), testimg::full_recording(6, "Bravo")});
+    }
+
+    // A recording ready to put from the host directory.
+    void stage_put(const std::string &stem)
+    {
+        testimg::write_host_file(host + "/" + stem + ".ts", testimg::pattern_bytes(70000, 7));
+        testimg::write_host_file(host + "/" + stem + ".hre", stored_entry(0));
+    }
+
+    // No temporary file of an interrupted copy is left in the host directory.
+    void expect_no_temporaries()
+    {
+        for (const std::string &name : host_names())
+            EXPECT_THAT(name, testing::Not(HasSubstr(".part"))) << name;
+    }
+
+    const std::string alpha = host_stem(0, "Alpha");
+    const std::string bravo = host_stem(1, "Bravo");
+};
+
+// ---- One writer per disk ----
+
+TEST_F(Safety, ADiskGivenAsSourceAndDestinationIsRefused)
+{
+    Bytes before = image_bytes();
+    fs::create_symlink(path, dir.file("link.img"));
+    std::string dotted = fs::path(path).parent_path().string() + "/./disk.img";
+    for (const std::string &other : {path, dotted, dir.file("link.img")}) {
+        RunResult r = run({"-y", "-d", "1", "-g", "2"}, "", {path, other});
+        EXPECT_EQ(r.status, 1) << other;
+        EXPECT_THAT(r.err, HasSubstr("are the same disk")) << other;
+        EXPECT_THAT(r.err, testing::Not(HasSubstr("[no]"))) << "asked before refusing";
+    }
+    EXPECT_EQ(image_bytes(), before);
+}
+
+TEST_F(Safety, ADiskLockedByAnotherProcessIsRefusedBeforeAnyQuestion)
+{
+    Bytes before = image_bytes();
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_SH), 0);
+    // Readers share; a writer is refused.
+    EXPECT_EQ(run({"-l"}).status, 0);
+    RunResult write = run({"-d", "1"}, "y\n");
+    EXPECT_EQ(write.status, 1);
+    EXPECT_EQ(write.err, path + " is in use by another process\n");
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    RunResult read = run({"-l"});
+    EXPECT_EQ(read.status, 1);
+    EXPECT_EQ(read.err, path + " is in use by another process\n");
+    close(fd);
+    EXPECT_EQ(image_bytes(), before);
+}
+
+TEST_F(Safety, ADeleteWaitingAtItsQuestionHoldsTheDiskAgainstAPut)
+{
+    stage_put("20130526 2100 Charlie");
+    // The delete waits for an answer that never comes, then takes end of input as no.
+    std::string command = "sleep 3 | exec \"" + testimg::diskwarden_path() + "\" -d 1 \"" + path + "\"";
+    pid_t waiting = fork();
+    ASSERT_GE(waiting, 0);
+    if (waiting == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    // Held once an exclusive lock of our own is refused.
+    int fd = open(path.c_str(), O_RDONLY);
+    for (int i = 0; i < 200 && flock(fd, LOCK_EX | LOCK_NB) == 0; ++i) {
+        flock(fd, LOCK_UN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(fd);
+    RunResult put = run({"-y", "-p", "*.ts"});
+    EXPECT_EQ(put.status, 1);
+    EXPECT_EQ(put.err, path + " is in use by another process\n");
+    EXPECT_EQ(testimg::wait_for_exit(waiting), 0);
+    EXPECT_EQ(DiskImage(path).record_list_entries(304).size(), 2u);
+}
+
+TEST_F(Safety, ABlockDeviceHeldExclusivelyIsRefusedForWriting)
+{
+    if (geteuid() != 0 || access("/sbin/losetup", X_OK) != 0)
+        GTEST_SKIP() << "needs root and losetup for a loop device";
+    RunResult attach = testimg::run_program("/sbin/losetup", {"-f", "--show", path});
+    if (attach.status != 0)
+        GTEST_SKIP() << "no loop device: " << attach.err;
+    std::string device = attach.out.substr(0, attach.out.find('\n'));
+    int held = open(device.c_str(), O_RDONLY | O_EXCL); // as a mount holds it
+    ASSERT_GE(held, 0) << device;
+    RunResult r = run({"-y", "-d", "1"}, "", {device});
+    close(held);
+    // Whatever path reaches a device, it is the same disk.
+    fs::create_symlink(device, dir.file("drive"));
+    RunResult same = run({"-y", "-g", "1"}, "", {device, dir.file("drive")});
+    testimg::run_program("/sbin/losetup", {"-d", device});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr(device + ": the drive is mounted, or another program holds it"));
+    EXPECT_EQ(same.status, 1);
+    EXPECT_THAT(same.err, HasSubstr("are the same disk"));
+    EXPECT_EQ(DiskImage(path).record_list_entries(304).size(), 2u);
+}
+
+// ---- Copies to the host are complete or absent ----
+
+TEST_F(Safety, ACopyCutByAFullHostDiskLeavesNothingUnderItsName)
+{
+    RunResult cut = run_limited(100, {"-g", "1"}); // 50 kB of a 100 kB stream
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_THAT(cut.err, testing::EndsWith("Copying av file...\n" + alpha + ".ts: File too large\n"));
+    EXPECT_TRUE(host_names().empty()) << host_names().front();
+    // The natural way to resume copies it whole.
+    RunResult resumed = run({"-b"});
+    EXPECT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(host_file(alpha + ".ts"), testimg::pattern_bytes(100000, 5));
+    expect_no_temporaries();
+}
+
+TEST_F(Safety, AnInterruptedCopyRemovesItsTemporaryFile)
+{
+    // Big enough that the copy is still running when it is interrupted.
+    make_disk({testimg::full_recording(5, "Alpha", size_t{24} << 20)});
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (chdir(host.c_str()) != 0)
+                _exit(127);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 2);
+            execl(testimg::diskwarden_path().c_str(), "diskwarden", "-y", "-g", "1", path.c_str(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        bool seen = false;
+        for (int i = 0; i < 5000 && !seen; ++i) {
+            for (const std::string &name : host_names())
+                seen = seen || name.find(".part") != std::string::npos;
+            if (!seen)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        kill(child, signal_number);
+        int status = testimg::wait_for_exit(child);
+        if (!seen)
+            GTEST_SKIP() << "the copy ended before it could be interrupted";
+        EXPECT_EQ(status, 128 + signal_number);
+        EXPECT_TRUE(host_names().empty()) << host_names().front();
+    }
+}
+
+TEST_F(Safety, ADiskReadErrorInTheMiddleOfACopyLeavesNothingUnderItsName)
+{
+    testimg::TestRecording r = testimg::full_recording(5, "Alpha", 10 * testimg::FIXTURE_CLUSTER);
+    r.placement = testimg::Placement::Fragmented; // one read per cluster
+    make_disk({r});
+    std::vector<std::string> count = {"DW_FAULT_IMAGE=" + path, "DW_FAULT_KIND=read",
+                                      "DW_FAULT_COUNT=" + dir.file("reads")};
+    testimg::RunResult clean = testimg::run_program(testimg::diskwarden_path(), {"-H", "1", path}, "", host, count);
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    Bytes reads = testimg::read_host_file(dir.file("reads"));
+    unsigned long opening = std::stoul(std::string(reads.begin(), reads.end()));
+    fs::remove(host + "/" + alpha + ".hre");
+    for (const char *action : {"fail", "crash"}) {
+        std::vector<std::string> env = count;
+        env.push_back(std::string("DW_FAULT_ACTION=") + action);
+        env.push_back("DW_FAULT_AT=" + std::to_string(opening + 5)); // the stream's fifth cluster
+        RunResult cut = testimg::run_program(testimg::diskwarden_path(), {"-y", "-g", "1", path}, "",
+                                             host, env);
+        EXPECT_NE(cut.status, 0) << action;
+        EXPECT_FALSE(fs::exists(host + "/" + alpha + ".ts")) << action;
+        if (std::string(action) == "fail") {
+            EXPECT_THAT(cut.err, testing::EndsWith("5.av: Input/output error\n"));
+            EXPECT_TRUE(host_names().empty());
+        }
+    }
+}
+
+TEST_F(Safety, BackupGoesOnPastAMissingStreamAndEndsWithStatusOne)
+{
+    testimg::TestRecording gone = testimg::full_recording(5, "Gone");
+    gone.av.clear();
+    make_disk({gone, testimg::full_recording(6, "After")});
+    record_length = 0; // the list names a missing stream on purpose
+    RunResult r = run({"-b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("Error opening 5.av\n"));
+    EXPECT_EQ(host_file(host_stem(1, "After") + ".ts"), testimg::pattern_bytes(100000, 6));
+    EXPECT_FALSE(fs::exists(host + "/" + host_stem(0, "Gone") + ".hre"));
+}
+
+// ---- Never write through links ----
+
+TEST_F(Safety, LinksNamedLikeAnOutputAreReplacedNeverFollowed)
+{
+    std::string outside = dir.file("outside");
+    fs::create_directory(outside);
+    // A dangling link asks like an existing file, and no is no.
+    fs::create_symlink(outside + "/planted.ts", host + "/" + alpha + ".ts");
+    RunResult refused = run({"-g", "1"}, "n\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err, HasSubstr("already exists, overwrite? [no]: "));
+    EXPECT_FALSE(fs::exists(outside + "/planted.ts"));
+    // A link to a file outside: yes replaces the link itself, the file is untouched.
+    testimg::write_host_file(outside + "/keep", Bytes{1, 2, 3});
+    fs::remove(host + "/" + alpha + ".ts");
+    fs::create_symlink(outside + "/keep", host + "/" + alpha + ".ts");
+    fs::create_symlink(outside + "/keep", host + "/" + alpha + ".hre");
+    RunResult yes = run({"-y", "-g", "1"});
+    EXPECT_EQ(yes.status, 0) << yes.err;
+    EXPECT_EQ(testimg::read_host_file(outside + "/keep"), (Bytes{1, 2, 3}));
+    EXPECT_FALSE(fs::is_symlink(host + "/" + alpha + ".ts"));
+    EXPECT_EQ(host_file(alpha + ".ts"), testimg::pattern_bytes(100000, 5));
+    EXPECT_EQ(host_file(alpha + ".hre"), stored_entry(0));
+    // -H and the recovery copy replace links the same way; -b skips them as existing.
+    fs::create_symlink(outside + "/keep", host + "/" + bravo + ".hre");
+    fs::create_symlink(outside + "/keep", host + "/recover_0001.ts");
+    EXPECT_EQ(run({"-H", "2"}).status, 0);
+    EXPECT_EQ(run({"-r", "-y", "-g", "1"}).status, 0);
+    fs::create_symlink(outside + "/none", host + "/" + bravo + ".ts");
+    RunResult backup = run({"-b"});
+    EXPECT_THAT(backup.err, HasSubstr("Skipping file \"" + bravo + ".ts\", it already exists"));
+    EXPECT_EQ(testimg::read_host_file(outside + "/keep"), (Bytes{1, 2, 3}));
+    EXPECT_EQ(fs::directory_iterator(outside)->path().filename(), "keep");
+}
+
+// ---- Refusals change nothing ----
+
+TEST_F(Safety, APutThatTheDirectoryCannotTakeChangesNothing)
+{
+    testimg::ImageSpec spec = testimg::fixture_spec();
+    spec.partitions[0].cluster_sectors = 8;
+    spec.partitions[0].cluster_count = 4096;
+    make_disk({testimg::full_recording(5, "Alpha")}, {}, spec);
+    fill_directory(0, 1); // room for a stream, not for its companion too
+    stage_put("20130526 2100 Charlie");
+    testimg::write_host_file(host + "/20130526 2100 Charlie.elu", Bytes(100, 1));
+    Bytes before = image_bytes();
+    RunResult refused = run({"-y", "-p", "*.ts"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err, testing::EndsWith("No free directory entries available, aborting...\n"));
+    EXPECT_EQ(image_bytes(), before);
+    // Of several, the recordings before the one that does not fit stay.
+    stage_put("20130526 2100 Beta");
+    RunResult r = run({"-y", "-p", "*.ts"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::EndsWith("No free directory entries available, aborting...\n"));
+    EXPECT_THAT(r.err, testing::Not(HasSubstr("Copying file '20130526 2100 Charlie.ts'")));
+    EXPECT_EQ(DiskImage(path).record_list_entries(304).size(), 2u);
+}
+
+TEST_F(Safety, AListSaveTheDirectoryCannotTakeLeavesEveryTableAsItWas)
+{
+    testimg::ImageSpec spec = testimg::fixture_spec();
+    spec.partitions[1].cluster_count = 2048;
+    make_disk({testimg::full_recording(5, "Alpha")}, {}, spec);
+    fill_directory(1, 0); // the list has no backup yet, and saving it makes one
+    Bytes before = table_bytes();
+    RunResult r = run({"-M", "1", "-O", "20", "-V", "7"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, testing::EndsWith("No free directory entries available, aborting...\n"));
+    EXPECT_TRUE(table_bytes() == before);
+}
+
+// ---- Damaged and truncated images say so ----
+
+TEST_F(Safety, ATruncatedImageIsReportedAndNeverWritten)
+{
+    DiskImage image(path);
+    uint64_t end = uint64_t{image.data_sector(2) + image.geometry(2).data_sectors} * 512;
+    fs::resize_file(path, end - 40 * 512);
+    expect_damaged();
+    RunResult list = run({"-l"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_THAT(list.err, HasSubstr("the disk ends 40 sectors before the end of its partitions"));
+    Bytes before = image_bytes();
+    RunResult write = run({"-y", "-d", "1"});
+    EXPECT_EQ(write.status, 1);
+    EXPECT_THAT(write.err, HasSubstr("Refusing to write to a truncated disk"));
+    EXPECT_EQ(image_bytes(), before);
+
+    // Cut before the last partition's descriptor: the opening's message, then a hint.
+    fs::resize_file(path, uint64_t{image.start_sector(2)} * 512);
+    RunResult cut = run({"-l"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_THAT(cut.err, HasSubstr("Unsupported partition\nThe disk ends before the MPEG/JPEG "
+                                   "partition begins: the image may be truncated."));
+    EXPECT_THAT(cut.err, HasSubstr("(-r -n)"));
+    RunResult rescue = run({"-r", "-n", "-l"});
+    EXPECT_EQ(rescue.status, 0) << rescue.err;
+    EXPECT_THAT(rescue.out, HasSubstr("  2: ***Info disabled***"));
+}
+
+} // namespace
