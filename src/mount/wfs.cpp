@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <new>
 #include <unistd.h>
@@ -28,8 +29,8 @@ struct OpenFile {
     FileMap map; // Stored files
 };
 
-// Runs `body` under the lock; a fatal error or exhausted memory below it becomes an error
-// of this call.
+// Runs `body` under the lock; a fatal error, exhausted memory or any other failure below
+// it becomes an error of this call.
 template <typename Body> int guarded(Wfs *wfs, Body body)
 {
     std::lock_guard<std::mutex> hold(wfs->lock);
@@ -41,6 +42,9 @@ template <typename Body> int guarded(Wfs *wfs, Body body)
     } catch (const std::bad_alloc &) {
         warn("out of memory\n");
         return -ENOMEM;
+    } catch (const std::exception &failure) {
+        warn("%s\n", failure.what());
+        return -EIO;
     }
 }
 

@@ -1,8 +1,6 @@
 // The index of cluster runs behind the mount's reads: runs as the chain lays them out,
-// the size that reading by name gives, and failed reads reported, not fatal.
+// and the size that reading by name gives. (A failing read: tests/mount.)
 #include <gtest/gtest.h>
-
-#include <cerrno>
 
 #include "disk/disk_file.h"
 #include "disk/file_map.h"
@@ -105,26 +103,6 @@ TEST_F(FileMaps, SizeIsWhatReadingByNameGives)
     EXPECT_TRUE(map.runs.empty());
     char byte;
     EXPECT_EQ(dfile_map_read(&map, 0, &byte, 1), 0);
-}
-
-TEST_F(FileMaps, AFailedReadIsReportedAndTheNextOneServed)
-{
-    DiskImage image(path, testimg::default_spec());
-    Bytes a = testimg::pattern_bytes(2 * 4096 + 1, 1);
-    image.add_file(0, "2.av", a);
-    disk = disk_open_volume(path.c_str(), "rb");
-    FileMap map = map_of(0, "2.av");
-    FaultPlan plan;
-    plan.kind = FaultKind::Read;
-    plan.action = FaultAction::Fail;
-    plan.at = 2; // the tail group of the first read below
-    disk_stream_fault(&disk->stream, plan);
-    Bytes got(a.size());
-    errno = 0;
-    EXPECT_EQ(dfile_map_read(&map, 0, got.data(), got.size()), -1);
-    EXPECT_EQ(errno, EIO);
-    EXPECT_EQ(dfile_map_read(&map, 0, got.data(), got.size()), static_cast<ssize_t>(a.size()));
-    EXPECT_EQ(got, a);
 }
 
 } // namespace
