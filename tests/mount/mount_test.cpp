@@ -223,3 +223,27 @@ TEST_F(RealMount, OpeningProblemsEndBeforeMountingButADamagedListMounts)
 
 } // namespace
 } // namespace testimg
+
+namespace testimg {
+namespace {
+
+// The command line alone, without mounting (also where FUSE cannot be used).
+TEST(WardenfsCommandLine, HelpVersionAndMissingArguments)
+{
+    RunResult help = run_program(wardenfs_path(), {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("[options] DISK MOUNTPOINT"));
+    EXPECT_THAT(help.out, HasSubstr("FUSE options:"));
+    RunResult version = run_program(wardenfs_path(), {"-V"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_THAT(version.out, HasSubstr("wardenfs version 1.15"));
+    RunResult none = run_program(wardenfs_path(), {});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "Humax disk not found\n");
+    RunResult no_mountpoint = run_program(wardenfs_path(), {"disk.img"});
+    EXPECT_EQ(no_mountpoint.status, 1);
+    EXPECT_THAT(no_mountpoint.err, HasSubstr("no mount point given"));
+}
+
+} // namespace
+} // namespace testimg
