@@ -20,9 +20,17 @@ using ::testing::IsEmpty;
 
 class Wfs_ : public MountFixture {};
 
-TEST_F(Wfs_, EveryFileIsWhatTheProgramsWrite)
+// On disks of both entry lengths (316-byte entries have no information display: their
+// .txt says so, as -i does).
+class EveryFile : public MountFixture, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(EveryFile, IsWhatTheProgramsWrite)
 {
-    make_mount_disk();
+    record_length = GetParam();
+    ImageSpec spec = fixture_spec();
+    if (record_length == 316)
+        spec.partitions[1].format_code = 0xE000000F; // the list's length decides
+    make_mount_disk(spec);
     FileSet expected = program_files();
     open_wfs();
     FileSet shown = read_tree(wfs);
@@ -39,9 +47,14 @@ TEST_F(Wfs_, EveryFileIsWhatTheProgramsWrite)
     EXPECT_EQ(shown.count(lost + ".elu") + shown.count(lost + ".epg") + shown.count(lost + ".hre") +
                   shown.count(lost + ".txt"),
               4u);
+    EXPECT_EQ(shown[lost + ".hre"].size(), record_length);
+    std::string text(shown[lost + ".txt"].begin(), shown[lost + ".txt"].end());
+    EXPECT_EQ(text.find("***Info disabled***") != std::string::npos, record_length == 316) << text;
     EXPECT_EQ(wfs->fatal_errors, 0u);
     EXPECT_THAT(log, IsEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Wfs, EveryFile, ::testing::Values(304u, 316u));
 
 TEST_F(Wfs_, AttributesAreReadOnlyWithTheRecordingsStartTime)
 {
