@@ -76,7 +76,7 @@ double time_conversion(const std::string &stream, const std::string &header)
     for (int run = 0; run < RUNS; ++run) {
         unlink(header.c_str());
         auto start = std::chrono::steady_clock::now();
-        if (ts_convert_file(stream.c_str()) != 0) {
+        if (ts_convert_file(stream.c_str()) != TsResult::Written) {
             fprintf(stderr, "conversion of %s failed\n", stream.c_str());
             exit(1);
         }

@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         fuzz::DiskHandle disk = fuzz::open_disk(image.c_str(), "rb+");
         cmd_info(disk.get(), 1);
-        info_show(disk.get(), "2.epg", nullptr, INFO_TITLES);
-        info_show(disk.get(), "2.epg", nullptr, INFO_FULL);
+        info_show(stdout, disk.get(), "2.epg", nullptr, INFO_TITLES);
+        info_show(stdout, disk.get(), "2.epg", nullptr, INFO_FULL);
         epg_update_all(disk.get());
     } catch (const fuzz::ProgramExit &) {
     }

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr size_t NAME_SIZE = 21;
+constexpr size_t NAME_SIZE = DISK_NAME_SIZE;
 constexpr size_t TRANSFER_TARGET = size_t{4} << 20;
 constexpr unsigned FILES_PER_RECORDING = 3;
 
@@ -171,11 +171,8 @@ int cmd_copy_recording(HumaxDisk *source, HumaxDisk *destination, int number)
         fprintf(stderr, "Recording %d does not exist\n", number);
         return 0;
     }
-    if (run_options.ask) {
-        fputs(COPY_WARNING, stderr);
-        if (!prompt_yes_no())
-            fatal("Aborting...\n");
-    }
+    if (run_options.ask)
+        prompt_or_end(COPY_WARNING, 1);
     unsigned to = dir_unused_number(&destination->partitions[PARTITION_AV], ".av");
     if (to == 0)
         fatal("No free recording number on the destination disk (2 to 2047 are all in use), "

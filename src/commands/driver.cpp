@@ -68,13 +68,6 @@ void parse_offset(const char *text, CommandRequest *request)
     request->modify_offset = OFFSET_MG;
 }
 
-void copy_field(char *field, const char *text, const char *what)
-{
-    if (strlen(text) >= REQUEST_PATH_SIZE)
-        fatal("%s is too long (at most %zu characters): %s\n", what, REQUEST_PATH_SIZE - 1, text);
-    strcpy(field, text);
-}
-
 void apply_option(int option, const char *program, CommandRequest *request)
 {
     switch (option) {
@@ -90,7 +83,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case 'M': request->modify_number = atoi(optarg); break;
     case 'n': run_options.no_info = 1; break;
     case 'O': parse_offset(optarg, request); break;
-    case 'p': copy_field(request->put_name, optarg, "File name"); break;
+    case 'p': request->put_name = optarg; break;
     case 'r': run_options.recovery = 1; break;
     case 's': request->swap = true; break;
     case 'u': request->unprotect_list = optarg; break;
@@ -108,13 +101,6 @@ void apply_option(int option, const char *program, CommandRequest *request)
     }
 }
 
-void ask_or_abort(const char *question)
-{
-    fprintf(stderr, "%s", question);
-    if (!prompt_yes_no())
-        fatal("Aborting...\n");
-}
-
 void wait_for_return()
 {
     fprintf(stderr, "Press return to continue...\n");
@@ -123,14 +109,14 @@ void wait_for_return()
 
 void run_recovery(HumaxDisk *disk, const CommandRequest &request)
 {
-    if (request.dest_path[0] != '\0')
+    if (!request.dest_path.empty())
         fatal("Not supported in recover mode\n");
     if (request.swap) {
         // The lists live in the EPG partition, which -n leaves unread.
         if (disk->partition_count <= PARTITION_EPG)
             fatal("The recording lists cannot be swapped with -n\n");
-        ask_or_abort("WARNING swapping main and backup recording lists should only be done if "
-                     "the main list is corrupt - do you wish to continue? [no]: ");
+        prompt_or_end("WARNING swapping main and backup recording lists should only be done if "
+                     "the main list is corrupt - do you wish to continue? [no]: ", 1);
         reclist_swap_backup(disk);
         disk_close(disk);
         return;
@@ -198,19 +184,20 @@ void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandReques
     } else if (request.header_list) {
         recset_for_each(*request.header_list, source, cmd_get_header);
     }
-    if (request.put_name[0] != '\0' && destination == nullptr) {
-        ask_or_abort("WARNING this may corrupt your Humax hard disk - do you wish to continue? [no]: ");
-        cmd_put(source, request.put_name);
+    if (!request.put_name.empty() && destination == nullptr) {
+        prompt_or_end("WARNING this may corrupt your Humax hard disk - do you wish to continue? [no]: ", 1);
+        cmd_put(source, request.put_name.c_str());
     }
 }
 
 } // namespace
 
-void cmd_disk_path(char *field, const char *argument)
+std::string cmd_disk_path(const char *argument)
 {
-    if (platform_raw_drive_path(argument, field, REQUEST_PATH_SIZE))
-        return;
-    copy_field(field, argument, "Disk path");
+    char drive[32];
+    if (platform_raw_drive_path(argument, drive, sizeof drive))
+        return drive;
+    return argument;
 }
 
 void cmd_parse(int argc, char **argv, CommandRequest *request)
@@ -223,16 +210,16 @@ void cmd_parse(int argc, char **argv, CommandRequest *request)
     if (positional >= 3)
         fatal("Invalid number of options\n");
     if (positional == 2) {
-        cmd_disk_path(request->dest_path, argv[optind + 1]);
-        cmd_disk_path(request->source_path, argv[optind]);
+        request->dest_path = cmd_disk_path(argv[optind + 1]);
+        request->source_path = cmd_disk_path(argv[optind]);
     } else if (positional == 1) {
-        cmd_disk_path(request->source_path, argv[optind]);
+        request->source_path = cmd_disk_path(argv[optind]);
     }
 }
 
 const char *cmd_source_mode(const CommandRequest &request)
 {
-    bool writes = request.put_name[0] != '\0' || request.delete_list || request.unprotect_list ||
+    bool writes = !request.put_name.empty() || request.delete_list || request.unprotect_list ||
                   request.modify_number > 0 || request.update ||
                   (run_options.recovery && request.swap) || request.delete_buffers ||
                   request.delete_epg_save;
@@ -281,15 +268,15 @@ int cmd_main(int argc, char **argv)
 {
     CommandRequest request;
     cmd_parse(argc, argv, &request);
-    if (request.source_path[0] == '\0')
+    if (request.source_path.empty())
         fatal("Humax disk not found\n");
     // Every disk is opened, told apart and locked before opening asks anything.
     HumaxDisk *source = disk_create();
-    disk_open_stream(source, request.source_path, cmd_source_mode(request));
+    disk_open_stream(source, request.source_path.c_str(), cmd_source_mode(request));
     HumaxDisk *destination = nullptr;
-    if (request.dest_path[0] != '\0' && !run_options.recovery) {
+    if (!request.dest_path.empty() && !run_options.recovery) {
         destination = disk_create();
-        disk_open_stream(destination, request.dest_path, "rb+");
+        disk_open_stream(destination, request.dest_path.c_str(), "rb+");
     }
     refuse_same_disk(source, destination);
     disk_lock_or_refuse(source);

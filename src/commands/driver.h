@@ -4,13 +4,12 @@
 #include <optional>
 #include <string>
 
-constexpr size_t REQUEST_PATH_SIZE = 80;
-
-// What the command line asked for (RunOptions holds the process-wide part).
+// What the command line asked for (RunOptions holds the process-wide part). Paths and
+// names are kept whole, however long: images on external drives have long paths.
 struct CommandRequest {
-    char source_path[REQUEST_PATH_SIZE] = {};
-    char dest_path[REQUEST_PATH_SIZE] = {};
-    char put_name[REQUEST_PATH_SIZE] = {};
+    std::string source_path; // empty: no disk argument
+    std::string dest_path;   // empty: one disk
+    std::string put_name;    // empty: no -p
     std::optional<std::string> get_list, header_list, info_list, unprotect_list, delete_list;
     bool list = false, update = false, swap = false, delete_buffers = false;
     bool delete_epg_save = false, wait = false;
@@ -28,9 +27,8 @@ void cmd_parse(int argc, char **argv, CommandRequest *request);
 // "rb+" when a command will change the source disk, "rb" otherwise.
 const char *cmd_source_mode(const CommandRequest &request);
 
-// Stores the path a disk argument names: "N:" is drive N, anything else an image path.
-// An argument that does not fit the field ends the process.
-void cmd_disk_path(char *field, const char *argument);
+// The path a disk argument names: "N:" is drive N, anything else an image path.
+std::string cmd_disk_path(const char *argument);
 
 // Prints the free space of the recordings partition ("\nFree Space: %u.%u %cB\n").
 void cmd_show_free_space(struct HumaxDisk *disk);

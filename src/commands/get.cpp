@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/aligned_buffer.h"
 #include "common/fatal.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr size_t DISK_NAME_SIZE = 21;
 // Runs of contiguous clusters (and several runs of a fragmented chain) move through one
 // buffer of this size: large enough that system calls cost little next to the copying,
 // small enough to stay in the processor's own cache between reading, swapping and
@@ -94,9 +94,8 @@ bool may_write_host_file(const char *host_path)
         fprintf(stderr, "Skipping file \"%s\", it already exists\n", host_path);
         return false;
     }
-    fprintf(stderr, "File \"%s\" already exists, overwrite? [no]: ", host_path);
-    if (!prompt_yes_no())
-        fatal_exit(1);
+    std::string question = std::string("File \"") + host_path + "\" already exists, overwrite? [no]: ";
+    prompt_or_end(question.c_str(), 1, "");
     return true;
 }
 

@@ -19,7 +19,6 @@ namespace {
 
 constexpr uint32_t STREAM_ATTRIBUTES = 0x1002;
 constexpr uint32_t COMPANION_ATTRIBUTES = 0x1000;
-constexpr size_t DISK_NAME_SIZE = 61;
 constexpr size_t EXTENSION_FIELD = 5; // written by name_set_extension, terminators included
 // Host data moves in pieces of about this size (whole clusters), so that the disk side
 // writes long runs of contiguous clusters straight from the transfer buffer.

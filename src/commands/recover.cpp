@@ -11,6 +11,7 @@
 #include "disk/directory.h"
 #include "records/info.h"
 #include "records/recovery_names.h"
+#include "records/text.h"
 
 namespace {
 
@@ -37,11 +38,11 @@ void print_line(HumaxDisk *disk, const DirEntry *entry, int count, const char *n
 {
     printf("%3d", count);
     if (run_options.extended)
-        printf(" %s", name);
+        printf(" %s", text_shown(name).c_str());
     if (dirent_get(entry, DIRENT_ATTRIBUTES) & ATTRIBUTE_BUFFER)
         printf(": ***Buffer***");
     else
-        info_show_checked(disk, companion_name, nullptr, mode);
+        info_show_checked(stdout, disk, companion_name, nullptr, mode);
     printf("\n");
 }
 
@@ -60,7 +61,7 @@ void get_companion(HumaxDisk *disk, int index, const char *extension, char *disk
     if (!set_extensions(extension, disk_name, host_name))
         return;
     if (cmd_get_file(disk, index, disk_name, host_name) == 1)
-        fprintf(stderr, "Error opening %s\n", disk_name);
+        fprintf(stderr, "Error opening %s\n", text_shown(disk_name).c_str());
 }
 
 // Copies recording `number`, found as `name`, to recover_NNNN.ts with its companions.
@@ -71,7 +72,7 @@ void get_recording(HumaxDisk *disk, int number, const char *name, int mode)
     memcpy(disk_name, name, strlen(name) + 1);
     format_bounded(host_name, sizeof host_name, HOST_PATTERN, number);
     if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1)
-        fatal("Error opening %s\n", disk_name);
+        fatal("Error opening %s\n", text_shown(disk_name).c_str());
     get_companion(disk, PARTITION_AV, ".elu", disk_name, host_name);
     if (mode != INFO_DISABLED)
         get_companion(disk, PARTITION_EPG, ".epg", disk_name, host_name);
@@ -93,7 +94,7 @@ const char *cmd_recover_scan(HumaxDisk *disk, int number, int mode)
             continue;
         set_companion(name);
         if (mode == INFO_FULL)
-            info_show_checked(disk, companion_name, nullptr, INFO_FULL);
+            info_show_checked(stdout, disk, companion_name, nullptr, INFO_FULL);
         else
             print_line(disk, e, count, name, mode);
         if (number == count) {

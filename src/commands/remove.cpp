@@ -14,29 +14,12 @@
 
 namespace {
 
-constexpr size_t DISK_NAME_SIZE = 21;
 constexpr const char *BUFFER_NAMES[] = {"0.av", "1.av"};
 constexpr const char *EPG_SAVE_NAME = "epgsave.dat";
 
 // Refusals and the checks that stop -u and -d are not errors: the run ends with status 0,
 // and the commands after this one do not run.
-[[noreturn]] void stop_run(const char *format, ...) DW_PRINTF(1, 2);
-
-void stop_run(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    vfprintf(stderr, format, args);
-    va_end(args);
-    fatal_exit(0);
-}
-
-void ask_or_stop(const char *question)
-{
-    fputs(question, stderr);
-    if (!prompt_yes_no())
-        stop_run("Aborting...\n");
-}
+constexpr int STOP = 0;
 
 uint16_t file_number(const RecordEntry *entry)
 {
@@ -69,9 +52,9 @@ int mark_listed(HumaxDisk *disk, const RecordingSet &set)
     for (int32_t number : set.values) {
         RecordEntry *entry = reclist_walk_to(disk, number, nullptr);
         if (entry == nullptr)
-            stop_run("Recording %d does not exist\n", number);
+            end_run(STOP, "Recording %d does not exist\n", number);
         if (entry_is_protected(entry, disk->records.record_length))
-            stop_run("Recording %d is protected - aborting...\n", number);
+            end_run(STOP, "Recording %d is protected - aborting...\n", number);
         entry->state |= STATE_MARKED_FOR_DELETE;
         ++marked;
     }
@@ -116,7 +99,7 @@ int cmd_unprotect(HumaxDisk *disk, int number)
     }
     unsigned record_length = disk->records.record_length;
     if (!entry_is_protected(entry, record_length))
-        stop_run("Recording is already unprotected - aborting...\n");
+        end_run(STOP, "Recording is already unprotected - aborting...\n");
     entry->bytes[entry_status_offset(record_length)] &= static_cast<uint8_t>(~PROTECTED);
     reclist_save(disk);
     return 0;
@@ -130,10 +113,9 @@ void cmd_delete(HumaxDisk *disk, const std::string &list)
         return;
     int marked = mark_listed(disk, set);
     bool plural = marked > 1;
-    fprintf(stderr, "%s recording%s will be deleted, are you sure? [no]: ",
-            plural ? "These" : "This", plural ? "s" : "");
-    if (!prompt_yes_no())
-        stop_run("Aborting...\n");
+    prompt_or_end(plural ? "These recordings will be deleted, are you sure? [no]: "
+                         : "This recording will be deleted, are you sure? [no]: ",
+                  STOP);
     delete_marked(disk);
     fprintf(stderr, "File%s successfully deleted\n", plural ? "s" : "");
     recset_free(&set);
@@ -141,7 +123,7 @@ void cmd_delete(HumaxDisk *disk, const std::string &list)
 
 void cmd_delete_buffers(HumaxDisk *disk)
 {
-    ask_or_stop("The buffers will be deleted, are you sure? [no]: ");
+    prompt_or_end("The buffers will be deleted, are you sure? [no]: ", STOP);
     for (const char *name : BUFFER_NAMES)
         dfile_delete(disk, PARTITION_AV, name);
     disk_write_tables(disk, PARTITION_AV);
@@ -149,7 +131,7 @@ void cmd_delete_buffers(HumaxDisk *disk)
 
 void cmd_delete_epg_save(HumaxDisk *disk)
 {
-    ask_or_stop("The saved EPG data will be deleted, are you sure? [no]: ");
+    prompt_or_end("The saved EPG data will be deleted, are you sure? [no]: ", STOP);
     if (!dfile_exists(disk, PARTITION_EPG, EPG_SAVE_NAME))
         fatal("epgave.dat: file not found\n");
     dfile_delete(disk, PARTITION_EPG, EPG_SAVE_NAME);

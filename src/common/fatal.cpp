@@ -57,6 +57,15 @@ void fatal(const char *format, ...)
     fatal_exit(1);
 }
 
+void end_run(int status, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    write_formatted(format, args);
+    va_end(args);
+    fatal_exit(status);
+}
+
 void fatal_errno(const char *label)
 {
     if (message_sink == nullptr)

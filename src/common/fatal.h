@@ -7,6 +7,10 @@
 // Writes the formatted message to standard error and exits with status 1.
 [[noreturn]] void fatal(const char *format, ...) DW_PRINTF(1, 2);
 
+// Writes the formatted message to standard error and ends the run with `status`: 1 for
+// errors, 0 for the refusals and stops that are not errors (delete and unprotect).
+[[noreturn]] void end_run(int status, const char *format, ...) DW_PRINTF(2, 3);
+
 // Reports errno as perror does ("label: error text") and exits with status 1.
 [[noreturn]] void fatal_errno(const char *label);
 

@@ -3,6 +3,10 @@
 
 #include "common/fatal.h"
 
+// Room for a recording's file name on the disk ("%d.av", "%d.elu", "%d.epg" with numbers
+// below 65536), with its terminator.
+constexpr size_t DISK_NAME_SIZE = 21;
+
 // Replaces a file name's extension in place.
 //
 // With a search marker (any text; callers pass the extension they expect to replace,

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/fatal.h"
 #include "common/run_options.h"
 
 namespace {
@@ -55,4 +56,11 @@ int prompt_yes_no_from(FILE *input)
 int prompt_yes_no()
 {
     return prompt_yes_no_from(stdin);
+}
+
+void prompt_or_end(const char *question, int status, const char *farewell)
+{
+    fputs(question, stderr);
+    if (!prompt_yes_no())
+        end_run(status, "%s", farewell);
 }

@@ -9,6 +9,10 @@
 // Returns 1 for yes, 0 for no.
 int prompt_yes_no();
 
+// Prints `question` on standard error and asks; on no ends the run with `status`, after
+// `farewell` (nothing when it is empty).
+void prompt_or_end(const char *question, int status, const char *farewell = "Aborting...\n");
+
 // The same, reading from `input` (for tests).
 int prompt_yes_no_from(FILE *input);
 

@@ -13,4 +13,5 @@ struct StreamInfo {
     uint16_t pcr_pid = PID_NONE;
     uint16_t spare_pid = PID_NONE; // never set from a stream; the header carries it as none
     uint32_t length_seconds = 0;
+    int64_t pmt_end = 0; // file offset just after the packet that completed the PMT
 };

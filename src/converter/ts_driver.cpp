@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "common/fatal.h"
 #include "common/names.h"
@@ -46,6 +47,25 @@ bool find_tables(int fd, const char *path, StreamInfo *info)
     }
     fprintf(stderr, "\nPMT %03X found\n", static_cast<unsigned>(info->pmt_pid));
     return true;
+}
+
+// Opens the stream for reading; -1 after a message when it is not a regular file. The
+// open itself must not wait: opening a FIFO blocks until a writer comes.
+int open_stream(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        fatal_errno(path);
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        fatal_errno(path);
+    if (!S_ISREG(status.st_mode)) {
+        fprintf(stderr, "\nSkipping file \"%s\" - not a regular file\n", path);
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 const char *const VERSION_LINE = "reelhead version 0.08 - diskwarden project\n";
@@ -89,35 +109,40 @@ Query find_query(int marker, char **argv)
 
 } // namespace
 
-int ts_convert_file(const char *path)
+TsResult ts_convert_file(const char *path)
 {
     char header_name[HEADER_NAME_SIZE];
     if (!make_header_name(path, header_name)) {
         fprintf(stderr, "\nSkipping file \"%s\" - the path is longer than %zu characters\n",
                 path, TS_PATH_MAX);
-        return 1;
+        return TsResult::NoHeader;
     }
     struct stat status;
     if (lstat(header_name, &status) == 0) { // a dangling link counts as taken
         fprintf(stderr, "\nSkipping file \"%s\" - it already exists\n", header_name);
-        return 1;
+        return TsResult::HeaderExists;
     }
-    int fd = open(path, O_RDONLY);
+    int fd = open_stream(path);
     if (fd < 0)
-        fatal_errno(path);
+        return TsResult::NoHeader;
     fprintf(stderr, "\nAnalysing transport stream %s\n", path);
     fprintf(stderr, "Searching for PAT...\n");
 
     StreamInfo info;
     if (!find_tables(fd, path, &info)) {
         close(fd);
-        return 1;
+        return TsResult::NoHeader;
     }
-    info.length_seconds = static_cast<uint32_t>(ts_recording_length(fd, info.pcr_pid));
+    std::optional<uint64_t> length = ts_recording_length(fd, info.pcr_pid, info.pmt_end);
     close(fd);
+    if (!length)
+        fprintf(stderr, "Warning: no PCR found - the recording length is unknown and set to 0\n");
+    info.length_seconds = static_cast<uint32_t>(length.value_or(0));
     const unsigned s = info.length_seconds;
     fprintf(stderr, "Recording length: %02u:%02u:%02u\n", s / 3600, s % 3600 / 60, s % 60);
-    return ts_write_header(&info, path, header_name);
+    if (ts_write_header(&info, path, header_name) != 0)
+        return TsResult::NoHeader;
+    return TsResult::Written;
 }
 
 int ts_main(int argc, char **argv)
@@ -132,8 +157,10 @@ int ts_main(int argc, char **argv)
     int files = argc - 1 - (marker < argc ? 1 : 0);
     if (files == 0)
         fatal("Invalid number of argumanets\n");
-    for (int i = 1; i < argc; ++i)
-        if (i != marker)
-            ts_convert_file(argv[i]);
-    return 0;
+    int status = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (i != marker && ts_convert_file(argv[i]) == TsResult::NoHeader)
+            status = 1;
+    }
+    return status;
 }

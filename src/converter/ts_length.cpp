@@ -9,25 +9,35 @@ namespace {
 constexpr uint64_t PCR_CLOCK = 90000;          // ticks per second of the PCR base
 constexpr uint64_t PCR_WRAP = uint64_t{1} << 33; // the base is a 33-bit count
 
-bool find_first_pcr(int fd, uint16_t pcr_pid, uint64_t *first)
+// Packets up to the PMT's are counted by where they end (a resynchronisation may skip
+// bytes); from the first packet past it on, by number.
+bool find_first_pcr(int fd, uint16_t pcr_pid, int64_t pmt_end, uint64_t *first)
 {
     uint8_t packet[TS_PACKET_SIZE];
-    for (unsigned read = 0; read < TS_HEAD_SCAN_LIMIT && ts_read_packet(fd, packet); ++read) {
+    unsigned past_pmt = 0;
+    while (past_pmt < TS_PCR_SEARCH_LIMIT && ts_read_packet(fd, packet)) {
         if (ts_packet_pcr(packet, pcr_pid, first))
             return true;
+        if (past_pmt > 0) {
+            ++past_pmt;
+        } else {
+            off_t at = lseek(fd, 0, SEEK_CUR);
+            if (at < 0 || at > pmt_end)
+                past_pmt = 1;
+        }
     }
     return false;
 }
 
 } // namespace
 
-uint64_t ts_recording_length(int fd, uint16_t pcr_pid)
+std::optional<uint64_t> ts_recording_length(int fd, uint16_t pcr_pid, int64_t pmt_end)
 {
     if (lseek(fd, 0, SEEK_SET) != 0)
-        return 0;
+        return std::nullopt;
     uint64_t first = 0;
-    if (!find_first_pcr(fd, pcr_pid, &first))
-        return 0;
+    if (!find_first_pcr(fd, pcr_pid, pmt_end, &first))
+        return std::nullopt;
     // Fails for a file shorter than the window: the search goes on from the first PCR.
     lseek(fd, -TS_TAIL_WINDOW, SEEK_END);
     uint64_t last = first;

@@ -1,6 +1,7 @@
 #include "converter/ts_tables.h"
 
 #include <cstdio>
+#include <unistd.h>
 
 #include "common/fatal.h"
 #include "converter/ts_packet.h"
@@ -116,5 +117,7 @@ bool ts_find_pmt(int fd, const dvbpsi_pat_program_t *programs, StreamInfo *info)
         dvbpsi_pmt_detach(handle);
         dvbpsi_delete(handle);
     }
+    if (state.delivered)
+        info->pmt_end = lseek(fd, 0, SEEK_CUR);
     return state.delivered;
 }

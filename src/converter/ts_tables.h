@@ -40,7 +40,8 @@ struct PmtDecodeState {
 // The first packet whose PID is the PMT PID of one of the PAT's programmes (the network
 // entry, programme number 0, is not a programme) chooses that programme: its number and
 // PID go into `info`, and its packets are pushed to a PMT decoder until it delivers the
-// table, which sets the stream identifiers in `info` (ts_on_pmt).
+// table, which sets the stream identifiers in `info` (ts_on_pmt) and `pmt_end` (the file
+// offset just after the packet that completed it).
 // Returns true when the PMT was decoded; false at end of file, or when
 // TS_PMT_SEARCH_LIMIT packets have been read without the table being delivered.
 bool ts_find_pmt(int fd, const dvbpsi_pat_program_t *programs, StreamInfo *info);

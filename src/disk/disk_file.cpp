@@ -7,6 +7,7 @@
 #include <new>
 
 #include "common/fatal.h"
+#include "common/shown_text.h"
 #include "disk/fat.h"
 
 namespace {
@@ -75,7 +76,7 @@ void read_run(DiskFile *file, uint32_t first, uint64_t count, uint8_t *destinati
     uint64_t bytes = count * file->length;
     if (!disk_read_at(file->stream, cluster_position(file, first), destination, bytes)) {
         if (file->read_error == nullptr)
-            fatal_errno(file->name);
+            fatal_errno(text_shown(file->name).c_str());
         // Noted for the caller; nothing further is read from this file.
         if (*file->read_error == 0)
             *file->read_error = errno;
@@ -94,7 +95,7 @@ void write_clusters(DiskFile *file, const uint8_t *data, uint64_t count)
         uint64_t run;
         uint32_t first = take_run(file, count, &run, false);
         if (!disk_write_at(file->stream, cluster_position(file, first), data, run * file->length))
-            fatal_errno(file->name);
+            fatal_errno(text_shown(file->name).c_str());
         data += run * file->length;
         count -= run;
     }
@@ -276,7 +277,7 @@ DiskFile *dfile_create(HumaxDisk *disk, int index, const char *name, uint64_t si
     PartitionInfo *p = &disk->partitions[index];
     // A second entry of the same name would hide one of the two files.
     if (dir_find(p, name) != nullptr)
-        fatal("create: %s already exists\n", name);
+        fatal("create: %s already exists\n", text_shown(name).c_str());
     ClusterChain chain = fat_allocate(p, size);
     DirEntry *entry = dir_new_entry(p);
     dirent_set(entry, DIRENT_FIRST_SECTOR, chain.first * p->cluster_sectors + p->data_sector);
@@ -358,12 +359,12 @@ int dfile_rename(HumaxDisk *disk, int index, const char *old_name, const char *n
 {
     PartitionInfo *p = &disk->partitions[index];
     if (dir_find(p, new_name) != nullptr) {
-        fprintf(stderr, "Newname %s already exists\n", new_name);
+        fprintf(stderr, "Newname %s already exists\n", text_shown(new_name).c_str());
         return 1;
     }
     DirEntry *entry = dir_find(p, old_name);
     if (entry == nullptr) {
-        fprintf(stderr, "Oldname %s does not exist\n", old_name);
+        fprintf(stderr, "Oldname %s does not exist\n", text_shown(old_name).c_str());
         return 1;
     }
     dirent_set_name(entry, new_name);

@@ -6,8 +6,8 @@
 
 #include "disk/humax_disk.h"
 
-// The host name stems ("YYYYmmdd HHMM title", without extension) of recordings 1, 2, ...
-// in list order: NAME.ts and its companions as -g names them.
+// The host name stems ("YYYYmmdd HHMM title", without extension, unique over the list) of
+// recordings 1, 2, ... in list order: NAME.ts and its companions as -g names them.
 std::vector<std::string> mount_recording_stems(HumaxDisk *disk);
 
 // The text -i shows for recording `number` (its list line, then its information), stored

@@ -4,6 +4,7 @@
 
 #include "common/fatal.h"
 #include "common/names.h"
+#include "common/shown_text.h"
 #include "disk/file_map.h"
 #include "mount/mount_text.h"
 #include "records/recovery_names.h"
@@ -51,10 +52,9 @@ bool add_stored(HumaxDisk *disk, MountTree *tree, uint32_t parent, const std::st
     node.entry = entry;
     node.size = dfile_readable_size(p, entry);
     if (node.size < dirent_size(entry))
-        warn("%s: Warning file allocation error - truncating to %llu bytes\n", disk_name,
-             static_cast<unsigned long long>(node.size));
-    if (!add_node(tree, parent, name, std::move(node)))
-        warn("%s: a second file of this name is not shown\n", name.c_str());
+        warn("%s: Warning file allocation error - truncating to %llu bytes\n",
+             text_shown(disk_name).c_str(), static_cast<unsigned long long>(node.size));
+    add_node(tree, parent, name, std::move(node));
     return true;
 }
 
@@ -83,17 +83,12 @@ void add_recording(HumaxDisk *disk, MountTree *tree, int number, const std::stri
     add_node(tree, MOUNT_ROOT, stem + ".txt", std::move(info));
 }
 
+// The stems are unique over the list, and end in no extension of these.
 void add_recordings(HumaxDisk *disk, MountTree *tree)
 {
     std::vector<std::string> stems = mount_recording_stems(disk);
-    for (size_t i = 0; i < stems.size(); ++i) {
-        if (mount_find(tree, ("/" + stems[i] + ".hre").c_str()) != nullptr) {
-            warn("Recording %zu: its name \"%s\" is taken by an earlier recording: not shown\n",
-                 i + 1, stems[i].c_str());
-            continue;
-        }
+    for (size_t i = 0; i < stems.size(); ++i)
         add_recording(disk, tree, static_cast<int>(i + 1), stems[i]);
-    }
 }
 
 // recover_NNNN.ts, .elu and .epg, as -r -g copies them.
@@ -132,12 +127,14 @@ void add_partitions(HumaxDisk *disk, MountTree *tree, int64_t time)
             char name[DIR_NAME_LENGTH + 1];
             dirent_copy_name(e, name);
             if (!shown_name(name)) {
-                warn("%s partition: a file named \"%s\" cannot be shown\n", partition_name(i), name);
+                warn("%s partition: a file named \"%s\" cannot be shown\n", partition_name(i),
+                     text_shown(name).c_str());
                 continue;
             }
             // Reading by name finds the first entry of a name: the others are not shown.
             if (dir_find(p, name) != e) {
-                warn("%s partition: a second file named \"%s\" is not shown\n", partition_name(i), name);
+                warn("%s partition: a second file named \"%s\" is not shown\n", partition_name(i),
+                     text_shown(name).c_str());
                 continue;
             }
             add_stored(disk, tree, directory, name, i, name, time);

@@ -43,7 +43,7 @@ constexpr uint32_t MOUNT_ROOT = 0;
 // Directories, recovery and partition files get `disk_time` as their modification time,
 // a recording's files its start time. Names that a host file system cannot hold (empty,
 // ".", "..", containing '/') and second entries of a name in one partition are left out,
-// with a warning. Stored sizes are what reading the file gives (shortened to its chain,
+// with a warning (names shown inert). Stored sizes are what reading the file gives (shortened to its chain,
 // with diskwarden's warning). Never ends the process.
 void mount_build_tree(HumaxDisk *disk, int64_t disk_time, MountTree *tree);
 

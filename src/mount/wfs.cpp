@@ -8,6 +8,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "common/shown_text.h"
 #include "disk/fat.h"
 #include "disk/file_map.h"
 #include "mount/mount_text.h"
@@ -58,7 +59,7 @@ bool render(Wfs *wfs, MountNode *node)
     std::string text;
     mount_recording_text(wfs->disk, node->recording, &text);
     if (wfs->disk->read_errno != 0) {
-        warn("%s: %s\n", node->path.c_str(), strerror(wfs->disk->read_errno));
+        warn("%s: %s\n", text_shown(node->path.c_str()).c_str(), strerror(wfs->disk->read_errno));
         return false;
     }
     node->bytes = std::move(text);
@@ -168,7 +169,7 @@ int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset)
         ssize_t n = dfile_map_read(&file->map, at, buffer, size);
         if (n < 0) {
             int error = errno;
-            warn("%s: %s at byte %llu\n", node->path.c_str(), strerror(error),
+            warn("%s: %s at byte %llu\n", text_shown(node->path.c_str()).c_str(), strerror(error),
                  static_cast<unsigned long long>(at));
             return -(error != 0 ? error : EIO);
         }

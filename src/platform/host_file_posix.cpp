@@ -57,6 +57,26 @@ void remove_temporaries()
     }
 }
 
+// Holds back SIGINT and SIGTERM while a temporary file is created and registered, or
+// renamed and forgotten, so that the handler never misses one nor removes a final file.
+class SignalsHeld {
+  public:
+    SignalsHeld()
+    {
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        sigprocmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld &) = delete;
+    SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
 void on_signal(int signal_number)
 {
     remove_temporaries();
@@ -145,6 +165,7 @@ bool host_output_begin(HostOutput *out, const char *final_path)
     out->final_path = final_path;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = temporary_name(out->final_path, attempt);
+        SignalsHeld held;
         int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             // Registered only once it is ours: a handler must never remove another's file.
@@ -176,6 +197,7 @@ bool host_output_commit(HostOutput *out)
     if (flushed && !closed)
         error = errno;
     out->fd = -1;
+    SignalsHeld held;
     if (!flushed || !closed || rename(out->temp_path.c_str(), out->final_path.c_str()) != 0) {
         if (flushed && closed)
             error = errno;

@@ -8,6 +8,7 @@
 #include "common/fatal.h"
 #include "disk/disk_file.h"
 #include "records/epg_format.h"
+#include "records/text.h"
 
 // Every write of this command keeps each recording's programme information complete on
 // the disk under its .epg name or its .tmp name, whenever the process ends:
@@ -105,7 +106,7 @@ bool copy_converted(DiskFile *source, DiskFile *target, uint64_t records)
 
 void convert_file(HumaxDisk *disk, DiskFile *source, const std::string &epg, uint64_t size)
 {
-    fprintf(stderr, "Updating %s to v20+\n", epg.c_str());
+    fprintf(stderr, "Updating %s to v20+\n", text_shown(epg.c_str()).c_str());
     std::string tmp = with_suffix(epg, ".tmp");
     uint64_t records = (size - COUNT_SIZE) / OLD_RECORD_SIZE; // a short tail is dropped
     DiskFile *target = dfile_create(disk, PARTITION_EPG, tmp.c_str(),
@@ -117,7 +118,7 @@ void convert_file(HumaxDisk *disk, DiskFile *source, const std::string &epg, uin
     if (!complete) {
         // Never committed: dropping it from memory leaves the disk as it was.
         dfile_delete(disk, PARTITION_EPG, tmp.c_str());
-        fprintf(stderr, "Error reading %s - left unchanged\n", epg.c_str());
+        fprintf(stderr, "Error reading %s - left unchanged\n", text_shown(epg.c_str()).c_str());
         return;
     }
     disk_write_tables(disk, PARTITION_EPG);
@@ -135,12 +136,12 @@ void update_file(HumaxDisk *disk, const std::string &epg)
     dfile_size(file, &size);
     switch (decide_form(file, size)) {
     case EpgForm::New:
-        fprintf(stderr, "File %s is already at v20+\n", epg.c_str());
+        fprintf(stderr, "File %s is already at v20+\n", text_shown(epg.c_str()).c_str());
         dfile_close(file);
         break;
     case EpgForm::Unreadable:
         fprintf(stderr, "File %s is too short for programme information - left unchanged\n",
-                epg.c_str());
+                text_shown(epg.c_str()).c_str());
         dfile_close(file);
         break;
     case EpgForm::Old:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "common/names.h"
 #include "disk/disk_file.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr size_t DISK_NAME_SIZE = 21;
 
 struct EventText {
     // A field buffer and its terminator, so that skipping a prefix stays inside it.
@@ -28,6 +28,7 @@ void event_text(const uint8_t *record, unsigned record_size, EventText *text)
 }
 
 struct ShowState {
+    FILE *out;
     const RecordEntry *entry;
     int mode;
     uint32_t event_count;
@@ -40,9 +41,9 @@ void show_event(ShowState *state, const uint8_t *record, unsigned record_size)
 {
     EventText text;
     event_text(record, record_size, &text);
-    const char *title = text_skip_charset(text.title);
+    std::string title = text_shown(text_skip_charset(text.title));
     if (state->mode == INFO_TITLES) {
-        printf("%s: %s", state->displayed > 0 ? " " : "", title);
+        fprintf(state->out, "%s: %s", state->displayed > 0 ? " " : "", title.c_str());
         ++state->displayed;
         return;
     }
@@ -54,14 +55,14 @@ void show_event(ShowState *state, const uint8_t *record, unsigned record_size)
         } else {
             state->remaining -= duration;
         }
-        printf("\n%s (%u:%02u:%02u)\n", title, duration / 3600, duration / 60 % 60,
-               duration % 60);
+        fprintf(state->out, "\n%s (%u:%02u:%02u)\n", title.c_str(), duration / 3600,
+                duration / 60 % 60, duration % 60);
     } else {
-        printf("\n%s\n", title);
+        fprintf(state->out, "\n%s\n", title.c_str());
     }
     ++state->displayed;
-    print_wrapped(text_skip_charset(text.synopsis));
-    printf("\n");
+    print_wrapped(state->out, text_shown(text_skip_charset(text.synopsis)).c_str());
+    fprintf(state->out, "\n");
 }
 
 // Shows the events of an open .epg file; returns how many were counted.
@@ -92,15 +93,15 @@ uint32_t show_events(DiskFile *file, ShowState *state)
     return state->shown;
 }
 
-int show_fallback(int mode)
+int show_fallback(FILE *out, int mode)
 {
     if (mode == INFO_DISABLED) {
-        printf(": ***Info disabled***");
+        fprintf(out, ": ***Info disabled***");
     } else if (mode == INFO_TITLES) {
-        printf(": ***Unknown***");
+        fprintf(out, ": ***Unknown***");
     } else {
-        printf("No further information available for this recording\n");
-        print_rule();
+        fprintf(out, "No further information available for this recording\n");
+        print_rule(out);
     }
     return 1;
 }
@@ -109,49 +110,56 @@ int show_fallback(int mode)
 
 int cmd_info(HumaxDisk *disk, int number)
 {
-    RecordEntry *entry = reclist_walk_to(disk, number, nullptr);
-    if (entry == nullptr) {
+    if (!info_describe(stdout, disk, number))
         fprintf(stderr, "Recording %d does not exist\n", number);
-        return 0;
-    }
+    return 0;
+}
+
+bool info_describe(FILE *out, HumaxDisk *disk, int number)
+{
+    RecordEntry *entry = number >= 1 ? reclist_print(out, disk, number) : nullptr;
+    if (entry == nullptr)
+        return false;
     char epg_name[DISK_NAME_SIZE];
     format_bounded(epg_name, sizeof epg_name, "%d.epg", entry_be16(entry, ENTRY_FILE_NUMBER));
     // On disks whose entries are too long for the information display the refusal
     // follows the list line; end its line, or the next recording's line joins it.
-    if (info_show_checked(disk, epg_name, entry, INFO_FULL) != 0 &&
+    if (info_show_checked(out, disk, epg_name, entry, INFO_FULL) != 0 &&
         disk->records.record_length == RECORD_LENGTH_LONG)
-        printf("\n");
-    return 0;
+        fprintf(out, "\n");
+    return true;
 }
 
-int info_show_checked(HumaxDisk *disk, const char *epg_name, const RecordEntry *entry, int mode)
+int info_show_checked(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntry *entry,
+                      int mode)
 {
     if (disk->records.record_length == RECORD_LENGTH_LONG) {
-        printf(": ***Info disabled***");
+        fprintf(out, ": ***Info disabled***");
         return 1;
     }
-    return info_show(disk, epg_name, entry, mode);
+    return info_show(out, disk, epg_name, entry, mode);
 }
 
-int info_show(HumaxDisk *disk, const char *epg_name, const RecordEntry *entry, int mode)
+int info_show(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntry *entry,
+              int mode)
 {
-    ShowState state{entry, mode, 0};
+    ShowState state{out, entry, mode, 0};
     if (entry != nullptr) {
         state.remaining = static_cast<int32_t>(entry_be32(entry, ENTRY_END_TIME) -
                                                entry_be32(entry, ENTRY_START_TIME));
-        printf("LCN: %u%s\n", unsigned{entry_be16(entry, ENTRY_LCN)},
-               entry_is_protected(entry, disk->records.record_length) ? " (Protected)" : "");
+        fprintf(out, "LCN: %u%s\n", unsigned{entry_be16(entry, ENTRY_LCN)},
+                entry_is_protected(entry, disk->records.record_length) ? " (Protected)" : "");
     }
     if (mode == INFO_DISABLED)
-        return show_fallback(mode);
+        return show_fallback(out, mode);
     DiskFile *file = dfile_open(disk, PARTITION_EPG, epg_name, Swap::Yes);
     if (file == nullptr)
-        return show_fallback(mode);
+        return show_fallback(out, mode);
     uint32_t shown = show_events(file, &state);
     dfile_close(file);
     if (shown == 0)
-        return show_fallback(mode);
+        return show_fallback(out, mode);
     if (mode == INFO_FULL)
-        print_rule();
+        print_rule(out);
     return 0;
 }

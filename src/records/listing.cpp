@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unordered_set>
 
 #include "common/names.h"
 #include "common/run_options.h"
@@ -12,7 +13,8 @@
 namespace {
 
 constexpr size_t DATE_SIZE = 24;
-constexpr size_t DISK_NAME_SIZE = 21;
+const char *const LIST_DATE = "%a %d/%m/%y %H:%M";
+const char *const NAME_DATE = "%Y%m%d %H%M";
 
 bool numbered(const RecordEntry *entry)
 {
@@ -40,14 +42,14 @@ void format_time(uint32_t seconds, const char *format, char *out)
         out[0] = '\0';
 }
 
-void print_line(const RecordEntry *entry, int number, const char *date)
+void print_line(FILE *out, const RecordEntry *entry, int number, const char *date)
 {
     if (entry->state & STATE_AV_PRESENT)
-        printf("%3d:", number);
+        fprintf(out, "%3d:", number);
     else
-        printf("{%3d}:", number);
+        fprintf(out, "{%3d}:", number);
     if (run_options.extended)
-        printf("%3d.av", entry_be16(entry, ENTRY_FILE_NUMBER));
+        fprintf(out, "%3d.av", entry_be16(entry, ENTRY_FILE_NUMBER));
     auto length = static_cast<int32_t>(entry_be32(entry, ENTRY_END_TIME) -
                                        entry_be32(entry, ENTRY_START_TIME));
     char title[ENTRY_TITLE_LENGTH + 1] = {};
@@ -57,22 +59,64 @@ void print_line(const RecordEntry *entry, int number, const char *date)
     text_printable(shown, printable);
     char channel[ENTRY_CHANNEL_LENGTH + 1] = {};
     memcpy(channel, entry->bytes + ENTRY_CHANNEL, ENTRY_CHANNEL_LENGTH);
-    printf(" %.24s %2ld:%02ld:%02ld %s - %s\n", date, static_cast<long>(length / 3600),
-           static_cast<long>(length / 60 % 60), static_cast<long>(length % 60), printable,
-           channel);
+    fprintf(out, " %.24s %2ld:%02ld:%02ld %s - %s\n", date, static_cast<long>(length / 3600),
+            static_cast<long>(length / 60 % 60), static_cast<long>(length % 60), printable,
+            text_shown(channel).c_str());
 }
 
-void build_host_name(const RecordEntry *entry, const char *date, char *host_name)
+// "YYYYmmdd HHMM title" as the recording's own (not yet unique) stem. The title field is
+// 52 bytes, so the stem is far shorter than a host name may be.
+std::string plain_stem(const RecordEntry *entry)
 {
+    char date[DATE_SIZE];
+    format_time(entry_be32(entry, ENTRY_START_TIME), NAME_DATE, date);
     char title[ENTRY_TITLE_LENGTH + 1] = {};
     memcpy(title, entry->bytes + ENTRY_TITLE, ENTRY_TITLE_LENGTH);
-    snprintf(host_name, HOST_NAME_SIZE, "%s %s.ts", date, text_skip_charset(title));
-    sanitize_file_name(host_name);
+    std::string stem = std::string(date) + " " + text_skip_charset(title);
+    sanitize_file_name(stem.data());
+    // DEL is no character of a name either, and it would reach the terminal inside the
+    // messages that name host files.
+    for (char &c : stem) {
+        if (c == '\x7F')
+            c = '_';
+    }
+    return stem;
 }
 
-} // namespace
+// Windows and FAT/exFAT drives take names that differ only in the case of ASCII letters
+// for one file (bytes above 0x7F never reach a stem).
+std::string folded(std::string name)
+{
+    for (char &c : name) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return name;
+}
 
-RecordEntry *reclist_walk(HumaxDisk *disk, int number, char *host_name)
+// Makes stems unique in list order: each call gives the stem of the next recording.
+class StemMaker {
+  public:
+    std::string next(const RecordEntry *entry)
+    {
+        std::string stem = plain_stem(entry);
+        if (taken_.count(folded(stem)) != 0) {
+            std::string base = stem + " (" + std::to_string(entry_be16(entry, ENTRY_FILE_NUMBER));
+            stem = base + ")";
+            // Only a damaged list gives two recordings one file number, or a title that
+            // reads like another's suffix; the counter still ends, the names being finite.
+            for (unsigned k = 2; taken_.count(folded(stem)) != 0; ++k)
+                stem = base + "-" + std::to_string(k) + ")";
+        }
+        taken_.insert(folded(stem));
+        return stem;
+    }
+
+  private:
+    std::unordered_set<std::string> taken_;
+};
+
+RecordEntry *walk(FILE *out, HumaxDisk *disk, int number, char *host_name)
 {
     RecordEntry *result = nullptr;
     int index = 0;
@@ -84,15 +128,22 @@ RecordEntry *reclist_walk(HumaxDisk *disk, int number, char *host_name)
             continue;
         char date[DATE_SIZE];
         uint32_t start = entry_be32(entry, ENTRY_START_TIME);
-        format_time(start, "%a %d/%m/%y %H:%M", date);
+        format_time(start, host_name != nullptr ? NAME_DATE : LIST_DATE, date);
         if (host_name != nullptr) {
-            format_time(start, "%Y%m%d %H%M", date);
-            build_host_name(entry, date, host_name);
+            std::optional<std::string> stem = reclist_host_stem(disk, index);
+            format_bounded(host_name, HOST_NAME_SIZE, "%s.ts", stem ? stem->c_str() : "");
         }
-        print_line(entry, index, date);
+        print_line(out, entry, index, date);
         result = entry;
     }
     return result;
+}
+
+} // namespace
+
+RecordEntry *reclist_walk(HumaxDisk *disk, int number, char *host_name)
+{
+    return walk(stdout, disk, number, host_name);
 }
 
 RecordEntry *reclist_walk_to(HumaxDisk *disk, int number, char *host_name)
@@ -100,4 +151,34 @@ RecordEntry *reclist_walk_to(HumaxDisk *disk, int number, char *host_name)
     if (number < 1)
         return nullptr;
     return reclist_walk(disk, number, host_name);
+}
+
+RecordEntry *reclist_print(FILE *out, HumaxDisk *disk, int number)
+{
+    if (number < 0)
+        return nullptr;
+    return walk(out, disk, number, nullptr);
+}
+
+std::vector<std::string> reclist_host_stems(const HumaxDisk *disk)
+{
+    std::vector<std::string> stems;
+    StemMaker maker;
+    for (const RecordEntry *entry = disk->records.head; entry != nullptr && numbered(entry);
+         entry = entry->next)
+        stems.push_back(maker.next(entry));
+    return stems;
+}
+
+std::optional<std::string> reclist_host_stem(const HumaxDisk *disk, int number)
+{
+    StemMaker maker;
+    int index = 0;
+    for (const RecordEntry *entry = disk->records.head; entry != nullptr && numbered(entry);
+         entry = entry->next) {
+        std::string stem = maker.next(entry);
+        if (++index == number)
+            return stem;
+    }
+    return std::nullopt;
 }

@@ -3,11 +3,12 @@
 // in directory order, numbered from 1, and copies them to "recover_NNNN.ts".
 #include <cstddef>
 
+#include "common/names.h"
 #include "disk/directory.h"
 
 // Disk and host names of recovery are held in buffers of this size: recorder names
 // ("%d.av" with numbers below 2048) are short.
-constexpr size_t RECOVERY_NAME_SIZE = 21;
+constexpr size_t RECOVERY_NAME_SIZE = DISK_NAME_SIZE;
 
 // The host name of recording n: printf pattern of one int.
 constexpr const char *RECOVERY_HOST_PATTERN = "recover_%04d.ts";

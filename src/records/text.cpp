@@ -5,7 +5,7 @@
 
 namespace {
 constexpr size_t WRAP_WIDTH = 79;
-}
+} // namespace
 
 // The prefix is part of the fixed-length field, so the text is taken from behind it
 // whatever the prefix bytes hold (a NUL among them included): callers pass whole fields
@@ -24,14 +24,12 @@ const char *text_skip_charset(const char *text)
 
 void text_printable(const char *source, char *destination)
 {
-    for (; *source; ++source, ++destination) {
-        auto c = static_cast<unsigned char>(*source);
-        *destination = c >= 0x01 && c <= 0x1F ? '.' : *source;
-    }
+    for (; *source; ++source, ++destination)
+        *destination = text_shown_byte(*source);
     *destination = '\0';
 }
 
-void print_wrapped(const char *text)
+void print_wrapped(FILE *out, const char *text)
 {
     while (strlen(text) >= WRAP_WIDTH) {
         // The last space among the first 80 characters ends the line.
@@ -49,18 +47,18 @@ void print_wrapped(const char *text)
         const char *line_end = space;
         while (line_end > text && line_end[-1] == ' ')
             --line_end;
-        fwrite(text, 1, static_cast<size_t>(line_end - text), stdout);
-        fputc('\n', stdout);
+        fwrite(text, 1, static_cast<size_t>(line_end - text), out);
+        fputc('\n', out);
         text = space;
         while (*text == ' ')
             ++text;
     }
-    fputs(text, stdout);
+    fputs(text, out);
 }
 
-void print_rule()
+void print_rule(FILE *out)
 {
     for (int i = 0; i < 80; ++i)
-        fputc('=', stdout);
-    fputc('\n', stdout);
+        fputc('=', out);
+    fputc('\n', out);
 }

@@ -33,7 +33,7 @@ class Parse : public ::testing::Test {
 TEST_F(Parse, OptionsAndDisksInAnyOrder)
 {
     CommandRequest r = parse({"disk.img", "-l", "-g", "1-3", "-xy"});
-    EXPECT_STREQ(r.source_path, "disk.img");
+    EXPECT_EQ(r.source_path, "disk.img");
     EXPECT_TRUE(r.list);
     ASSERT_TRUE(r.get_list);
     EXPECT_EQ(*r.get_list, "1-3");
@@ -44,20 +44,20 @@ TEST_F(Parse, OptionsAndDisksInAnyOrder)
 TEST_F(Parse, SecondDiskIsTheDestination)
 {
     CommandRequest r = parse({"-b", "src.img", "dst.img"});
-    EXPECT_STREQ(r.source_path, "src.img");
-    EXPECT_STREQ(r.dest_path, "dst.img");
+    EXPECT_EQ(r.source_path, "src.img");
+    EXPECT_EQ(r.dest_path, "dst.img");
     EXPECT_EQ(run_options.backup, 1);
 }
 
 TEST_F(Parse, DriveNumbersAndImageNames)
 {
-    EXPECT_STREQ(parse({"0:"}).source_path, "/dev/sda");
+    EXPECT_EQ(parse({"0:"}).source_path, "/dev/sda");
     optind = 0;
-    EXPECT_STREQ(parse({"2:"}).source_path, "/dev/sdc");
+    EXPECT_EQ(parse({"2:"}).source_path, "/dev/sdc");
     optind = 0;
-    EXPECT_STREQ(parse({"0"}).source_path, "0");
+    EXPECT_EQ(parse({"0"}).source_path, "0");
     optind = 0;
-    EXPECT_STREQ(parse({"10:"}).source_path, "10:");
+    EXPECT_EQ(parse({"10:"}).source_path, "10:");
 }
 
 TEST_F(Parse, OffsetAndValueNumbers)
@@ -92,9 +92,6 @@ TEST_F(Parse, OpenModeFollowsTheCommands)
 
 TEST_F(Parse, ArgumentsThatDoNotFitAreRefused)
 {
-    std::string long_path(80, 'a');
-    EXPECT_EXIT(parse({long_path}), testing::ExitedWithCode(1), "too long");
-    EXPECT_EXIT(parse({"-p", long_path, "d"}), testing::ExitedWithCode(1), "too long");
     EXPECT_EXIT(parse({"-O", "mgx"}), testing::ExitedWithCode(1), "^Invalid offset\n$");
     EXPECT_EXIT(parse({"-V", "x"}), testing::ExitedWithCode(1), "^Invalid data\n$");
     EXPECT_EXIT(parse({"a", "b", "c"}), testing::ExitedWithCode(1), "^Invalid number of options\n$");

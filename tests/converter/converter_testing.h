@@ -24,6 +24,7 @@ struct Analysis {
     bool pmt_found = false;
     StreamInfo info;
     uint64_t length = 0; // measured only when the PMT was found
+    bool pcr_found = false;
 };
 
 // Runs the PAT search, the PMT search and the length measurement on `stream`, in the
@@ -44,8 +45,12 @@ inline Analysis analyse(const tswriter::Bytes &stream)
     if (pat != nullptr) {
         result.pmt_found = ts_find_pmt(fd, pat->p_first_program, &result.info);
         dvbpsi_pat_delete(pat);
-        if (result.pmt_found)
-            result.length = ts_recording_length(fd, result.info.pcr_pid);
+        if (result.pmt_found) {
+            std::optional<uint64_t> length =
+                ts_recording_length(fd, result.info.pcr_pid, result.info.pmt_end);
+            result.pcr_found = length.has_value();
+            result.length = length.value_or(0);
+        }
     }
     close(fd);
     return result;

@@ -145,7 +145,7 @@ TEST(ReelheadProgram, UnusableStreamsAreSkipped)
     write_recording(dir.file("four.ts"), 7);
 
     RunResult r = reelhead(dir, {"one.ts", "two.ts", "three.ts", "four.ts"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1); // two streams were left without a header
     EXPECT_EQ(r.out, "...");
     const std::string found = "Searching for PMT...\n\nPMT 100 found\n";
     EXPECT_EQ(r.err, VERSION + analysing("one.ts") + found + "Recording length: 00:00:10\n" +
@@ -159,19 +159,46 @@ TEST(ReelheadProgram, UnusableStreamsAreSkipped)
     EXPECT_TRUE(exists(dir.file("four.hre")));
 }
 
-TEST(ReelheadProgram, DirectoryOrEmptyFileHasNoPat)
+TEST(ReelheadProgram, OnlyRegularFilesAreReadAndAnEmptyOneHasNoPat)
 {
+    // A FIFO would block the open and /dev/zero would be read for ever.
     testimg::TempDir dir;
     ASSERT_EQ(mkdir(dir.file("folder.ts").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.file("pipe.ts").c_str(), 0644), 0);
     testimg::write_host_file(dir.file("empty.ts"), {});
-    RunResult r = reelhead(dir, {"folder.ts", "empty.ts"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, VERSION + analysing("folder.ts") +
-                         "Skipping file \"folder.ts\" - unable to find PAT\n" +
-                         analysing("empty.ts") +
-                         "Skipping file \"empty.ts\" - unable to find PAT\n");
-    EXPECT_FALSE(exists(dir.file("folder.hre")));
-    EXPECT_FALSE(exists(dir.file("empty.hre")));
+    write_recording(dir.file("good.ts"));
+    RunResult r = reelhead(dir, {"folder.ts", "pipe.ts", "/dev/zero", "empty.ts", "good.ts"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find("\nAnalysing transport stream good.ts")),
+              VERSION + "\nSkipping file \"folder.ts\" - not a regular file\n" +
+                  "\nSkipping file \"pipe.ts\" - not a regular file\n" +
+                  "\nSkipping file \"/dev/zero\" - not a regular file\n" +
+                  analysing("empty.ts") + "Skipping file \"empty.ts\" - unable to find PAT\n");
+    EXPECT_FALSE(exists(dir.file("pipe.hre")));
+    EXPECT_TRUE(exists(dir.file("good.hre")));
+}
+
+TEST(ReelheadProgram, AHeaderThatCannotBeCreatedFailsTheRunAtItsEnd)
+{
+    // The stream's name fits, its header's (".hre" added) is one byte too long for the
+    // file system: creating it fails even for root. The next stream has no PCR: it still
+    // gets a header, after a warning.
+    testimg::TempDir dir;
+    const std::string stream(252, 's');
+    write_recording(dir.file(stream));
+    tswriter::TsWriter flat;
+    flat.pat({{1, 0x100}});
+    flat.pmt(0x100, 1, 0x200, {{2, 0x200}});
+    flat.payload(0x200, 20);
+    flat.save(dir.file("flat.ts"));
+    RunResult r = reelhead(dir, {stream, "flat.ts"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(stream + ".hre: File name too long\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("PMT 100 found\nWarning: no PCR found - the recording length is "
+                         "unknown and set to 0\nRecording length: 00:00:00\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(exists(dir.file("flat.hre")));
 }
 
 TEST(ReelheadProgram, HeaderNameReplacesOnlyTheBaseNamesExtension)
@@ -206,7 +233,7 @@ TEST(ReelheadProgram, OverlongPathIsRefusedAndTheRunGoesOn)
     write_recording(dir.file(longest));
     write_recording(dir.file(too_long));
     RunResult r = reelhead(dir, {too_long, longest});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind(VERSION + "\nSkipping file \"" + too_long +
                               "\" - the path is longer than 254 characters\n" +
                               analysing(longest),

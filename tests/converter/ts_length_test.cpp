@@ -129,10 +129,28 @@ TEST(TsRecordingLength, NoPcrGivesZero)
 
     // A PCR far beyond the head is not looked for.
     TsWriter late = tables();
-    late.payload(PCR_PID, TS_HEAD_SCAN_LIMIT);
+    late.payload(PCR_PID, TS_PCR_SEARCH_LIMIT);
     late.pcr(PCR_PID, 90000);
     late.pcr(PCR_PID, 10 * 90000);
-    EXPECT_EQ(length_of(late), 0u);
+    convtest::Analysis a = analyse(late.bytes());
+    EXPECT_FALSE(a.pcr_found);
+    EXPECT_EQ(a.length, 0u);
+}
+
+TEST(TsRecordingLength, FirstPcrIsSearchedUpToTheLimitPastThePmt)
+{
+    // A lead-in longer than the limit before the tables: the search is counted from the
+    // PMT, not from the start of the file.
+    TsWriter ts;
+    ts.null_packets(TS_PCR_SEARCH_LIMIT + 100);
+    ts.raw(tables().bytes());
+    ts.payload(PCR_PID, TS_PCR_SEARCH_LIMIT - 1);
+    ts.pcr(PCR_PID, 90000); // the last packet the search reads
+    ts.pcr(PCR_PID, 61 * 90000);
+    convtest::Analysis a = analyse(ts.bytes());
+    ASSERT_TRUE(a.pmt_found);
+    EXPECT_TRUE(a.pcr_found);
+    EXPECT_EQ(a.length, 60u);
 }
 
 TEST(TsRecordingLength, AdaptationFieldTooShortForAPcrIsNoPcr)

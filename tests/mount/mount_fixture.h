@@ -1,7 +1,7 @@
 #pragma once
 // The fixture of the mount's tests: a recorder disk whose recordings exercise the mount
 // (contiguous, fragmented and reversed chains, sizes that end inside a 4-byte group, a
-// listed recording without its stream), the files the programs write for it (-g, -H, -i,
+// listed recording without its stream, two that -g would name alike), the files the programs write for it (-g, -H, -i,
 // -r -g) at the paths where the mount must show them, and the file system in process.
 #include <gtest/gtest.h>
 
@@ -104,7 +104,9 @@ class MountFixture : public DiskFixture {
         lost.av.clear(); // listed, but its stream is gone
         TestRecording kept = full_recording(6, "Kept", 4097);
         kept.is_protected = true;
-        return {news, film, nature, lost, kept};
+        TestRecording again = full_recording(7, "EVENING NEWS", 5000); // -g makes its name unique
+        again.start = SUNDAY_2100;
+        return {news, film, nature, lost, kept, again};
     }
 
     // The standard disk. A listed recording lacks its stream, which the consistency check

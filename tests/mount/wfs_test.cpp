@@ -48,6 +48,7 @@ TEST_P(EveryFile, IsWhatTheProgramsWrite)
                   shown.count(lost + ".txt"),
               4u);
     EXPECT_EQ(shown[lost + ".hre"].size(), record_length);
+    EXPECT_EQ(shown.count("/" + host_stem(0, "EVENING NEWS") + " (7).ts"), 1u);
     std::string text(shown[lost + ".txt"].begin(), shown[lost + ".txt"].end());
     EXPECT_EQ(text.find("***Info disabled***") != std::string::npos, record_length == 316) << text;
     EXPECT_EQ(wfs->fatal_errors, 0u);

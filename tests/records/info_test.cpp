@@ -109,7 +109,7 @@ class Info : public ::testing::Test {
     Output show(int mode, bool with_entry = true, const char *name = "5.epg")
     {
         const RecordEntry *entry = with_entry ? disk->records.head : nullptr;
-        return capture([&] { return info_show(disk, name, entry, mode); });
+        return capture([&] { return info_show(stdout, disk, name, entry, mode); });
     }
 };
 
@@ -122,6 +122,15 @@ TEST_F(Info, FullInformationAfterTheListLine)
     EXPECT_EQ(o.out, "  1: Sun 26/05/13 21:00  1:00:00 Film - BBC ONE\n"
                      "LCN: 1234 (Protected)\n" +
                          event("E1", "0:30:00", "S1") + event("E2", "0:30:00", "S2") + RULE);
+
+    // A read-only mount renders the same text into memory, printing nothing.
+    char *data = nullptr;
+    size_t size = 0;
+    FILE *buffer = open_memstream(&data, &size);
+    EXPECT_EQ(capture([&] { return info_describe(buffer, disk, 1) ? 0 : 1; }).out, "");
+    fclose(buffer);
+    EXPECT_EQ(std::string(data, size), o.out);
+    free(data);
 }
 
 TEST_F(Info, RecordSizeIsWhereTheSecondEventStarts)
@@ -299,7 +308,7 @@ TEST_F(Info, DisabledOnDisksWithLongEntries)
     Output o = info(1);
     // -i ends the refusal's line so that the next recording's line starts afresh.
     EXPECT_EQ(o.out, "  1: Sun 26/05/13 21:00  1:00:00 Film - BBC ONE\n: ***Info disabled***\n");
-    Output checked = capture([&] { return info_show_checked(disk, "5.epg", nullptr, INFO_TITLES); });
+    Output checked = capture([&] { return info_show_checked(stdout, disk, "5.epg", nullptr, INFO_TITLES); });
     EXPECT_EQ(checked.result, 1);
     EXPECT_EQ(checked.out, ": ***Info disabled***");
 }

@@ -140,7 +140,7 @@ TEST_F(Listing, TitlePrefixesAndUnprintableBytes)
                {8, SUNDAY_2100, SUNDAY_2100, std::string("\x10\x00\x01" "Odd table", 12)}});
     EXPECT_EQ(walk(0), "  1: Sun 26/05/13 21:00  0:00:00 Unsupported character encoding - BBC ONE\n"
                        "  2: Sun 26/05/13 21:00  0:00:00 Five - BBC ONE\n"
-                       "  3: Sun 26/05/13 21:00  0:00:00 Tab.here.[2J Caf\xE9 \x7F - BBC ONE\n"
+                       "  3: Sun 26/05/13 21:00  0:00:00 Tab.here.[2J Caf\xE9 . - BBC ONE\n"
                        "  4: Sun 26/05/13 21:00  0:00:00 Odd table - BBC ONE\n");
 }
 
@@ -164,6 +164,23 @@ TEST_F(Listing, HostNameUsesTheFileNameDateAndIsCleaned)
     EXPECT_STREQ(host, "20130526 2100 Unsupported character encoding.ts");
     walk(5, host);
     EXPECT_EQ(std::string(host), "20130526 2100 " + std::string(52, 'L') + ".ts");
+}
+
+TEST_F(Listing, HostStemsAreUniqueAndMadeWithoutPrinting)
+{
+    open_with({{5, SUNDAY_2100, SUNDAY_2100, "Twin"},
+               {13, SUNDAY_2100, SUNDAY_2100, "Twin (12)"},
+               {12, SUNDAY_2100, SUNDAY_2100, "twin"},
+               {12, SUNDAY_2100, SUNDAY_2100, "Twin", false}, // a damaged list: number 12 twice
+               {15, SUNDAY_2100, SUNDAY_2100, "Del\x7F"}});
+    const std::vector<std::string> expected = {
+        "20130526 2100 Twin", "20130526 2100 Twin (12)", "20130526 2100 twin (12-2)",
+        "20130526 2100 Twin (12-3)", "20130526 2100 Del_"};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reclist_host_stems(disk), expected);
+    EXPECT_EQ(reclist_host_stem(disk, 3), expected[2]);
+    EXPECT_EQ(reclist_host_stem(disk, 6), std::nullopt);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(Listing, StartTimesFrom2038OnAreDates)

@@ -45,10 +45,12 @@ TEST(TextSkipCharset, UnsupportedTablesShowAFixedText)
 
 TEST(TextPrintable, ReplacesControlBytesOnly)
 {
-    std::string source = "A\x01" "B\x1F" "C\x7F\x80\xFF \x1B[2J";
+    // C0 controls, DEL and the C1 range 0x80-0x9F; Latin-1 letters from 0xA0 on stay.
+    std::string source = "A\x01" "B\x1F" "C\x7F\x80\x9B\x9F\xA0\xE9\xFF \x1B[2J~";
     std::vector<char> out(source.size() + 1, 'X');
     text_printable(source.c_str(), out.data());
-    EXPECT_EQ(std::string(out.data()), "A.B.C\x7F\x80\xFF .[2J");
+    EXPECT_EQ(std::string(out.data()), "A.B.C....\xA0\xE9\xFF .[2J~");
+    EXPECT_EQ(text_shown(source.c_str()), std::string(out.data()));
     EXPECT_EQ(out.back(), '\0');
 
     char empty[2] = {'X', 'X'};
@@ -59,7 +61,7 @@ TEST(TextPrintable, ReplacesControlBytesOnly)
 std::string wrapped(const std::string &text)
 {
     testing::internal::CaptureStdout();
-    print_wrapped(text.c_str());
+    print_wrapped(stdout, text.c_str());
     return testing::internal::GetCapturedStdout();
 }
 
@@ -143,7 +145,7 @@ TEST(PrintWrapped, AWordLongerThanALineStandsWholeOnItsOwnLine)
 TEST(PrintRule, EightyEqualSigns)
 {
     testing::internal::CaptureStdout();
-    print_rule();
+    print_rule(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(80, '=') + "\n");
 }
 

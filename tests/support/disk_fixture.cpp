@@ -44,8 +44,9 @@ void DiskFixture::TearDown()
 void DiskFixture::expect_consistent()
 {
     for (const std::string &image : images_) {
-        if (fs::exists(image))
+        if (fs::exists(image)) {
             EXPECT_THAT(check_image(image, record_length), ::testing::IsEmpty()) << image;
+        }
     }
 }
 
