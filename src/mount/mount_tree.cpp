@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr size_t DISK_NAME_SIZE = 21;
 const char *const PARTITION_DIRECTORIES[PARTITION_MAX] = {"AV", "EPG", "MPEG_JPEG"};
 
 // Adds a child to directory `parent`; false (nothing added) when the name is taken.
