@@ -1,7 +1,5 @@
 #include "converter/ts_driver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +11,7 @@
 #include "converter/ts_header.h"
 #include "converter/ts_length.h"
 #include "converter/ts_tables.h"
+#include "platform/host_file.h"
 
 namespace {
 
@@ -49,22 +48,17 @@ bool find_tables(int fd, const char *path, StreamInfo *info)
     return true;
 }
 
-// Opens the stream for reading; -1 after a message when it is not a regular file. The
-// open itself must not wait: opening a FIFO blocks until a writer comes.
+// Opens the stream for reading; -1 after a message when it is not a regular file.
 int open_stream(const char *path)
 {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = host_open_read_at(HOST_CWD, path);
     if (fd < 0)
         fatal_errno(path);
-    struct stat status;
-    if (fstat(fd, &status) != 0)
-        fatal_errno(path);
-    if (!S_ISREG(status.st_mode)) {
+    if (!host_is_regular(fd)) {
         fprintf(stderr, "\nSkipping file \"%s\" - not a regular file\n", path);
-        close(fd);
+        host_close(fd);
         return -1;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -117,8 +111,7 @@ TsResult ts_convert_file(const char *path)
                 path, TS_PATH_MAX);
         return TsResult::NoHeader;
     }
-    struct stat status;
-    if (lstat(header_name, &status) == 0) { // a dangling link counts as taken
+    if (host_exists(header_name)) { // a dangling link counts as taken
         fprintf(stderr, "\nSkipping file \"%s\" - it already exists\n", header_name);
         return TsResult::HeaderExists;
     }

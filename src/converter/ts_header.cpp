@@ -1,7 +1,5 @@
 #include "converter/ts_header.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +7,7 @@
 
 #include "common/fatal.h"
 #include "common/names.h"
+#include "platform/host_file.h"
 
 namespace {
 
@@ -142,26 +141,31 @@ void ts_fill_header(const StreamInfo *info, uint32_t start_time, RecordEntry *en
 
 int ts_write_header(const StreamInfo *info, const char *path, const char *header_name)
 {
-    struct stat status;
-    if (stat(path, &status) != 0) {
+    HostStatus status;
+    if (!host_status_at(HOST_CWD, path, &status)) {
         perror(path);
         return 1;
     }
     RecordEntry entry;
     uint32_t start_time = ts_parse_file_name(path, &entry);
     if (start_time == 0)
-        start_time = static_cast<uint32_t>(status.st_mtime);
+        start_time = static_cast<uint32_t>(status.modified);
     ts_fill_header(info, start_time, &entry);
 
-    FILE *file = fopen(header_name, "wb");
-    if (file == nullptr) {
+    // Complete or absent, and never in place of a header (or a link) that appeared since
+    // the driver looked.
+    HostOutput out;
+    if (!host_output_begin(&out, header_name)) {
         perror(header_name);
         return 1;
     }
-    fwrite(entry.bytes, 1, RECORD_LENGTH_SHORT, file);
-    if (ferror(file))
+    if (!host_output_write(&out, entry.bytes, RECORD_LENGTH_SHORT)) {
+        host_output_abandon(&out);
         fatal_errno(header_name);
-    if (fclose(file) != 0)
-        fatal_errno(header_name);
+    }
+    if (!host_output_commit(&out, HostReplace::Never)) {
+        perror(header_name);
+        return 1;
+    }
     return 0;
 }

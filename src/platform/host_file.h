@@ -36,10 +36,14 @@ bool host_output_begin(HostOutput *out, const char *final_path);
 // the caller reports it and abandons the output.
 bool host_output_write(HostOutput *out, const void *data, size_t length);
 
-// Flushes the file to storage, closes it and renames it onto the final name (replacing
-// what is there: a link is replaced itself, never its target). False (errno set) on
-// failure, after removing the temporary file.
-bool host_output_commit(HostOutput *out);
+// Whether committing may replace what is at the final name.
+enum class HostReplace { Yes, Never };
+
+// Flushes the file to storage, closes it and renames it onto the final name. With
+// HostReplace::Yes what is there is replaced (a link itself, never its target); with
+// Never, anything there (a link included) makes the commit fail with EEXIST. False (errno
+// set) on failure, after removing the temporary file.
+bool host_output_commit(HostOutput *out, HostReplace replace = HostReplace::Yes);
 
 // Closes and removes the temporary file (safe to call for an output never begun, or
 // already committed or abandoned).
@@ -63,9 +67,13 @@ struct HostStatus {
 // failure.
 bool host_status_at(int directory, const char *name, HostStatus *status);
 
-// Opens `name` relative to `directory` for reading (binary). Returns a descriptor, or -1
-// (errno set).
+// Opens `name` relative to `directory` for reading (binary), without waiting (opening a
+// FIFO would otherwise block until a writer comes). Returns a descriptor, or -1 (errno
+// set).
 int host_open_read_at(int directory, const char *name);
+
+// True when the open descriptor is a regular file (not a directory, device or FIFO).
+bool host_is_regular(int fd);
 
 // Reads until `length` bytes are in or the file ends; *got receives the count. False
 // (errno set) on a read error.

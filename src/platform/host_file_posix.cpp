@@ -189,7 +189,29 @@ bool host_output_write(HostOutput *out, const void *data, size_t length)
     return true;
 }
 
-bool host_output_commit(HostOutput *out)
+namespace {
+
+// Gives the temporary file the final name unless something has it: a hard link fails on
+// any existing name (a link included); file systems without hard links (FAT) take a
+// placeholder made with O_EXCL first, which the rename then replaces.
+bool take_name_exclusively(const std::string &temp, const std::string &final_path)
+{
+    if (link(temp.c_str(), final_path.c_str()) == 0) {
+        unlink(temp.c_str());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    int placeholder = open(final_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (placeholder < 0)
+        return false;
+    close(placeholder);
+    return rename(temp.c_str(), final_path.c_str()) == 0;
+}
+
+} // namespace
+
+bool host_output_commit(HostOutput *out, HostReplace replace)
 {
     bool flushed = fdatasync(out->fd) == 0 || errno == EINVAL;
     int error = errno;
@@ -198,7 +220,11 @@ bool host_output_commit(HostOutput *out)
         error = errno;
     out->fd = -1;
     SignalsHeld held;
-    if (!flushed || !closed || rename(out->temp_path.c_str(), out->final_path.c_str()) != 0) {
+    bool named = flushed && closed &&
+                 (replace == HostReplace::Yes
+                      ? rename(out->temp_path.c_str(), out->final_path.c_str()) == 0
+                      : take_name_exclusively(out->temp_path, out->final_path));
+    if (!named) {
         if (flushed && closed)
             error = errno;
         host_output_abandon(out);
@@ -255,10 +281,18 @@ bool host_status_at(int directory, const char *name, HostStatus *status)
 
 int host_open_read_at(int directory, const char *name)
 {
-    int fd = openat(directory, name, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0)
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    int fd = openat(directory, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
+}
+
+bool host_is_regular(int fd)
+{
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool host_read_fully(int fd, void *data, size_t length, size_t *got)

@@ -1,0 +1,3 @@
+#include "platform/process.h"
+
+void platform_start(int *, char ***) {}

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Packs the Windows programs with the README and the manual pages as text into
+# BUILD/diskwarden-VERSION-windows-x64.zip. Text files get Windows line ends.
+#
+# Usage: tools/windows-package.sh BUILD PROGRAM...
+# Each PROGRAM is packed when BUILD/bin/PROGRAM.exe exists; the manual page of each
+# packed program goes with it.
+set -euo pipefail
+build=$(realpath "$1")
+shift
+root=$(cd "$(dirname "$0")/.." && pwd)
+version=$(sed -n 's/^project([a-z]* VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+name="diskwarden-$version-windows-x64"
+stage="$build/package/$name"
+rm -rf "$build/package"
+mkdir -p "$stage"
+
+crlf() { sed 's/\r\?$/\r/' "$1" >"$2"; }
+
+packed=()
+for program in "$@"; do
+  exe="$build/bin/$program.exe"
+  [ -f "$exe" ] || continue
+  x86_64-w64-mingw32-strip -o "$stage/$program.exe" "$exe"
+  page="$root/man/$program.1"
+  if [ -f "$page" ]; then
+    # Plain text: no overstriking, no escape sequences, 80 columns.
+    LC_ALL=C.UTF-8 MANWIDTH=80 groff -man -Tascii -P-cbou -rLL=78n "$page" >"$stage/$program.tmp"
+    crlf "$stage/$program.tmp" "$stage/$program.txt"
+    rm "$stage/$program.tmp"
+  fi
+  packed+=("$program")
+done
+[ "${#packed[@]}" -gt 0 ] || { echo "no Windows program in $build/bin" >&2; exit 1; }
+crlf "$root/README.md" "$stage/README.txt"
+
+zip_file="$build/$name.zip"
+rm -f "$zip_file"
+(cd "$build/package" && zip -q -r -X "$zip_file" "$name")
+echo "$zip_file: ${packed[*]}, README and manual pages"
