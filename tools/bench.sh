@@ -15,3 +15,7 @@ echo "== reelhead_bench"
 "$bin/reelhead_bench"
 echo "== check_bench ($runs runs)"
 "$bin/check_bench" "$runs"
+if [ -x "$bin/mount_bench" ]; then
+  echo "== mount_bench ($mib MiB, $runs runs, cold cache)"
+  "$bin/mount_bench" "$mib" "$runs"
+fi
