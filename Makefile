@@ -64,7 +64,7 @@ demo: build
 
 # BENCH_MIB and BENCH_RUNS change the recording size and the number of runs.
 bench: deps
-	@tools/install-deps.sh libbenchmark-dev
+	@tools/install-deps.sh libbenchmark-dev dosfstools fuse2fs e2fsprogs
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDW_BENCH=ON $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@tools/bench.sh $(BUILD)

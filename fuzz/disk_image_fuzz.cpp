@@ -2,12 +2,22 @@
 // (partition table, descriptors, allocation tables, directories, record list), the
 // listing and free space, the programme information of each recording, recovery mode's
 // listing and information, copying small recordings to the host, and reading every file.
+// Then the checker: the check, the guard of the writing commands, and the repair (when
+// what it saves is small), after which a second check must find nothing the repair said
+// it had mended.
 //
 // Input: one options byte (bit 0: recovery mode, bit 1: without programme information,
 // bit 2: extended listing), then a compact image (fuzz_support.h).
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "checker/check_apply.h"
+#include "checker/check_plan.h"
+#include "checker/check_report.h"
+#include "checker/check_scan.h"
+#include "checker/checker.h"
 #include "commands/get.h"
 #include "commands/recover.h"
 #include "commands/driver.h"
@@ -21,6 +31,7 @@ namespace {
 // Host copies and file reads stop here: a damaged table can make a file claim terabytes.
 constexpr uint64_t FILE_BUDGET = 1u << 20;
 constexpr int MOST_RECORDINGS = 16;
+constexpr size_t MOST_SAVES = 4;
 
 std::string numbered(unsigned number, const char *extension)
 {
@@ -65,6 +76,61 @@ void recovery_mode(HumaxDisk *disk)
     }
 }
 
+fuzz::DiskHandle open_for_check(const std::string &image, bool writable, CheckResult *result)
+{
+    fuzz::DiskHandle disk(disk_create());
+    disk->path = image;
+    if (!disk_stream_open(&disk->stream, image.c_str(), writable))
+        return nullptr;
+    disk_read_volume(disk.get(), DiskOpenPolicy{});
+    check_volume(disk.get(), result);
+    check_record_list(disk.get(), result);
+    check_sort_findings(result);
+    return disk;
+}
+
+uint64_t copy_bytes(const HumaxDisk *disk, const RepairPlan &plan)
+{
+    uint64_t bytes = 0;
+    for (const CopyJob &copy : plan.copies)
+        bytes += copy.from.size() * cluster_bytes(&disk->partitions[copy.partition]);
+    return bytes;
+}
+
+void check_and_repair(const std::string &image)
+{
+    CheckResult first;
+    fuzz::DiskHandle disk = open_for_check(image, true, &first);
+    if (!disk)
+        return;
+    check_print_findings(stdout, first);
+    check_print_summary(stdout, image, check_tally(first));
+    try {
+        check_refuse_damaged(disk.get());
+    } catch (const fuzz::ProgramExit &) {
+    }
+    RepairPlan plan = check_plan_repairs(disk.get(), first);
+    // Every saved file and every commit is flushed to storage: a few per input.
+    if (plan.repaired == 0 || plan.saves.size() > MOST_SAVES || check_plan_save_bytes(disk.get(), plan) > FILE_BUDGET ||
+        copy_bytes(disk.get(), plan) > FILE_BUDGET)
+        return;
+    std::vector<std::string> lines;
+    if (!check_save_contents(disk.get(), plan, &lines))
+        return;
+    check_write_repairs(disk.get(), plan);
+    disk.reset();
+    CheckResult second;
+    disk = open_for_check(image, false, &second);
+    if (!disk || !plan.remaining.empty())
+        return;
+    for (const Finding &f : second.findings) {
+        if (check_repairable(second, f)) {
+            fprintf(stderr, "the repair left a problem it had mended: %s\n", check_problem_info(f.problem).message);
+            abort();
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -85,6 +151,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         else
             normal_mode(disk.get());
         fuzz::read_every_file(disk.get(), FILE_BUDGET);
+    } catch (const fuzz::ProgramExit &) {
+    }
+    try {
+        check_and_repair(image);
     } catch (const fuzz::ProgramExit &) {
     }
     return 0;

@@ -13,3 +13,9 @@ for b in get_bench put_bench copy_bench; do
 done
 echo "== reelhead_bench"
 "$bin/reelhead_bench"
+echo "== check_bench ($runs runs)"
+"$bin/check_bench" "$runs"
+if [ -x "$bin/mount_bench" ]; then
+  echo "== mount_bench ($mib MiB, $runs runs, cold cache)"
+  "$bin/mount_bench" "$mib" "$runs"
+fi

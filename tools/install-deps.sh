@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when one is missing.
 set -euo pipefail
-need=(cmake g++ make pkg-config libgtest-dev libgmock-dev libdvbpsi-dev)
+need=(cmake g++ make pkg-config libgtest-dev libgmock-dev libdvbpsi-dev libfuse3-dev fuse3)
 [ "$#" -gt 0 ] && need+=("$@")
 missing=()
 for p in "${need[@]}"; do

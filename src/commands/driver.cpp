@@ -7,6 +7,7 @@
 #include <cstring>
 #include <getopt.h>
 
+#include "checker/checker.h"
 #include "commands/copy.h"
 #include "commands/get.h"
 #include "commands/put.h"
@@ -31,11 +32,17 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
+    {"check", no_argument, nullptr, CHECK},
+    {"repair", no_argument, nullptr, REPAIR},
+    {"bad-map", required_argument, nullptr, BAD_MAP},
     {nullptr, 0, nullptr, 0},
 };
+// The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
+int usage_status = 1;
 
 void print_version(const char *program)
 {
@@ -97,7 +104,10 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case 'x': run_options.extended = 1; break;
     case 'y': run_options.ask = 0; break;
     case 'Z': request->delete_epg_save = true; break;
-    default: fatal_exit(1); // getopt has printed its own diagnostic
+    case CHECK: request->check = true; break;
+    case REPAIR: request->repair = true; break;
+    case BAD_MAP: request->bad_map = optarg; break;
+    default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
 }
 
@@ -203,12 +213,15 @@ std::string cmd_disk_path(const char *argument)
 void cmd_parse(int argc, char **argv, CommandRequest *request)
 {
     const char *program = argv[0];
+    usage_status = cmd_check_requested(argc, argv) ? CHECK_USAGE : 1;
     int option;
     while ((option = getopt_long(argc, argv, OPTION_STRING, LONG_OPTIONS, nullptr)) != -1)
         apply_option(option, program, request);
     int positional = argc - optind;
-    if (positional >= 3)
-        fatal("Invalid number of options\n");
+    if (positional >= 3) {
+        fprintf(stderr, "Invalid number of options\n");
+        fatal_exit(usage_status);
+    }
     if (positional == 2) {
         request->dest_path = cmd_disk_path(argv[optind + 1]);
         request->source_path = cmd_disk_path(argv[optind]);
@@ -262,12 +275,26 @@ void refuse_same_disk(const HumaxDisk *source, const HumaxDisk *destination)
               source->path.c_str(), destination->path.c_str());
 }
 
+// Loads a disk's volume and, for a disk this run will write, refuses it before anything is
+// asked when a file's clusters are in another file too; then the record list.
+void load_disk(HumaxDisk *disk)
+{
+    disk_load_volume(disk, open_policy());
+    if (disk->stream.writable)
+        check_refuse_damaged(disk);
+    disk_load_records(disk, open_policy());
+}
+
 } // namespace
 
 int cmd_main(int argc, char **argv)
 {
     CommandRequest request;
     cmd_parse(argc, argv, &request);
+    if (request.check || request.repair)
+        return cmd_check(request);
+    if (!request.bad_map.empty())
+        fatal("--bad-map works only with --check or --repair\n");
     if (request.source_path.empty())
         fatal("Humax disk not found\n");
     // Every disk is opened, told apart and locked before opening asks anything.
@@ -282,13 +309,13 @@ int cmd_main(int argc, char **argv)
     disk_lock_or_refuse(source);
     if (destination != nullptr)
         disk_lock_or_refuse(destination);
-    disk_load(source, open_policy());
+    load_disk(source);
     if (run_options.recovery) {
         run_recovery(source, request);
         return 0;
     }
     if (destination != nullptr)
-        disk_load(destination, open_policy());
+        load_disk(destination);
     bool complete = true;
     if (run_options.backup)
         complete = run_backup(source, destination);

@@ -16,6 +16,8 @@ struct CommandRequest {
     int32_t modify_number = -1;
     int32_t modify_offset = -1; // -2 stands for "mg"
     int32_t modify_value = 0;
+    bool check = false, repair = false; // --check, --repair
+    std::string bad_map;                // --bad-map
 };
 
 constexpr int32_t OFFSET_MG = -2;
@@ -34,6 +36,14 @@ std::string cmd_disk_path(const char *argument);
 void cmd_show_free_space(struct HumaxDisk *disk);
 
 void cmd_usage(const char *program);
+
+// --check and --repair (with -y and --bad-map): refuses other commands with them (exit
+// status 16), then checks the disk. Returns the exit status of the check.
+int cmd_check(const CommandRequest &request);
+
+// True when the command line asks for --check or --repair (its usage errors then end
+// with status 16, as fsck's do).
+bool cmd_check_requested(int argc, char **argv);
 
 // The whole run; returns the exit status.
 int cmd_main(int argc, char **argv);

@@ -10,43 +10,20 @@
 #include "common/run_options.h"
 #include "disk/directory.h"
 #include "records/info.h"
+#include "records/recovery_names.h"
 #include "records/text.h"
 
 namespace {
 
-// Disk and host names of this mode are held in 21-byte buffers: recorder names ("%d.av"
-// with numbers below 2048) are short.
-constexpr size_t NAME_SIZE = DISK_NAME_SIZE;
-// The companions of a name are one character longer (".epg", ".elu" for ".av"), and the
-// extension helper writes a five-byte field at the dot; a recording name must leave room
-// for both. Longer names come only from damaged directories and are passed over.
-constexpr size_t LONGEST_NAME = NAME_SIZE - 2;
+constexpr size_t NAME_SIZE = RECOVERY_NAME_SIZE;
 
 const char *const RECORDING_EXTENSION = ".av";
-const char *const HOST_PATTERN = "recover_%04d.ts";
+const char *const HOST_PATTERN = RECOVERY_HOST_PATTERN;
 
 // The name of the recording last selected by the scan (handed to the caller) and its
 // programme-information companion.
 char selected_name[NAME_SIZE];
 char companion_name[NAME_SIZE];
-
-// Stores the entry's name in `name` (NAME_SIZE bytes) and returns true when the entry
-// counts as a recording: its text from the first dot on is exactly ".av" and the name is
-// short enough for this mode's buffers. The directory name is read within its 60 bytes
-// only, since a full-length name has no terminator.
-bool recording_name(const DirEntry *entry, char *name)
-{
-    char full[DIR_NAME_LENGTH + 1];
-    dirent_copy_name(entry, full);
-    const char *dot = strchr(full, '.');
-    if (dot == nullptr || strcmp(dot, RECORDING_EXTENSION) != 0)
-        return false;
-    size_t length = strlen(full);
-    if (length > LONGEST_NAME)
-        return false;
-    memcpy(name, full, length + 1);
-    return true;
-}
 
 // N.av gives N.epg: "epg" over the two letters after the dot.
 void set_companion(const char *name)
@@ -110,7 +87,7 @@ const char *cmd_recover_scan(HumaxDisk *disk, int number, int mode)
     int count = 0;
     char name[NAME_SIZE];
     for (const DirEntry *e = disk->partitions[PARTITION_AV].dir_head; e != nullptr; e = e->next) {
-        if (!recording_name(e, name))
+        if (!recovery_recording_name(e, name))
             continue;
         ++count;
         if (number != 0 && number != count)

@@ -37,4 +37,12 @@ void cmd_usage(const char *program)
     fprintf(stderr, "  -n\t\tno info - use if corruption is really bad\n");
     fprintf(stderr, "  -g <list>\tget recordings to current directory as recover_nnnn.ts\n");
     fprintf(stderr, "\nExample of a list: 10-20,30,41-42\n");
+    fprintf(stderr, "\nChecking and repairing - before writing to a disk, and after anything went wrong\n======================\n");
+    fprintf(stderr, "Usage: %s --check [--bad-map MAPFILE] HUMAXDISK\n       %s --repair [-y] HUMAXDISK\n\n", program, program);
+    fprintf(stderr, "  --check\tcheck the disk and change nothing\n");
+    fprintf(stderr, "  --repair\tcheck, then repair what is safe, after one question;\n");
+    fprintf(stderr, "                what it would free is first saved to the current directory\n");
+    fprintf(stderr, "  --bad-map <mapfile>\n\t\tname the recordings in areas a GNU ddrescue mapfile marks unread\n");
+    fprintf(stderr, "  Exit status: 0 no problem, 1 all repaired, 4 problems left,\n");
+    fprintf(stderr, "               8 disk, map or host file failed, 16 wrong command line (added up)\n");
 }

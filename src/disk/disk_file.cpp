@@ -1,5 +1,6 @@
 #include "disk/disk_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,8 @@ DiskFile *new_handle(HumaxDisk *disk, int index, DirEntry *entry, Swap swap)
         fatal_errno("malloc");
     file->cursor = file->buffer;
     dirent_copy_name(entry, file->name);
+    if (disk->read_errors == ReadErrors::Note)
+        file->read_error = &disk->read_errno;
     return file;
 }
 
@@ -71,8 +74,16 @@ uint32_t take_run(DiskFile *file, uint64_t wanted, uint64_t *count, bool reading
 void read_run(DiskFile *file, uint32_t first, uint64_t count, uint8_t *destination)
 {
     uint64_t bytes = count * file->length;
-    if (!disk_read_at(file->stream, cluster_position(file, first), destination, bytes))
-        fatal_errno(text_shown(file->name).c_str());
+    if (!disk_read_at(file->stream, cluster_position(file, first), destination, bytes)) {
+        if (file->read_error == nullptr)
+            fatal_errno(text_shown(file->name).c_str());
+        // Noted for the caller; nothing further is read from this file.
+        if (*file->read_error == 0)
+            *file->read_error = errno;
+        memset(destination, 0, bytes);
+        file->at_end = true;
+        return;
+    }
     if (file->swap)
         swap_words(destination, bytes / 4);
 }

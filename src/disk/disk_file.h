@@ -24,9 +24,15 @@ struct DiskFile {
     uint64_t steps_left = 0;    // clusters that may still be visited (guards looping chains)
     uint32_t length = 0;        // cluster length L in bytes
     char name[61] = {};
+    // Where a failed read is noted (the disk's read_errno) instead of ending the run: set
+    // when the disk's read errors are ReadErrors::Note as the file is opened.
+    int *read_error = nullptr;
 };
 
 // Opens `name` of partition i for reading; null (without a message) when there is none.
+// A failed read of its contents ends the process with the system's report, or, when the
+// disk's read errors are ReadErrors::Note, is noted in disk->read_errno: the bytes of that
+// read are zeros and the file ends there.
 DiskFile *dfile_open(HumaxDisk *disk, int index, const char *name, Swap swap);
 
 // Creates `name` in partition i with exactly `size` bytes, all clusters allocated at once.

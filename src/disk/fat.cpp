@@ -272,11 +272,15 @@ uint64_t distinct_chain_length(const PartitionInfo *p, uint32_t first)
 
 uint64_t fat_chain_sectors(const DiskFile *file)
 {
-    const PartitionInfo *p = file->partition;
+    return fat_chain_sectors_from(file->partition, dirent_get(file->entry, DIRENT_FIRST_SECTOR));
+}
+
+uint64_t fat_chain_sectors_from(const PartitionInfo *partition, uint32_t first_sector)
+{
     uint32_t c;
-    if (!fat_cluster_of_sector(p, dirent_get(file->entry, DIRENT_FIRST_SECTOR), &c))
+    if (!fat_cluster_of_sector(partition, first_sector, &c))
         return 0;
-    return distinct_chain_length(p, c) * p->cluster_sectors;
+    return distinct_chain_length(partition, c) * partition->cluster_sectors;
 }
 
 namespace {

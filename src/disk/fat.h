@@ -55,6 +55,9 @@ bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint
 // sector lies outside the data area). A looping chain counts each of its clusters once.
 uint64_t fat_chain_sectors(const DiskFile *file);
 
+// The same for a chain given by the absolute sector of its first cluster.
+uint64_t fat_chain_sectors_from(const PartitionInfo *partition, uint32_t first_sector);
+
 // The two halves of committing a partition, around the directory write:
 // fat_write_allocations writes only what allocations changed (clusters that were free on
 // the disk); fat_write writes the rest (the clusters freed). A process that ends between

@@ -84,6 +84,11 @@ struct VolumeRead {
     uint64_t missing_sectors = 0;
 };
 
+// What a failed read of a file's contents does: the programs end the run with the
+// system's report, as they always have; a mounted file system notes the error and goes
+// on serving.
+enum class ReadErrors { End, Note };
+
 struct HumaxDisk {
     DiskStream stream;
     PartitionInfo partitions[PARTITION_MAX];
@@ -91,6 +96,10 @@ struct HumaxDisk {
     int partition_count = 0;
     VolumeRead volume;
     std::string path; // as given by the caller, for messages
+    ReadErrors read_errors = ReadErrors::End;
+    // With ReadErrors::Note: the errno of the first failed read of a file's contents since
+    // the caller last set it to 0 (the file then reads as ending at that point).
+    int read_errno = 0;
 };
 
 // Name of partition i in messages: "AV", "EPG", "MPEG/JPEG".

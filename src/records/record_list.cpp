@@ -40,11 +40,18 @@ unsigned decide_by_content(DiskFile *file)
 
 unsigned reclist_detect_record_length(HumaxDisk *disk)
 {
-    DiskFile *file = dfile_open(disk, PARTITION_EPG, RECORD_LIST_NAME, Swap::Yes);
-    if (file == nullptr) {
+    if (!dfile_exists(disk, PARTITION_EPG, RECORD_LIST_NAME)) {
         fprintf(stderr, "Is this a Finnish 9200? [no]: ");
         return prompt_yes_no() ? RECORD_LENGTH_SHORT : RECORD_LENGTH_LONG;
     }
+    return reclist_record_length_of_list(disk);
+}
+
+unsigned reclist_record_length_of_list(HumaxDisk *disk)
+{
+    DiskFile *file = dfile_open(disk, PARTITION_EPG, RECORD_LIST_NAME, Swap::Yes);
+    if (file == nullptr)
+        return 0;
     uint64_t size = 0;
     dfile_size(file, &size);
     uint64_t data = size - TRAILER_LENGTH;
@@ -61,27 +68,43 @@ unsigned reclist_detect_record_length(HumaxDisk *disk)
 
 void reclist_load(HumaxDisk *disk)
 {
+    ListRead found = reclist_read(disk);
+    if (found == ListRead::Empty)
+        fprintf(stderr, "Record list is empty\n");
+    else if (found == ListRead::NoSignature)
+        fatal("Invalid record list\n");
+}
+
+ListRead reclist_read(HumaxDisk *disk)
+{
     RecordList *list = &disk->records;
     list->count = 0;
     DiskFile *file = dfile_open(disk, PARTITION_EPG, RECORD_LIST_NAME, Swap::Yes);
-    if (file == nullptr) {
-        fprintf(stderr, "Record list is empty\n");
-        return;
-    }
+    if (file == nullptr)
+        return ListRead::Empty;
     uint64_t size = 0;
     dfile_size(file, &size);
-    if (size < list->record_length)
-        fprintf(stderr, "Record list is empty\n");
+    // An error noted earlier is kept unless this read fails too.
+    int noted_before = disk->read_errno;
+    disk->read_errno = 0;
     const uint8_t *data;
     while (!dfile_eof(file) && dfile_read(&data, list->record_length, file) == list->record_length) {
+        if (disk->read_errno != 0)
+            break; // the zeros of a failed read are no entry
         RecordEntry *entry = reclist_append(list);
         memcpy(entry->bytes, data, list->record_length);
         entry->state = 0;
     }
     dfile_close(file);
+    if (disk->read_errno != 0)
+        return ListRead::ReadError;
+    disk->read_errno = noted_before;
+    if (size < list->record_length)
+        return ListRead::Empty;
     if (list->head != nullptr &&
         memcmp(list->head->bytes, LIST_SIGNATURE, ENTRY_LEAD_LENGTH) != 0)
-        fatal("Invalid record list\n");
+        return ListRead::NoSignature;
+    return ListRead::Loaded;
 }
 
 void reclist_save(HumaxDisk *disk)

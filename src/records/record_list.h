@@ -13,10 +13,27 @@ constexpr uint32_t LIST_FILE_ATTRIBUTES = 0x1000;
 // "Is this a Finnish 9200? [no]: " when there is no list. 0 when undecidable.
 unsigned reclist_detect_record_length(HumaxDisk *disk);
 
+// The same without a question: 0 when there is no list file, or when undecidable.
+unsigned reclist_record_length_of_list(HumaxDisk *disk);
+
 // Fills the disk's list from "_RECORD_LIST_" (record_length must be set). An absent or
 // short list is empty ("Record list is empty\n"); a first entry without the signature
 // ends the process ("Invalid record list\n").
 void reclist_load(HumaxDisk *disk);
+
+// What reading the list found.
+enum class ListRead {
+    Loaded,
+    Empty,       // no list file, or one shorter than an entry
+    NoSignature, // the first entry lacks the signature (the entries are in the list)
+    ReadError,   // its contents could not be read (see below)
+};
+
+// Fills the disk's list like reclist_load, but prints nothing and ends nothing for what it
+// finds: the caller decides. A read error ends the process as always unless the disk's
+// read errors are ReadErrors::Note; it is then in disk->read_errno and ReadError returned
+// (the entries read before it are in the list).
+ListRead reclist_read(HumaxDisk *disk);
 
 // Rewrites the whole list: the previous list becomes the backup, an empty list leaves
 // neither file. Commits partition 1.

@@ -149,7 +149,17 @@ TEST(Program, HelpAfterOtherOptionsEndsTheParse)
         "  -l\t\tlist recordings\n"
         "  -n\t\tno info - use if corruption is really bad\n"
         "  -g <list>\tget recordings to current directory as recover_nnnn.ts\n"
-        "\nExample of a list: 10-20,30,41-42\n";
+        "\nExample of a list: 10-20,30,41-42\n"
+        "\nChecking and repairing - before writing to a disk, and after anything went wrong\n"
+        "======================\n"
+        "Usage: " + program + " --check [--bad-map MAPFILE] HUMAXDISK\n"
+        "       " + program + " --repair [-y] HUMAXDISK\n\n"
+        "  --check\tcheck the disk and change nothing\n"
+        "  --repair\tcheck, then repair what is safe, after one question;\n"
+        "                what it would free is first saved to the current directory\n"
+        "  --bad-map <mapfile>\n\t\tname the recordings in areas a GNU ddrescue mapfile marks unread\n"
+        "  Exit status: 0 no problem, 1 all repaired, 4 problems left,\n"
+        "               8 disk, map or host file failed, 16 wrong command line (added up)\n";
     EXPECT_EQ(r.err, expected);
 }
 

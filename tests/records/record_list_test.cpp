@@ -260,3 +260,99 @@ TEST_F(RecordLists, CopyToAnotherDiskKeepsBytesAndState)
 }
 
 } // namespace
+
+namespace {
+
+HumaxDisk *load_tolerant(const std::string &path, ListLoad *found, unsigned long failing_read = 0)
+{
+    HumaxDisk *disk = disk_create();
+    disk_open_stream(disk, path.c_str(), "rb");
+    if (failing_read != 0) {
+        FaultPlan plan;
+        plan.kind = FaultKind::Read;
+        plan.action = FaultAction::Fail;
+        plan.at = failing_read;
+        disk_stream_fault(&disk->stream, plan);
+    }
+    *found = disk_load_tolerant(disk);
+    return disk;
+}
+
+} // namespace
+
+// The mount's loading: the list's problems are returned, not reported, and nothing is
+// asked; the volume's problems end the run as in every other opening.
+TEST_F(RecordLists, TolerantLoadReturnsTheListsProblems)
+{
+    ListLoad found;
+    DiskImage image = make(0xE000000F);
+    image.write_record_list({entry(316, 2), entry(316, 3)}, 316);
+    testing::internal::CaptureStderr();
+    HumaxDisk *disk = load_tolerant(path, &found);
+    EXPECT_EQ(found, ListLoad::Loaded);
+    EXPECT_EQ(disk->records.count, 2);
+    EXPECT_EQ(disk->records.record_length, 316u);
+    disk_close(disk);
+
+    make(0xE000000F); // no list: nothing is asked (stdin is not even read)
+    answer("yes\n");
+    disk = load_tolerant(path, &found);
+    EXPECT_EQ(found, ListLoad::Empty);
+    EXPECT_EQ(fgetc(stdin), 'y');
+    disk_close(disk);
+
+    DiskImage odd = make(0xE000000F);
+    raw_list(odd, Bytes(400, 0));
+    disk = load_tolerant(path, &found);
+    EXPECT_EQ(found, ListLoad::UnknownLength);
+    disk_close(disk);
+
+    DiskImage unsigned_list = make();
+    Bytes list = entry(304, 2);
+    list.insert(list.end(), 5, 0);
+    raw_list(unsigned_list, list);
+    disk = load_tolerant(path, &found);
+    EXPECT_EQ(found, ListLoad::Invalid);
+    EXPECT_EQ(disk->records.count, 0);
+    EXPECT_EQ(disk->records.head, nullptr);
+    disk_close(disk);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    make(0xE000000E);
+    EXPECT_EXIT(load_tolerant(path, &found), testing::ExitedWithCode(1),
+                "^Unknown Humax disk format\n$");
+}
+
+// A read error inside the list: with the disk's read errors noted it is returned, the
+// error kept; the programs' loading still ends with the system's report.
+TEST_F(RecordLists, AnUnreadableListIsAProblemOfTheListForTheTolerantLoad)
+{
+    DiskImage image = make();
+    image.write_record_list({entry(304, 2), entry(304, 3)}, 304);
+    // The reads of opening: sector 0, then per partition its descriptor, table and
+    // directory; the list's contents come next.
+    const unsigned long list_read = 1 + 3 * 3 + 1;
+    ListLoad found;
+    HumaxDisk *disk = load_tolerant(path, &found, list_read);
+    EXPECT_EQ(found, ListLoad::ReadError);
+    EXPECT_EQ(disk->read_errno, EIO);
+    EXPECT_EQ(disk->records.count, 0);
+    EXPECT_EQ(disk->read_errors, ReadErrors::End);
+    disk_close(disk);
+    disk = load_tolerant(path, &found, list_read + 1);
+    EXPECT_EQ(found, ListLoad::Loaded); // the read after it: nothing else fails
+    disk_close(disk);
+
+    EXPECT_EXIT(
+        {
+            HumaxDisk *d = disk_create();
+            disk_open_stream(d, path.c_str(), "rb");
+            FaultPlan plan;
+            plan.kind = FaultKind::Read;
+            plan.action = FaultAction::Fail;
+            plan.at = list_read;
+            disk_stream_fault(&d->stream, plan);
+            disk_load(d, {});
+        },
+        testing::ExitedWithCode(1), "^_RECORD_LIST_: Input/output error\n$");
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Walking allocation-table chains that may be damaged: every walk is bounded by the
+// chain's distinct clusters, whatever the table holds (loops, values naming no cluster,
+// free entries inside a chain). Shared by the checker, the writing guard and the
+// unreadable-area report.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disk/fat.h"
+#include "disk/humax_disk.h"
+
+// How a chain ends: at the end marker, at a cluster marked free, at an entry that names no
+// cluster, or by leading back to one of its own clusters.
+enum class ChainEnd : uint8_t { Marker, Free, Invalid, Loop };
+
+struct ChainWalk {
+    uint32_t first = 0;
+    uint64_t length = 0; // distinct clusters, each counted once
+    uint32_t last = 0;   // the last distinct cluster
+    ChainEnd end = ChainEnd::Marker;
+    uint32_t end_value = 0; // the entry of `last`
+};
+
+// Walks the chain from `first` (a cluster below cluster_count) without memory beyond a
+// few counters (Brent's cycle finding), in steps in proportion to its distinct clusters.
+ChainWalk check_walk_chain(const PartitionInfo *partition, uint32_t first);
+
+// The cluster after `cluster` in its chain, when its entry names another cluster of the
+// partition; false at the end marker, a free entry, or a value naming no cluster.
+inline bool check_next_cluster(const PartitionInfo *partition, uint32_t cluster, uint32_t *next)
+{
+    uint32_t value = fat_get(partition, cluster);
+    if (value >= partition->cluster_count || value == cluster)
+        return false;
+    *next = value;
+    return true;
+}
+
+// Calls visit(index, cluster) for each distinct cluster of the walked chain, in order;
+// stops early when visit returns false.
+template <typename Visit>
+void check_for_each_cluster(const PartitionInfo *partition, const ChainWalk &walk, Visit visit)
+{
+    uint32_t cluster = walk.first;
+    for (uint64_t i = 0; i < walk.length; ++i) {
+        if (!visit(i, cluster))
+            return;
+        if (i + 1 < walk.length && !check_next_cluster(partition, cluster, &cluster))
+            return;
+    }
+}
+
+// The distinct clusters of a walked chain, at most `limit` of them.
+std::vector<uint32_t> check_chain_clusters(const PartitionInfo *partition, const ChainWalk &walk,
+                                           uint64_t limit = UINT64_MAX);
+
+// One bit per cluster of a partition.
+class ClusterSet {
+  public:
+    explicit ClusterSet(uint64_t clusters = 0) : bits_((clusters + 63) / 64, 0) {}
+    bool has(uint32_t cluster) const { return bits_[cluster >> 6] >> (cluster & 63) & 1; }
+    void add(uint32_t cluster) { bits_[cluster >> 6] |= uint64_t{1} << (cluster & 63); }
+
+  private:
+    std::vector<uint64_t> bits_;
+};
+
+// The cluster a directory entry's first sector lies in, when it lies in the data area.
+// `aligned` tells whether the sector is the cluster's first.
+bool check_first_cluster(const PartitionInfo *partition, uint32_t first_sector, uint32_t *cluster,
+                         bool *aligned);
+
+// The absolute sector of a cluster.
+inline uint64_t check_cluster_sector(const PartitionInfo *partition, uint32_t cluster)
+{
+    return uint64_t{partition->data_sector} + uint64_t{cluster} * partition->cluster_sectors;
+}
+
+// "cluster 12", "clusters 12-15", "clusters 12-15, 40, 42-43 and 9 more runs": runs of
+// consecutive clusters.
+std::string check_cluster_runs(const std::vector<uint32_t> &clusters, unsigned most_runs = 8);

@@ -1,0 +1,37 @@
+#pragma once
+// Checking and repairing a recorder disk (--check, --repair).
+//
+// The check reads the disk as stored (opening split into reading and validating, so that
+// a disk normal opening refuses is still checked) and reports every problem, grouped by
+// partition and then the record list. The repair plans every change in memory, asks once,
+// saves what it would free to the current directory, and then writes once, in the order
+// of every commit (allocations, directory, freed clusters).
+#include <string>
+
+#include "disk/humax_disk.h"
+
+// Exit statuses, added together as fsck's are.
+constexpr int CHECK_CLEAN = 0;
+constexpr int CHECK_REPAIRED = 1;    // problems found, and repaired
+constexpr int CHECK_LEFT = 4;        // problems found and left on the disk
+constexpr int CHECK_OPERATIONAL = 8; // the disk, the map file or a host file failed
+constexpr int CHECK_USAGE = 16;      // the command line was wrong
+
+struct CheckRequest {
+    std::string path;    // the disk (image or drive)
+    bool repair = false; // --repair: mend what is safe after one question
+    std::string bad_map; // --bad-map: a GNU ddrescue mapfile of the disk, or empty
+};
+
+// Runs a check (and repair) of one disk: the report on standard output, the question and
+// errors on standard error. Returns the exit status. The answer to the question comes from
+// prompt_yes_no (run_options.ask: -y). Disk-library failures during a repair end the
+// process through fatal_exit.
+int check_run(const CheckRequest &request);
+
+// Writing commands call this on a disk they are about to change (its volume read,
+// before any question): a disk with clusters in two files, or a name twice in a
+// directory, is refused with a message that says to run --check (exit status 1), since
+// deleting either file would free clusters the other still holds. Leaks and a wrong free
+// count do not stop anything. Costs a walk of every chain, with one bit per cluster.
+void check_refuse_damaged(const HumaxDisk *disk);

@@ -1,0 +1,108 @@
+// The index of cluster runs behind the mount's reads: runs as the chain lays them out,
+// and the size that reading by name gives. (A failing read: tests/mount.)
+#include <gtest/gtest.h>
+
+#include "disk/disk_file.h"
+#include "disk/file_map.h"
+#include "disk_image.h"
+
+namespace {
+
+using testimg::Bytes;
+using testimg::DiskImage;
+using testimg::Placement;
+
+class FileMaps : public ::testing::Test {
+  protected:
+    testimg::TempDir dir;
+    std::string path = dir.file("disk.img");
+    HumaxDisk *disk = nullptr;
+
+    void TearDown() override { disk_close(disk); }
+
+    FileMap map_of(int part, const char *name)
+    {
+        FileMap map;
+        dfile_map(disk, part, dir_find(&disk->partitions[part], name), &map);
+        return map;
+    }
+
+    static Bytes read_all(const FileMap &map, size_t piece)
+    {
+        Bytes out(map.size + 8);
+        size_t done = 0;
+        for (ssize_t n; (n = dfile_map_read(&map, done, out.data() + done, piece)) > 0;)
+            done += static_cast<size_t>(n);
+        out.resize(done);
+        return out;
+    }
+};
+
+TEST_F(FileMaps, RunsFollowTheChainAndReadsGiveTheContents)
+{
+    DiskImage image(path, testimg::default_spec()); // 4 KiB clusters
+    Bytes a = testimg::pattern_bytes(5 * 4096 + 3, 1), b = testimg::pattern_bytes(4 * 4096, 2),
+          c = testimg::pattern_bytes(3 * 4096 + 2, 3);
+    image.add_file(0, "2.av", a, 0x1002, Placement::Contiguous);
+    image.add_file(0, "3.av", b, 0x1002, Placement::Fragmented);
+    image.add_file(0, "4.av", c, 0x1002, Placement::Reversed);
+    image.add_file_at(0, "5.av", c, {100, 101, 50, 51}); // two runs of two
+    disk = disk_open_volume(path.c_str(), "rb");
+
+    FileMap map = map_of(0, "2.av");
+    ASSERT_EQ(map.runs.size(), 1u);
+    EXPECT_EQ(map.runs[0].count, 6u);
+    EXPECT_EQ(map.size, a.size());
+    map = map_of(0, "3.av");
+    EXPECT_EQ(map.runs.size(), 4u);
+    map = map_of(0, "5.av");
+    ASSERT_EQ(map.runs.size(), 2u);
+    EXPECT_EQ(map.runs[0].first, 100u);
+    EXPECT_EQ(map.runs[0].count, 2u);
+    EXPECT_EQ(map.runs[1].offset, 2u * 4096);
+    EXPECT_EQ(map.runs[1].first, 50u);
+    for (const char *name : {"2.av", "3.av", "4.av", "5.av"}) {
+        FileMap m = map_of(0, name);
+        Bytes want = image.read_file(0, name);
+        for (size_t piece : {1, 3, 4, 4093, 4096, 10000, 1 << 20})
+            EXPECT_EQ(read_all(m, piece), want) << name << " in pieces of " << piece;
+    }
+}
+
+// The readable size is what dfile_open leaves: bounded by the allocated sectors and by a
+// chain that loops or ends early; a first sector outside the data area reads as empty.
+TEST_F(FileMaps, SizeIsWhatReadingByNameGives)
+{
+    testimg::ImageSpec spec = testimg::default_spec();
+    spec.partitions[0].cluster_sectors = 1;
+    spec.partitions[0].cluster_count = 2000;
+    DiskImage image(path, spec);
+    Bytes stream = testimg::pattern_bytes(3 * 512, 5);
+    image.add_file_at(0, "2.av", stream, {30, 31, 7});
+    image.set_fat_entry(0, 7, 31); // loops back into the chain
+    Bytes slot = image.dir_slot(0, 0);
+    testimg::put_le32(slot, 28, 0xFFFFFFF0);
+    testimg::put_le32(slot, 32, 1); // and claims more than 4 GiB
+    image.set_dir_slot(0, 0, slot);
+    image.add_file(0, "3.av", testimg::pattern_bytes(2000, 6));
+    Bytes outside = image.dir_slot(0, 1);
+    testimg::put_le32(outside, 12, 3); // before the data area
+    image.set_dir_slot(0, 1, outside);
+    disk = disk_open_volume(path.c_str(), "rb");
+
+    FileMap map = map_of(0, "2.av");
+    EXPECT_EQ(map.size, 3u * 512);
+    EXPECT_EQ(read_all(map, 700), stream);
+    testing::internal::CaptureStderr();
+    DiskFile *file = dfile_open(disk, 0, "2.av", Swap::Yes);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(dirent_size(file->entry), map.size);
+    dfile_close(file);
+    map = map_of(0, "3.av");
+    EXPECT_EQ(map.size, 0u);
+    EXPECT_TRUE(map.runs.empty());
+    char byte;
+    EXPECT_EQ(dfile_map_read(&map, 0, &byte, 1), 0);
+}
+
+} // namespace
