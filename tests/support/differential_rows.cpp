@@ -2,11 +2,13 @@
 // arguments (wildcards, a directory part, options), every way a file is skipped, names
 // that carry dates, bytes that a text-mode host would rewrite, and a stream larger than
 // 4 GiB whose last PCR lies past 5 GiB. diskwarden's rows run every command on images
-// made by the test-support image builder (the images left behind are compared too), some
+// made by the test-support image builder (the images left behind are compared too), the
+// checker on a disk of the corruption catalogue, and some
 // of them again with the disks opened for direct I/O, where the Windows backend refuses
 // every transfer that is not sector-aligned, as a physical drive does.
 #include "differential.h"
 
+#include "corruptions.h"
 #include "disk_fixture.h"
 
 namespace difftest {
@@ -160,6 +162,16 @@ InputFile listless_disk(const std::string &name)
     });
 }
 
+// The catalogue disk with one of the named corruptions.
+InputFile damaged_disk(const std::string &name, const std::string &corruption)
+{
+    return {name, [corruption](const std::string &path) {
+                testimg::build_catalogue_disk(path);
+                testimg::DiskImage image(path);
+                testimg::corruption(corruption).damage(image);
+            }};
+}
+
 // The files of a recording on the host, as -g leaves them and -p takes them: STEM.ts,
 // STEM.hre and, unless `companions` is false, STEM.elu and STEM.epg.
 std::vector<InputFile> host_recording(const std::string &stem, const std::string &title,
@@ -241,6 +253,10 @@ std::vector<Row> diskwarden_rows()
         {"diskwarden_update_information", dw, {"-E", "disk.img"}, "", disk, {}, 0, {}},
         {"diskwarden_modify_entry", dw, {"-M", "2", "-O", "0x30", "-V", "0x41", "disk.img"}, "", disk,
          {}, 0, {}},
+        {"diskwarden_check", dw, {"--check", "disk.img"}, "", {damaged_disk("disk.img", "orphan-chain")},
+         {}, 4, {}},
+        {"diskwarden_repair", dw, {"--repair", "-y", "disk.img"}, "", {damaged_disk("disk.img", "orphan-chain")},
+         {}, 1, {"orphan-AV-5.ts"}},
         {"diskwarden_wait", dw, {"-w", "-l", "disk.img"}, "\n", disk, {}, 0, {}},
         // The aligned path: the Windows backend refuses what a physical drive would.
         {"diskwarden_direct_get", dw, {"-g", "1-3", "disk.img"}, "", disk, {DIRECT}, 0, all_got},
