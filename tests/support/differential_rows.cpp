@@ -3,9 +3,9 @@
 // that carry dates, bytes that a text-mode host would rewrite, and a stream larger than
 // 4 GiB whose last PCR lies past 5 GiB. diskwarden's rows run every command on images
 // made by the test-support image builder (the images left behind are compared too), the
-// checker on a disk of the corruption catalogue, and some
-// of them again with the disks opened for direct I/O, where the Windows backend refuses
-// every transfer that is not sector-aligned, as a physical drive does.
+// checker on a disk of the corruption catalogue, and some of them again with the disks
+// opened for direct I/O, where the Windows backend refuses every transfer that is not
+// sector-aligned, as a physical drive does.
 #include "differential.h"
 
 #include "corruptions.h"
