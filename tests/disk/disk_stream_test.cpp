@@ -16,31 +16,36 @@ using testimg::Bytes;
 constexpr uint32_t UNIT = 512;
 
 // A memory disk that refuses unaligned transfers, as a raw drive does, behind the wrapper.
-void open_strict(DiskStream *stream, const Bytes &contents)
+void open_strict(DiskStream *stream, const Bytes &contents, uint32_t unit)
 {
     disk_stream_open_memory(stream, contents.data(), contents.size(), true);
-    stream->alignment = UNIT;
+    stream->alignment = unit;
     disk_stream_align(stream);
 }
 
-TEST(AlignedStream, AnyTransferArrivesWhole)
+// Drives of 512-byte sectors and of 4 KiB sectors (what Windows reports for the drive
+// becomes the unit).
+class AlignedStream : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(AlignedStream, AnyTransferArrivesWhole)
 {
-    Bytes model = testimg::pattern_bytes(64 * UNIT + 100, 3);
+    const uint32_t unit = GetParam();
+    Bytes model = testimg::pattern_bytes(64 * unit + 100, 3);
     DiskStream raw;
     disk_stream_open_memory(&raw, model.data(), model.size(), true);
-    raw.alignment = UNIT;
-    Bytes probe(UNIT + 1);
+    raw.alignment = unit;
+    Bytes probe(unit + 1);
     errno = 0;
-    EXPECT_FALSE(disk_read_at(&raw, 1, probe.data(), UNIT)) << "the strict backend must refuse";
+    EXPECT_FALSE(disk_read_at(&raw, 1, probe.data(), unit)) << "the strict backend must refuse";
     EXPECT_EQ(errno, EINVAL);
     disk_stream_close(&raw);
 
     DiskStream stream;
-    open_strict(&stream, model);
+    open_strict(&stream, model, unit);
     std::mt19937 random(7);
     for (int i = 0; i < 400; ++i) {
-        uint64_t position = random() % (70 * UNIT);
-        size_t length = random() % (5 * UNIT) + 1;
+        uint64_t position = random() % (70 * unit);
+        size_t length = random() % (5 * unit) + 1;
         size_t offset = random() % 8; // buffers at any address
         Bytes buffer(length + offset);
         if (i % 2 == 0) {
@@ -60,6 +65,8 @@ TEST(AlignedStream, AnyTransferArrivesWhole)
     }
     disk_stream_close(&stream);
 }
+
+INSTANTIATE_TEST_SUITE_P(SectorSizes, AlignedStream, ::testing::Values(512u, 4096u));
 
 TEST(FaultStream, FailsTheChosenTransferOnly)
 {
