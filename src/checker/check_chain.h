@@ -10,22 +10,6 @@
 #include "disk/fat.h"
 #include "disk/humax_disk.h"
 
-// How a chain ends: at the end marker, at a cluster marked free, at an entry that names no
-// cluster, or by leading back to one of its own clusters.
-enum class ChainEnd : uint8_t { Marker, Free, Invalid, Loop };
-
-struct ChainWalk {
-    uint32_t first = 0;
-    uint64_t length = 0; // distinct clusters, each counted once
-    uint32_t last = 0;   // the last distinct cluster
-    ChainEnd end = ChainEnd::Marker;
-    uint32_t end_value = 0; // the entry of `last`
-};
-
-// Walks the chain from `first` (a cluster below cluster_count) without memory beyond a
-// few counters (Brent's cycle finding), in steps in proportion to its distinct clusters.
-ChainWalk check_walk_chain(const PartitionInfo *partition, uint32_t first);
-
 // The cluster after `cluster` in its chain, when its entry names another cluster of the
 // partition; false at the end marker, a free entry, or a value naming no cluster.
 inline bool check_next_cluster(const PartitionInfo *partition, uint32_t cluster, uint32_t *next)

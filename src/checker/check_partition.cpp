@@ -44,7 +44,7 @@ std::vector<FileState> read_files(const PartitionInfo *p)
         uint32_t first;
         f.placed = check_first_cluster(p, f.first_sector, &first, &f.aligned);
         if (f.placed)
-            f.chain = check_walk_chain(p, first);
+            f.chain = fat_walk_chain(p, first);
         files.push_back(f);
     }
     return files;

@@ -225,50 +225,71 @@ bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint
 
 namespace {
 
-// The cluster after `cluster` in its chain, or FAT_END when none follows.
-uint32_t chain_next(const PartitionInfo *p, uint32_t cluster)
+constexpr uint32_t STOP = UINT32_MAX;
+
+// The cluster after `cluster` in its chain, or STOP at the end marker, a free entry, a
+// value naming no cluster, or the cluster itself.
+uint32_t chain_step(const PartitionInfo *p, uint32_t cluster)
 {
     uint32_t next = fat_get(p, cluster);
-    return next < p->cluster_count ? next : FAT_END;
+    return next < p->cluster_count && next != cluster ? next : STOP;
 }
 
-// Clusters of the chain from `first` up to its end or, when it loops, up to the first
-// cluster met a second time. A loop is found with Brent's method: no memory beyond a few
-// counters, and steps in proportion to the clusters of the chain, however long the
-// partition is.
-uint64_t distinct_chain_length(const PartitionInfo *p, uint32_t first)
+ChainEnd end_of(const PartitionInfo *p, uint32_t value)
 {
-    uint64_t power = 1, loop = 1;
-    uint32_t slow = first;
-    uint32_t fast = chain_next(p, first);
-    uint64_t walked = 1;
-    while (fast != FAT_END && fast != slow) {
+    if (value == FAT_END)
+        return ChainEnd::Marker;
+    if (value == FAT_FREE)
+        return ChainEnd::Free;
+    return value < p->cluster_count ? ChainEnd::Loop : ChainEnd::Invalid;
+}
+
+} // namespace
+
+ChainWalk fat_walk_chain(const PartitionInfo *partition, uint32_t first)
+{
+    ChainWalk walk;
+    walk.first = first;
+    // Brent: `slow` waits at powers of two while `fast` runs; they meet only in a loop.
+    uint64_t power = 1, loop = 1, walked = 1;
+    uint32_t slow = first, last = first;
+    uint32_t fast = chain_step(partition, first);
+    while (fast != STOP && fast != slow) {
         if (loop == power) {
             slow = fast;
             power *= 2;
             loop = 0;
         }
-        fast = chain_next(p, fast);
+        last = fast;
+        fast = chain_step(partition, fast);
         ++loop;
         ++walked;
     }
-    if (fast == FAT_END)
-        return walked;
-    // A loop of `loop` clusters: the clusters before it are found by two walkers that
-    // stay `loop` apart and meet at its first cluster.
-    uint32_t behind = first, ahead = first;
-    for (uint64_t i = 0; i < loop; ++i)
-        ahead = chain_next(p, ahead);
-    uint64_t lead_in = 0;
-    while (behind != ahead) {
-        behind = chain_next(p, behind);
-        ahead = chain_next(p, ahead);
-        ++lead_in;
+    if (fast == STOP) {
+        walk.length = walked;
+        walk.last = last;
+    } else {
+        // A loop of `loop` clusters: two walkers `loop` apart meet at its first cluster,
+        // after as many steps as clusters lead into it.
+        uint32_t behind = first, ahead = first;
+        for (uint64_t i = 0; i < loop; ++i)
+            ahead = chain_step(partition, ahead);
+        uint64_t lead_in = 0;
+        while (behind != ahead) {
+            behind = chain_step(partition, behind);
+            ahead = chain_step(partition, ahead);
+            ++lead_in;
+        }
+        walk.length = lead_in + loop;
+        uint32_t cluster = first;
+        for (uint64_t i = 1; i < walk.length; ++i)
+            cluster = chain_step(partition, cluster);
+        walk.last = cluster;
     }
-    return lead_in + loop;
+    walk.end_value = fat_get(partition, walk.last);
+    walk.end = end_of(partition, walk.end_value);
+    return walk;
 }
-
-} // namespace
 
 uint64_t fat_chain_sectors(const DiskFile *file)
 {
@@ -280,7 +301,7 @@ uint64_t fat_chain_sectors_from(const PartitionInfo *partition, uint32_t first_s
     uint32_t c;
     if (!fat_cluster_of_sector(partition, first_sector, &c))
         return 0;
-    return distinct_chain_length(partition, c) * partition->cluster_sectors;
+    return fat_walk_chain(partition, c).length * partition->cluster_sectors;
 }
 
 namespace {

@@ -51,6 +51,23 @@ ClusterChain fat_allocate(PartitionInfo *partition, uint64_t size);
 // (before data_sector, not on a cluster boundary's cluster, or beyond the last cluster).
 bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint32_t *cluster);
 
+// How a chain ends: at the end marker, at a cluster marked free, at an entry that names no
+// cluster, or by leading back to one of its own clusters.
+enum class ChainEnd : uint8_t { Marker, Free, Invalid, Loop };
+
+struct ChainWalk {
+    uint32_t first = 0;
+    uint64_t length = 0; // distinct clusters, each counted once
+    uint32_t last = 0;   // the last distinct cluster
+    ChainEnd end = ChainEnd::Marker;
+    uint32_t end_value = 0; // the entry of `last`
+};
+
+// Walks the chain from `first` (a cluster below cluster_count), however damaged: a loop
+// is found with Brent's method, with no memory beyond a few counters and in steps in
+// proportion to the chain's distinct clusters, however long the partition is.
+ChainWalk fat_walk_chain(const PartitionInfo *partition, uint32_t first);
+
 // Length in sectors of the chain starting at the file's first cluster (0 when the first
 // sector lies outside the data area). A looping chain counts each of its clusters once.
 uint64_t fat_chain_sectors(const DiskFile *file);
