@@ -128,8 +128,12 @@ void fat_read(HumaxDisk *disk, int index, PartitionRead *found)
     p->fat_words = read ? uint64_t{loaded_sectors(p)} * WORDS_PER_SECTOR : 0;
     for (uint64_t w = 0; w < bytes / 4; ++w)
         p->fat[w] = load_le32(reinterpret_cast<const uint8_t *>(&p->fat[w]));
-    p->fat_on_disk = table_memory(bytes / 4);
-    memcpy(p->fat_on_disk, p->fat, (bytes / 4 + 1) * 4);
+    // What the disk holds is kept apart only where it can change: a disk opened for
+    // reading needs one copy of its table, which on a large disk is hundreds of MiB.
+    if (disk->stream.writable) {
+        p->fat_on_disk = table_memory(bytes / 4);
+        memcpy(p->fat_on_disk, p->fat, (bytes / 4 + 1) * 4);
+    }
     note_invalid_entries(p, found);
 }
 
@@ -174,7 +178,8 @@ namespace {
 
 bool allocatable(const PartitionInfo *p, uint32_t cluster)
 {
-    return p->fat[cluster + 1] == FAT_FREE && p->fat_on_disk[cluster + 1] == FAT_FREE;
+    return p->fat[cluster + 1] == FAT_FREE &&
+           (p->fat_on_disk == nullptr || p->fat_on_disk[cluster + 1] == FAT_FREE);
 }
 
 uint32_t allocatable_count(const PartitionInfo *p)
@@ -306,6 +311,16 @@ uint64_t fat_chain_sectors_from(const PartitionInfo *partition, uint32_t first_s
 
 namespace {
 
+// A table is written only to a disk opened for writing (which alone keeps what the disk
+// holds apart from what changed in memory).
+void require_writable(const PartitionInfo *p)
+{
+    if (p->fat_on_disk == nullptr) {
+        errno = EBADF;
+        fatal_errno("FAT");
+    }
+}
+
 // Writes the sectors of `wanted` that differ from what the disk holds, in runs of
 // adjacent sectors, and records them as written.
 bool write_changed_sectors(HumaxDisk *disk, PartitionInfo *p, const uint32_t *wanted)
@@ -347,6 +362,7 @@ bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition)
     // still shows as used keep them until the directory no longer names their file.
     if (partition->fat_words == 0)
         return false;
+    require_writable(partition);
     std::vector<uint32_t> staged(partition->fat_on_disk, partition->fat_on_disk + partition->fat_words);
     uint32_t taken = 0;
     for (uint64_t w = 1; w < partition->fat_words; ++w) {
@@ -361,6 +377,8 @@ bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition)
 
 bool fat_write(HumaxDisk *disk, PartitionInfo *partition)
 {
+    if (partition->fat_words > 0)
+        require_writable(partition);
     return write_changed_sectors(disk, partition, partition->fat);
 }
 

@@ -36,7 +36,7 @@ struct PartitionInfo {
     uint32_t dir_sectors = 0;
     // In memory.
     uint32_t *fat = nullptr;  // the table as changed in memory (host byte order)
-    uint32_t *fat_on_disk = nullptr; // the table as last read from or written to the disk
+    uint32_t *fat_on_disk = nullptr; // as last read from or written to the disk (writable disks only)
     uint64_t fat_words = 0;          // words held (the region's words that matter)
     DirEntry *dir_head = nullptr;
     uint32_t free_clusters = 0;
