@@ -1,7 +1,5 @@
 #include "converter/ts_driver.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -123,11 +121,11 @@ TsResult ts_convert_file(const char *path)
 
     StreamInfo info;
     if (!find_tables(fd, path, &info)) {
-        close(fd);
+        host_close(fd);
         return TsResult::NoHeader;
     }
     std::optional<uint64_t> length = ts_recording_length(fd, info.pcr_pid, info.pmt_end);
-    close(fd);
+    host_close(fd);
     if (!length)
         fprintf(stderr, "Warning: no PCR found - the recording length is unknown and set to 0\n");
     info.length_seconds = static_cast<uint32_t>(length.value_or(0));

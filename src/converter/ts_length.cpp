@@ -1,8 +1,8 @@
 #include "converter/ts_length.h"
 
-#include <unistd.h>
 
 #include "converter/ts_packet.h"
+#include "platform/host_file.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ bool find_first_pcr(int fd, uint16_t pcr_pid, int64_t pmt_end, uint64_t *first)
         if (past_pmt > 0) {
             ++past_pmt;
         } else {
-            off_t at = lseek(fd, 0, SEEK_CUR);
+            int64_t at = host_seek(fd, 0, HostSeek::Current);
             if (at < 0 || at > pmt_end)
                 past_pmt = 1;
         }
@@ -33,13 +33,13 @@ bool find_first_pcr(int fd, uint16_t pcr_pid, int64_t pmt_end, uint64_t *first)
 
 std::optional<uint64_t> ts_recording_length(int fd, uint16_t pcr_pid, int64_t pmt_end)
 {
-    if (lseek(fd, 0, SEEK_SET) != 0)
+    if (host_seek(fd, 0, HostSeek::Start) != 0)
         return std::nullopt;
     uint64_t first = 0;
     if (!find_first_pcr(fd, pcr_pid, pmt_end, &first))
         return std::nullopt;
     // Fails for a file shorter than the window: the search goes on from the first PCR.
-    lseek(fd, -TS_TAIL_WINDOW, SEEK_END);
+    host_seek(fd, -TS_TAIL_WINDOW, HostSeek::End);
     uint64_t last = first;
     uint64_t base = 0;
     uint8_t packet[TS_PACKET_SIZE];

@@ -1,38 +1,16 @@
 #include "converter/ts_packet.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
-namespace {
-
-// One read(2), retried when a signal interrupts it.
-ssize_t read_some(int fd, uint8_t *buffer, size_t size)
-{
-    ssize_t got;
-    do {
-        got = read(fd, buffer, size);
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
-} // namespace
+#include "platform/host_file.h"
 
 int ts_read_packet(int fd, uint8_t packet[TS_PACKET_SIZE])
 {
+    size_t got = 0;
     packet[0] = 0;
     while (packet[0] != TS_SYNC_BYTE) {
-        if (read_some(fd, packet, 1) != 1)
+        if (!host_read_fully(fd, packet, 1, &got) || got != 1)
             return 0;
     }
-    size_t have = 1;
-    while (have < TS_PACKET_SIZE) {
-        ssize_t got = read_some(fd, packet + have, TS_PACKET_SIZE - have);
-        if (got <= 0)
-            return 0;
-        have += static_cast<size_t>(got);
-    }
-    return 1;
+    return host_read_fully(fd, packet + 1, TS_PACKET_SIZE - 1, &got) && got == TS_PACKET_SIZE - 1;
 }
 
 uint16_t ts_packet_pid(const uint8_t packet[TS_PACKET_SIZE])

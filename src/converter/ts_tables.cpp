@@ -1,10 +1,10 @@
 #include "converter/ts_tables.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 #include "common/fatal.h"
 #include "converter/ts_packet.h"
+#include "platform/host_file.h"
 
 namespace {
 
@@ -118,6 +118,6 @@ bool ts_find_pmt(int fd, const dvbpsi_pat_program_t *programs, StreamInfo *info)
         dvbpsi_delete(handle);
     }
     if (state.delivered)
-        info->pmt_end = lseek(fd, 0, SEEK_CUR);
+        info->pmt_end = host_seek(fd, 0, HostSeek::Current);
     return state.delivered;
 }

@@ -87,4 +87,10 @@ bool host_is_regular(int fd);
 // (errno set) on a read error.
 bool host_read_fully(int fd, void *data, size_t length, size_t *got);
 
+// Moves the position of a file opened for reading: from its start, from where it is, or
+// from its end, with 64-bit offsets on every host. Returns the new position, or -1
+// (errno set).
+enum class HostSeek { Start, Current, End };
+int64_t host_seek(int fd, int64_t offset, HostSeek from);
+
 void host_close(int fd);

@@ -309,6 +309,12 @@ bool host_read_fully(int fd, void *data, size_t length, size_t *got)
     return true;
 }
 
+int64_t host_seek(int fd, int64_t offset, HostSeek from)
+{
+    int whence = from == HostSeek::Start ? SEEK_SET : from == HostSeek::Current ? SEEK_CUR : SEEK_END;
+    return _lseeki64(fd, offset, whence);
+}
+
 void host_close(int fd)
 {
     if (fd >= 0)
