@@ -8,7 +8,7 @@
 #include "commands/driver.h"
 #include "commands/get.h"
 #include "common/run_options.h"
-#include "disk_image.h"
+#include "disk_fixture.h"
 #include "records/disk_records.h"
 
 namespace {
@@ -20,97 +20,28 @@ using testimg::Placement;
 using testimg::RunResult;
 using testing::HasSubstr;
 
-constexpr uint32_t SUNDAY_2100 = 1369602000; // Sun 26 May 2013 21:00 UTC
-constexpr uint32_t CLUSTER = 32768;
+using testimg::SUNDAY_2100;
+constexpr uint32_t CLUSTER = testimg::FIXTURE_CLUSTER;
 const std::string PREFIX("\x10\x69\x37", 3);
 const std::string COPY_ALL =
     "Copying av file...\nCopying elu file...\nCopying epg file...\nCopying hre file...\n";
 
-struct Recording {
-    unsigned file_number;
-    std::string title;
-    Bytes av;           // empty: no N.av
-    Bytes elu = {};     // empty: no N.elu
-    Bytes epg = {};     // empty: no N.epg
-    Placement placement = Placement::Contiguous;
-};
-
-// Partition 0 with clusters of 32 KiB, room for recordings of several MiB.
-testimg::ImageSpec spec()
-{
-    testimg::ImageSpec s = testimg::default_spec();
-    s.partitions[0].cluster_sectors = CLUSTER / 512;
-    s.partitions[0].cluster_count = 1024;
-    return s;
-}
+using Recording = testimg::TestRecording;
 
 Bytes text_bytes(const std::string &text) { return Bytes(text.begin(), text.end()); }
 
-class Get : public ::testing::Test {
+class Get : public testimg::DiskFixture {
   protected:
-    testimg::TempDir dir;
-    std::string path = dir.file("disk.img");
-    std::string host = dir.file("host");
-    std::vector<Bytes> entries;
-
     void SetUp() override
     {
+        DiskFixture::SetUp();
         run_options = RunOptions{};
-        fs::create_directory(host);
     }
 
-    // Recordings start one day apart from Sunday 21:00, each 90 minutes long.
-    void make_disk(const std::vector<Recording> &recordings, const std::vector<Bytes> &extra = {})
+    static Recording full(unsigned n, const std::string &title, size_t av_size = 100000)
     {
-        DiskImage image(path, spec());
-        entries.clear();
-        uint32_t start = SUNDAY_2100;
-        for (const Recording &r : recordings) {
-            std::string n = std::to_string(r.file_number);
-            if (!r.av.empty())
-                image.add_file(0, n + ".av", r.av, 0x1002, r.placement);
-            if (!r.elu.empty())
-                image.add_file(0, n + ".elu", r.elu);
-            if (!r.epg.empty())
-                image.add_file(1, n + ".epg", r.epg);
-            entries.push_back(testimg::make_entry(304, r.file_number, start, start + 5400, r.title));
-            start += 86400;
-        }
-        entries.insert(entries.end(), extra.begin(), extra.end());
-        image.write_record_list(entries, 304);
+        return testimg::full_recording(n, title, av_size);
     }
-
-    Recording full(unsigned n, const std::string &title, size_t av_size = 100000)
-    {
-        return {n, title, testimg::pattern_bytes(av_size, n), testimg::pattern_bytes(777, 100 + n),
-                testimg::make_epg({{SUNDAY_2100, 5400, title, "About " + title}}, 332)};
-    }
-
-    // `list_length` 0 leaves out the record list from the image check (for lists that
-    // name missing streams on purpose).
-    RunResult run(std::vector<std::string> args, const std::string &input = "",
-                  unsigned list_length = 304)
-    {
-        args.push_back(path);
-        RunResult r = testimg::run_program(testimg::diskwarden_path(), args, input, host);
-        EXPECT_THAT(testimg::check_image(path, list_length), testing::IsEmpty());
-        return r;
-    }
-
-    Bytes host_file(const std::string &name) { return testimg::read_host_file(host + "/" + name); }
-
-    std::vector<std::string> host_names()
-    {
-        std::vector<std::string> names;
-        for (const auto &e : fs::directory_iterator(host))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    // The .hre file of entry i as the list on the disk holds it (with the list signature
-    // in the first entry).
-    Bytes stored_entry(size_t i) { return DiskImage(path).record_list_entries(304).at(i); }
 };
 
 const std::string SOME = "20130526 2100 Some title";
@@ -258,7 +189,8 @@ TEST_F(Get, AMissingStreamEndsTheRun)
     Recording gone = full(5, "Gone");
     gone.av.clear();
     make_disk({gone, full(6, "Here")});
-    RunResult result = run({"-g", "2,1,2"}, "", 0);
+    record_length = 0; // the list names a missing stream on purpose
+    RunResult result = run({"-g", "2,1,2"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "  2: 20130527 2100  1:30:00 Here - BBC ONE\n"
                           "{  1}: 20130526 2100  1:30:00 Gone - BBC ONE\n");

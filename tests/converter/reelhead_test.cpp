@@ -53,24 +53,6 @@ std::string analysing(const std::string &path)
     return "\nAnalysing transport stream " + path + "\nSearching for PAT...\n";
 }
 
-// The executable called `name` on the search path, or "".
-std::string find_on_path(const char *name)
-{
-    const char *path = getenv("PATH");
-    std::string dirs = path ? path : "";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (end > start && access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return "";
-}
-
 } // namespace
 
 TEST(ReelheadProgram, NoArgumentIsAnError)
@@ -246,7 +228,7 @@ TEST(ReelheadProgram, OverlongPathIsRefusedAndTheRunGoesOn)
 
 TEST(ReelheadProgram, StreamMadeByFfmpeg)
 {
-    const std::string ffmpeg = find_on_path("ffmpeg");
+    const std::string ffmpeg = testimg::find_on_path("ffmpeg");
     if (ffmpeg.empty())
         GTEST_SKIP() << "ffmpeg is not installed";
     testimg::TempDir dir;

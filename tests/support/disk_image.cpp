@@ -1117,6 +1117,23 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     return result;
 }
 
+std::string find_on_path(const std::string &name)
+{
+    const char *path = getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (end > start && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
 int wait_for_exit(pid_t pid)
 {
     int status = 0;

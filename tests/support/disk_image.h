@@ -213,6 +213,8 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 // Waits for the child `pid` and returns its exit status, or 128 + signal.
 int wait_for_exit(pid_t pid);
 std::string diskwarden_path();
+// The executable called `name` on the search path, or "".
+std::string find_on_path(const std::string &name);
 std::string reelhead_path();
 
 } // namespace testimg

@@ -14,24 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The executable `name` on the search path, or "".
-std::string find_on_path(const std::string &name)
-{
-    const char *path = getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (end > start && access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return "";
-}
-
 std::string log_path() { return wine_prefix() + ".log"; }
 
 // Runs a Wine tool with its output appended to the log; its status.
@@ -126,7 +108,7 @@ void wine_stop()
 
 bool wine_installed()
 {
-    return !find_on_path("wine").empty() && !find_on_path("wineserver").empty();
+    return !testimg::find_on_path("wine").empty() && !testimg::find_on_path("wineserver").empty();
 }
 
 std::string wine_unavailable_reason()
