@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build build-asan test test-plain test-asan demo bench fuzz release install package clean \
+.PHONY: all deps build build-asan test test-plain test-asan check demo bench fuzz release install package clean \
 	windows-deps windows windows-package
 
 all: build
@@ -58,6 +58,11 @@ test-asan: build-asan windows
 
 # Every test runs twice: in the normal build and under AddressSanitizer/UndefinedBehaviorSanitizer.
 test: test-plain test-asan
+
+# The inner loop: the plain build's unit and end-to-end tests (no Windows programs, no
+# sanitizers, no robustness runs). `make test` is what CI runs.
+check: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|e2e)$$'
 
 demo: build
 	@tools/demo.sh $(BUILD)

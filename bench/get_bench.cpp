@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "commands/get.h"
+#include "diskwarden/get.h"
 #include "common/run_options.h"
 #include "disk/disk_io.h"
 #include "records/disk_records.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "converter/ts_driver.h"
+#include "reelhead/ts_driver.h"
 
 // The tests' stream writer, compiled in here so the benchmark needs no test library.
 #include "../tests/support/ts_writer.cpp"

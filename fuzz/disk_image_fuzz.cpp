@@ -13,14 +13,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "checker/check_apply.h"
-#include "checker/check_plan.h"
-#include "checker/check_report.h"
-#include "checker/check_scan.h"
-#include "checker/checker.h"
-#include "commands/get.h"
-#include "commands/recover.h"
-#include "commands/driver.h"
+#include "check/check_apply.h"
+#include "check/check_plan.h"
+#include "check/check_report.h"
+#include "check/check_scan.h"
+#include "check/check.h"
+#include "diskwarden/get.h"
+#include "diskwarden/recover.h"
+#include "diskwarden/driver.h"
 #include "common/run_options.h"
 #include "fuzz_support.h"
 #include "records/info.h"

@@ -12,7 +12,7 @@
 #include "fuzz_support.h"
 #include "records/epg_update.h"
 #include "records/info.h"
-#include "commands/recover.h"
+#include "diskwarden/recover.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/driver.h"
-#include "commands/recset.h"
+#include "diskwarden/driver.h"
+#include "diskwarden/recset.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "converter/ts_driver.h"
+#include "reelhead/ts_driver.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

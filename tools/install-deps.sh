@@ -12,5 +12,28 @@ echo "Installing: ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# Another install on the machine (an unattended upgrade, a second make) holds the package
+# manager's lock for a while: wait for it, up to 30 minutes, instead of failing at once.
+# apt itself waits for dpkg's lock with DPkg::Lock::Timeout; the lists' lock of
+# `apt-get update` is waited for by trying again.
+LOCK_WAIT=1800
+apt_waiting() {
+  local deadline=$((SECONDS + LOCK_WAIT)) log status
+  log=$(mktemp)
+  while :; do
+    status=0
+    $SUDO apt-get -o DPkg::Lock::Timeout=$LOCK_WAIT "$@" 2>&1 | tee "$log" || status=$?
+    [ "$status" -eq 0 ] && { rm -f "$log"; return 0; }
+    if grep -q -E 'Could not get lock|Unable to lock|is another process using it' "$log" &&
+      [ "$SECONDS" -lt "$deadline" ]; then
+      echo "Waiting for another package manager run to finish..."
+      sleep 5
+      continue
+    fi
+    rm -f "$log"
+    return 1
+  done
+}
+apt_waiting update -qq
+apt_waiting install -y -qq --no-install-recommends "${missing[@]}"

@@ -22,10 +22,11 @@ for program in "$@"; do
   exe="$build/bin/$program.exe"
   [ -f "$exe" ] || continue
   x86_64-w64-mingw32-strip -o "$stage/$program.exe" "$exe"
-  page="$root/man/$program.1"
+  page="$root/man/$program.1.in"
   if [ -f "$page" ]; then
     # Plain text: no overstriking, no escape sequences, 80 columns.
-    LC_ALL=C.UTF-8 MANWIDTH=80 groff -man -Tascii -P-cbou -rLL=78n "$page" >"$stage/$program.tmp"
+    sed "s/@PROJECT_VERSION@/$version/g" "$page" |
+      LC_ALL=C.UTF-8 MANWIDTH=80 groff -man -Tascii -P-cbou -rLL=78n >"$stage/$program.tmp"
     crlf "$stage/$program.tmp" "$stage/$program.txt"
     rm "$stage/$program.tmp"
   fi

@@ -1,5 +1,5 @@
 // The index of cluster runs behind the mount's reads: runs as the chain lays them out,
-// and the size that reading by name gives. (A failing read: tests/mount.)
+// and the size that reading by name gives. (A failing read: tests/wardenfs.)
 #include <gtest/gtest.h>
 
 #include "disk/disk_file.h"

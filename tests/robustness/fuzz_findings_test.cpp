@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/driver.h"
+#include "diskwarden/driver.h"
 #include "common/fatal.h"
 #include "common/run_options.h"
 

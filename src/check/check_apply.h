@@ -1,0 +1,22 @@
+#pragma once
+// Carrying out a planned repair, in the order that keeps every step safe to interrupt:
+// first the contents of clusters to be freed go to the current directory (complete host
+// files, or nothing); then private copies of shared clusters are written into clusters
+// that are free on the disk; then each changed partition is committed as every command
+// commits (allocations, directory, freed clusters, each flushed).
+#include <string>
+#include <vector>
+
+#include "check/check_plan.h"
+
+// Saves every SaveJob of the plan to the current directory. A host file of the same name
+// and the same contents (left by an earlier, interrupted repair) counts as saved; any
+// other existing name gets a numbered variant. Appends "AV: ... saved as ..." lines.
+// False, after a message on standard error, when the host cannot take them all or the
+// disk cannot be read: the disk must then not be written at all.
+bool check_save_contents(HumaxDisk *disk, const RepairPlan &plan, std::vector<std::string> *lines);
+
+// Writes the copies of shared clusters, then commits every changed partition. Failures
+// end the process through fatal_exit (the disk is then as an interrupted commit leaves it:
+// a second --repair finishes the work).
+void check_write_repairs(HumaxDisk *disk, const RepairPlan &plan);

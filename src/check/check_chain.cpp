@@ -1,0 +1,54 @@
+#include "check/check_chain.h"
+
+#include <string>
+
+std::vector<uint32_t> check_chain_clusters(const PartitionInfo *partition, const ChainWalk &walk,
+                                           uint64_t limit)
+{
+    std::vector<uint32_t> clusters;
+    check_for_each_cluster(partition, walk, [&](uint64_t i, uint32_t cluster) {
+        if (i >= limit)
+            return false;
+        clusters.push_back(cluster);
+        return true;
+    });
+    return clusters;
+}
+
+bool check_first_cluster(const PartitionInfo *partition, uint32_t first_sector, uint32_t *cluster,
+                         bool *aligned)
+{
+    if (partition->cluster_sectors == 0 || first_sector < partition->data_sector)
+        return false;
+    uint32_t offset = first_sector - partition->data_sector;
+    uint32_t c = offset / partition->cluster_sectors;
+    if (c >= partition->cluster_count)
+        return false;
+    *cluster = c;
+    *aligned = offset % partition->cluster_sectors == 0;
+    return true;
+}
+
+std::string check_cluster_runs(const std::vector<uint32_t> &clusters, unsigned most_runs)
+{
+    std::string text;
+    unsigned runs = 0;
+    size_t i = 0;
+    while (i < clusters.size()) {
+        size_t end = i + 1;
+        while (end < clusters.size() && clusters[end] == clusters[end - 1] + 1)
+            ++end;
+        if (runs < most_runs) {
+            if (runs > 0)
+                text += ", ";
+            text += std::to_string(clusters[i]);
+            if (end - i > 1)
+                text += "-" + std::to_string(clusters[end - 1]);
+        }
+        ++runs;
+        i = end;
+    }
+    if (runs > most_runs)
+        text += " and " + std::to_string(runs - most_runs) + " more runs";
+    return (clusters.size() == 1 ? "cluster " : "clusters ") + text;
+}

@@ -1,0 +1,72 @@
+// The check every writing command makes first: one bit per cluster and one walk of every
+// chain, so that it costs little next to opening the disk.
+#include <cstring>
+#include <string>
+#include <unordered_set>
+
+#include "check/check_chain.h"
+#include "check/check_problems.h"
+#include "check/check.h"
+#include "common/fatal.h"
+
+namespace {
+
+[[noreturn]] void refuse(const HumaxDisk *disk, int index, const std::string &what)
+{
+    fatal("%s: %s partition: %s\n"
+          "Refusing to write to a disk with clusters in two files or a name twice in a directory: "
+          "deleting one file would free what the other still holds. Run diskwarden --check %s, "
+          "then --repair.\n",
+          disk->path.c_str(), partition_name(index), what.c_str(), disk->path.c_str());
+}
+
+// True when `cluster` is among the first `steps` clusters of the chain from `first`.
+bool walked_before(const PartitionInfo *p, uint32_t first, uint32_t cluster, uint64_t steps)
+{
+    uint32_t at = first;
+    for (uint64_t i = 0; i < steps; ++i) {
+        if (at == cluster)
+            return true;
+        if (!check_next_cluster(p, at, &at))
+            return false;
+    }
+    return false;
+}
+
+void guard_partition(const HumaxDisk *disk, int index)
+{
+    const PartitionInfo *p = &disk->partitions[index];
+    ClusterSet claimed(p->cluster_count);
+    std::unordered_set<std::string> names;
+    for (const DirEntry *e = p->dir_head; e != nullptr; e = e->next) {
+        std::string name(dirent_name(e), strnlen(dirent_name(e), DIR_NAME_LENGTH));
+        std::string shown = "\"" + check_inert(name) + "\"";
+        if (!names.insert(name).second)
+            refuse(disk, index, "the name " + shown + " is in its directory twice");
+        uint32_t first;
+        bool aligned;
+        if (!check_first_cluster(p, dirent_get(e, DIRENT_FIRST_SECTOR), &first, &aligned))
+            continue;
+        // One pass: a cluster met a second time ends a loop of this chain, or is another's.
+        uint32_t cluster = first;
+        for (uint64_t steps = 0;; ++steps) {
+            if (claimed.has(cluster)) {
+                if (!walked_before(p, first, cluster, steps))
+                    refuse(disk, index, "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file");
+                break;
+            }
+            claimed.add(cluster);
+            if (!check_next_cluster(p, cluster, &cluster))
+                break;
+        }
+    }
+}
+
+} // namespace
+
+void check_refuse_damaged(const HumaxDisk *disk)
+{
+    for (int i = 0; i < disk->partition_count; ++i)
+        if (disk->volume.partitions[i].loaded)
+            guard_partition(disk, i);
+}

@@ -1,0 +1,329 @@
+#include "diskwarden/driver.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+#include "check/check.h"
+#include "diskwarden/copy.h"
+#include "diskwarden/get.h"
+#include "diskwarden/put.h"
+#include "diskwarden/recover.h"
+#include "diskwarden/recset.h"
+#include "diskwarden/remove.h"
+#include "common/fatal.h"
+#include "common/prompt.h"
+#include "common/run_options.h"
+#include "disk/fat.h"
+#include "platform/raw_drive.h"
+#include "records/disk_records.h"
+#include "records/entry_edit.h"
+#include "records/epg_update.h"
+#include "records/info.h"
+#include "records/listing.h"
+#include "records/record_list.h"
+
+namespace {
+
+const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
+// --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
+// query does in other programs.
+constexpr int VERSION_AND_EXIT = 0x100;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103;
+const option LONG_OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VERSION_AND_EXIT},
+    {"check", no_argument, nullptr, CHECK},
+    {"repair", no_argument, nullptr, REPAIR},
+    {"bad-map", required_argument, nullptr, BAD_MAP},
+    {nullptr, 0, nullptr, 0},
+};
+// The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
+int usage_status = 1;
+
+void print_version(const char *program)
+{
+    fprintf(stderr, "%s version " DW_VERSION " - recorder disk tool\n", program);
+}
+
+// A number as strtol reads it with base 0; false when no digit at all was read.
+bool parse_long(const char *text, int32_t *value)
+{
+    char *end = nullptr;
+    long result = strtol(text, &end, 0);
+    if (end == text)
+        return false;
+    if (result > INT32_MAX)
+        result = INT32_MAX;
+    if (result < INT32_MIN)
+        result = INT32_MIN;
+    *value = static_cast<int32_t>(result);
+    return true;
+}
+
+void parse_offset(const char *text, CommandRequest *request)
+{
+    if (parse_long(text, &request->modify_offset))
+        return;
+    std::string lowered(text);
+    text_to_lower(lowered.data());
+    if (lowered != "mg")
+        fatal("Invalid offset\n");
+    request->modify_offset = OFFSET_MG;
+}
+
+void apply_option(int option, const char *program, CommandRequest *request)
+{
+    switch (option) {
+    case 'b': run_options.backup = 1; break;
+    case 'd': request->delete_list = optarg; break;
+    case 'D': request->delete_buffers = true; break;
+    case 'E': request->update = true; break;
+    case 'g': request->get_list = optarg; break;
+    case 'h': cmd_usage(program); fatal_exit(0);
+    case 'H': request->header_list = optarg; break;
+    case 'i': request->info_list = optarg; break;
+    case 'l': request->list = true; break;
+    case 'M': request->modify_number = atoi(optarg); break;
+    case 'n': run_options.no_info = 1; break;
+    case 'O': parse_offset(optarg, request); break;
+    case 'p': request->put_name = optarg; break;
+    case 'r': run_options.recovery = 1; break;
+    case 's': request->swap = true; break;
+    case 'u': request->unprotect_list = optarg; break;
+    case 'v': print_version(program); break;
+    case VERSION_AND_EXIT: print_version(program); fatal_exit(0);
+    case 'V':
+        if (!parse_long(optarg, &request->modify_value))
+            fatal("Invalid data\n");
+        break;
+    case 'w': request->wait = true; break;
+    case 'x': run_options.extended = 1; break;
+    case 'y': run_options.ask = 0; break;
+    case 'Z': request->delete_epg_save = true; break;
+    case CHECK: request->check = true; break;
+    case REPAIR: request->repair = true; break;
+    case BAD_MAP: request->bad_map = optarg; break;
+    default: fatal_exit(usage_status); // getopt has printed its own diagnostic
+    }
+}
+
+void wait_for_return()
+{
+    fprintf(stderr, "Press return to continue...\n");
+    getchar();
+}
+
+void run_recovery(HumaxDisk *disk, const CommandRequest &request)
+{
+    if (!request.dest_path.empty())
+        fatal("Not supported in recover mode\n");
+    if (request.swap) {
+        // The lists live in the EPG partition, which -n leaves unread.
+        if (disk->partition_count <= PARTITION_EPG)
+            fatal("The recording lists cannot be swapped with -n\n");
+        prompt_or_end("WARNING swapping main and backup recording lists should only be done if "
+                     "the main list is corrupt - do you wish to continue? [no]: ", 1);
+        reclist_swap_backup(disk);
+        disk_close(disk);
+        return;
+    }
+    int mode = run_options.no_info ? INFO_DISABLED : INFO_TITLES;
+    if (request.list)
+        cmd_recover_scan(disk, 0, mode);
+    if (request.get_list)
+        cmd_recover_get(disk, *request.get_list, mode);
+    if (request.info_list)
+        cmd_recover_get(disk, *request.info_list, INFO_FULL);
+    disk_close(disk);
+}
+
+// Returns false when a recording could not be backed up (its stream is missing); the
+// loop still visits every recording after it.
+bool run_backup(HumaxDisk *source, HumaxDisk *destination)
+{
+    bool complete = true;
+    for (int i = 1; reclist_find(&source->records, i, 0) != nullptr; ++i) {
+        int result = destination != nullptr ? cmd_copy_recording(source, destination, i)
+                                            : cmd_get_recording(source, i);
+        complete = complete && result != GET_STREAM_MISSING;
+        run_options.ask = 0;
+    }
+    return complete;
+}
+
+void run_modify(HumaxDisk *disk, const CommandRequest &request)
+{
+    int32_t offset = request.modify_offset;
+    if (offset == OFFSET_MG)
+        offset = static_cast<int32_t>(entry_mg_offset(disk->records.record_length));
+    if (offset < 0 || request.modify_value < 0)
+        fatal("Invalid options\n");
+    cmd_modify_entry(disk, request.modify_number, offset,
+                     static_cast<uint8_t>(request.modify_value & 0xFF));
+}
+
+void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandRequest &request)
+{
+    if (request.update)
+        epg_update_all(source);
+    if (request.list) {
+        reclist_walk(source, 0, nullptr);
+        cmd_show_free_space(source);
+    }
+    if (request.modify_number > 0)
+        run_modify(source, request);
+    if (request.info_list)
+        recset_for_each(*request.info_list, source, cmd_info);
+    if (request.unprotect_list)
+        recset_for_each(*request.unprotect_list, source, cmd_unprotect);
+    if (request.delete_list)
+        cmd_delete(source, *request.delete_list);
+    if (request.delete_buffers)
+        cmd_delete_buffers(source);
+    if (request.delete_epg_save)
+        cmd_delete_epg_save(source);
+    if (request.get_list) {
+        if (destination != nullptr)
+            recset_for_each(*request.get_list, source, destination, cmd_copy_recording);
+        else
+            recset_for_each(*request.get_list, source, cmd_get_recording);
+    } else if (request.header_list) {
+        recset_for_each(*request.header_list, source, cmd_get_header);
+    }
+    if (!request.put_name.empty() && destination == nullptr) {
+        prompt_or_end("WARNING this may corrupt your Humax hard disk - do you wish to continue? [no]: ", 1);
+        cmd_put(source, request.put_name.c_str());
+    }
+}
+
+} // namespace
+
+std::string cmd_disk_path(const char *argument)
+{
+    char drive[32];
+    if (platform_raw_drive_path(argument, drive, sizeof drive))
+        return drive;
+    return argument;
+}
+
+void cmd_parse(int argc, char **argv, CommandRequest *request)
+{
+    const char *program = argv[0];
+    usage_status = cmd_check_requested(argc, argv) ? CHECK_USAGE : 1;
+    int option;
+    while ((option = getopt_long(argc, argv, OPTION_STRING, LONG_OPTIONS, nullptr)) != -1)
+        apply_option(option, program, request);
+    int positional = argc - optind;
+    if (positional >= 3) {
+        fprintf(stderr, "Invalid number of options\n");
+        fatal_exit(usage_status);
+    }
+    if (positional == 2) {
+        request->dest_path = cmd_disk_path(argv[optind + 1]);
+        request->source_path = cmd_disk_path(argv[optind]);
+    } else if (positional == 1) {
+        request->source_path = cmd_disk_path(argv[optind]);
+    }
+}
+
+const char *cmd_source_mode(const CommandRequest &request)
+{
+    bool writes = !request.put_name.empty() || request.delete_list || request.unprotect_list ||
+                  request.modify_number > 0 || request.update ||
+                  (run_options.recovery && request.swap) || request.delete_buffers ||
+                  request.delete_epg_save;
+    return writes ? "rb+" : "rb";
+}
+
+void cmd_show_free_space(HumaxDisk *disk)
+{
+    uint64_t value = disk_free_space(disk, PARTITION_AV);
+    uint64_t remainder = 0;
+    int unit = 0;
+    while (value > 999) {
+        remainder = value % 1000;
+        value /= 1000;
+        ++unit;
+    }
+    printf("\nFree Space: %u.%u ", static_cast<unsigned>(value), static_cast<unsigned>(remainder / 100));
+    if (unit == 0)
+        printf("B\n");
+    else
+        printf("%cB\n", " kMGTPE"[unit]);
+}
+
+namespace {
+
+DiskOpenPolicy open_policy()
+{
+    DiskOpenPolicy policy;
+    policy.recovery = run_options.recovery != 0;
+    policy.no_info = run_options.no_info != 0;
+    return policy;
+}
+
+// Two views of one disk must never both write: whatever paths name them, the same file
+// or device is refused before anything is asked or written.
+void refuse_same_disk(const HumaxDisk *source, const HumaxDisk *destination)
+{
+    if (destination != nullptr && disk_stream_same(&source->stream, &destination->stream))
+        fatal("%s and %s are the same disk: copying a disk onto itself is refused\n",
+              source->path.c_str(), destination->path.c_str());
+}
+
+// Loads a disk's volume and, for a disk this run will write, refuses it before anything is
+// asked when a file's clusters are in another file too; then the record list.
+void load_disk(HumaxDisk *disk)
+{
+    disk_load_volume(disk, open_policy());
+    if (disk->stream.writable)
+        check_refuse_damaged(disk);
+    disk_load_records(disk, open_policy());
+}
+
+} // namespace
+
+int cmd_main(int argc, char **argv)
+{
+    CommandRequest request;
+    cmd_parse(argc, argv, &request);
+    if (request.check || request.repair)
+        return cmd_check(request);
+    if (!request.bad_map.empty())
+        fatal("--bad-map works only with --check or --repair\n");
+    if (request.source_path.empty())
+        fatal("Humax disk not found\n");
+    // Every disk is opened, told apart and locked before opening asks anything.
+    HumaxDisk *source = disk_create();
+    disk_open_stream(source, request.source_path.c_str(), cmd_source_mode(request));
+    HumaxDisk *destination = nullptr;
+    if (!request.dest_path.empty() && !run_options.recovery) {
+        destination = disk_create();
+        disk_open_stream(destination, request.dest_path.c_str(), "rb+");
+    }
+    refuse_same_disk(source, destination);
+    disk_lock_or_refuse(source);
+    if (destination != nullptr)
+        disk_lock_or_refuse(destination);
+    load_disk(source);
+    if (run_options.recovery) {
+        run_recovery(source, request);
+        return 0;
+    }
+    if (destination != nullptr)
+        load_disk(destination);
+    bool complete = true;
+    if (run_options.backup)
+        complete = run_backup(source, destination);
+    else
+        run_commands(source, destination, request);
+    disk_close(destination);
+    disk_close(source);
+    if (request.wait)
+        wait_for_return();
+    return complete ? 0 : 1;
+}

@@ -1,0 +1,190 @@
+#include "diskwarden/get.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/aligned_buffer.h"
+#include "common/fatal.h"
+#include "common/names.h"
+#include "common/progress.h"
+#include "common/prompt.h"
+#include "common/run_options.h"
+#include "disk/disk_file.h"
+#include "platform/host_file.h"
+#include "records/header_file.h"
+#include "records/listing.h"
+
+namespace {
+
+// Runs of contiguous clusters (and several runs of a fragmented chain) move through one
+// buffer of this size: large enough that system calls cost little next to the copying,
+// small enough to stay in the processor's own cache between reading, swapping and
+// writing. Host writes of several MiB at a time were measured to be slower at times (the
+// host file's pages are then taken in large blocks), with no gain when they were not.
+constexpr uint64_t TRANSFER_TARGET = 256u << 10;
+constexpr size_t PAGE = 4096;
+
+// A buffer of whole clusters, at least one, about TRANSFER_TARGET bytes, page-aligned so
+// that an aligned disk stream can read straight into it.
+void transfer_buffer(const DiskFile *file, AlignedBuffer *buffer)
+{
+    uint64_t clusters = TRANSFER_TARGET / file->length;
+    aligned_buffer_make(buffer, static_cast<size_t>((clusters > 0 ? clusters : 1) * file->length), PAGE);
+}
+
+[[noreturn]] void host_write_failed(HostOutput *out)
+{
+    int error = errno;
+    host_output_abandon(out);
+    errno = error;
+    fatal_errno(out->final_path.c_str());
+}
+
+// Fills the buffer from the disk file: several runs of a fragmented chain go out in one
+// host write. Returns the bytes stored (0 at the end).
+size_t fill_from_disk(DiskFile *file, const AlignedBuffer &buffer)
+{
+    size_t filled = 0;
+    while (filled < buffer.size && !dfile_eof(file)) {
+        size_t n = dfile_read_into(file, buffer.data + filled, buffer.size - filled);
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    return filled;
+}
+
+// Copies the disk file to a temporary host file that takes the final name only when it
+// is complete: an interrupted copy never leaves a short file under the recording's name.
+void copy_contents(DiskFile *file, const char *host_path)
+{
+    HostOutput out;
+    if (!host_output_begin(&out, host_path))
+        fatal_errno(host_path);
+    AlignedBuffer buffer;
+    transfer_buffer(file, &buffer);
+    uint64_t size = 0, done = 0;
+    dfile_size(file, &size);
+    Progress progress;
+    progress_start(&progress, size, file->length);
+    size_t filled;
+    while ((filled = fill_from_disk(file, buffer)) > 0) {
+        if (!host_output_write(&out, buffer.data, filled))
+            host_write_failed(&out);
+        done += filled;
+        progress_update(&progress, done);
+    }
+    progress_finish(&progress);
+    aligned_buffer_free(&buffer);
+    if (!host_output_commit(&out))
+        fatal_errno(host_path);
+}
+
+// Returns false when the existing host file is to be left alone (backup mode); ends the
+// process when replacing it is refused.
+bool may_write_host_file(const char *host_path)
+{
+    // A link counts as an existing file, dangling or not: it is never written through.
+    if (host_path == nullptr || !host_exists(host_path))
+        return true;
+    if (run_options.backup) {
+        fprintf(stderr, "Skipping file \"%s\", it already exists\n", host_path);
+        return false;
+    }
+    std::string question = std::string("File \"") + host_path + "\" already exists, overwrite? [no]: ";
+    prompt_or_end(question.c_str(), 1, "");
+    return true;
+}
+
+// Puts `extension` in place of the host name's extension (searching for it when
+// `search` is set); the name always has room, but a failure must not leave the name of
+// another piece in place.
+void set_host_extension(const char *extension, bool search, char *host_name)
+{
+    int done = search ? name_set_extension(extension, extension, host_name, HOST_NAME_SIZE)
+                      : name_set_extension(extension, nullptr, nullptr, 0);
+    if (!done)
+        fatal("Host file name too long: %s\n", host_name);
+}
+
+void disk_file_name(char *name, const char *format, const RecordEntry *entry)
+{
+    format_bounded(name, DISK_NAME_SIZE, format, entry_be16(entry, ENTRY_FILE_NUMBER));
+}
+
+} // namespace
+
+int cmd_get_file(HumaxDisk *disk, int index, const char *disk_name, const char *host_path)
+{
+    DiskFile *file = dfile_open(disk, index, disk_name, Swap::Yes);
+    if (file == nullptr)
+        return 1;
+    if (!may_write_host_file(host_path)) {
+        dfile_close(file);
+        return 0;
+    }
+    const char *dot = strchr(disk_name, '.');
+    fprintf(stderr, "Copying %s file...\n", dot != nullptr ? dot + 1 : disk_name);
+    if (host_path == nullptr || host_path[0] == '\0')
+        fatal("Output file not defined... aborting\n");
+    copy_contents(file, host_path);
+    dfile_close(file);
+    return 0;
+}
+
+namespace {
+
+// Prints the list line of recording `number` and makes its host name; reports a missing
+// recording. The list line goes to standard output, the copy's messages to standard
+// error: it is flushed so that they stay in order when both reach the same place.
+RecordEntry *walk_to_recording(HumaxDisk *disk, int number, char *host_name)
+{
+    RecordEntry *entry = reclist_walk_to(disk, number, host_name);
+    if (entry == nullptr)
+        fprintf(stderr, "File not found\n");
+    else
+        fflush(stdout);
+    return entry;
+}
+
+} // namespace
+
+int cmd_get_recording(HumaxDisk *disk, int number)
+{
+    char host_name[HOST_NAME_SIZE];
+    RecordEntry *entry = walk_to_recording(disk, number, host_name);
+    if (entry == nullptr)
+        return 0;
+    char disk_name[DISK_NAME_SIZE];
+    disk_file_name(disk_name, "%d.av", entry);
+    if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1) {
+        // A backup goes on: on a damaged disk, the recordings after this one matter most.
+        if (!run_options.backup)
+            fatal("Error opening %s\n", disk_name);
+        fprintf(stderr, "Error opening %s\n", disk_name);
+        return GET_STREAM_MISSING;
+    }
+    set_host_extension(".elu", true, host_name);
+    disk_file_name(disk_name, "%d.elu", entry);
+    cmd_get_file(disk, PARTITION_AV, disk_name, host_name);
+    set_host_extension(".epg", false, host_name);
+    disk_file_name(disk_name, "%d.epg", entry);
+    cmd_get_file(disk, PARTITION_EPG, disk_name, host_name);
+    set_host_extension(".hre", false, host_name);
+    hre_write(&disk->records, entry, host_name);
+    return 1;
+}
+
+int cmd_get_header(HumaxDisk *disk, int number)
+{
+    char host_name[HOST_NAME_SIZE];
+    RecordEntry *entry = walk_to_recording(disk, number, host_name);
+    if (entry == nullptr)
+        return 0;
+    set_host_extension(".hre", true, host_name);
+    hre_write(&disk->records, entry, host_name);
+    return 1;
+}

@@ -1,0 +1,48 @@
+#include <cstdio>
+
+#include "diskwarden/driver.h"
+
+void cmd_usage(const char *program)
+{
+    fprintf(stderr, "HUMAXDISK can be:\n\n0: for \\\\.\\PhysicalDrive0\n1: for \\\\.\\PhysicalDrive1 etc.\n\n");
+    fprintf(stderr, "Host <-> Humax disk\n===================\nUsage: %s [options] HUMAXDISK\n\n", program);
+    fprintf(stderr, "  -b\t\tbackup all recordings from Humax disk to current directory\n");
+    fprintf(stderr, "  -d <list>\tdelete recordings\n");
+    fprintf(stderr, "  -g <list>\tget recordings to current directory\n");
+    fprintf(stderr, "  -h\t\thelp (this text)\n");
+    fprintf(stderr, "  -i <list>\tget info for recordings\n");
+    fprintf(stderr, "  -l\t\tlist recordings\n");
+    fprintf(stderr, "  -p <filename>\tput recording(s) onto Humax disk\n");
+    fprintf(stderr, "  -u <list>\tunprotect recordings\n");
+    fprintf(stderr, "  -v\t\tversion\n");
+    fprintf(stderr, "  -x\t\textended listing for scopewise\n");
+    fprintf(stderr, "  -w\t\tpause at the end waiting for a keypress\n");
+    fprintf(stderr, "  -y\t\tanswer yes to all prompts\n");
+    fprintf(stderr, "\n  Advanced Options\n");
+    fprintf(stderr, "  -D\t\tDelete time shift recording buffers\n");
+    fprintf(stderr, "  -E\t\tUpdate all synopsis/info data for version 1.00.20 or later\n");
+    fprintf(stderr, "  -H <list>\tget hre files for recordings\n");
+    fprintf(stderr, "  -M <n>\tmodify recording number n (use with -O & -V options)\n");
+    fprintf(stderr, "  -O <n>\toffset for modify recording (use with -M & -V options)\n");
+    fprintf(stderr, "  -V <n>\tmodify recording value (use with -M & -O options)\n");
+    fprintf(stderr, "  -Z \t\tDelete EPG save data\n");
+    fprintf(stderr, "\nHumax disk -> Humax disk\n========================\nUsage: %s [options] SRCHUMAXDISK DESTHUMAXDISK\n\n", program);
+    fprintf(stderr, "  -b\t\tbackup all recordings from source Humax disk\n");
+    fprintf(stderr, "                and copy to destination Humax disk\n");
+    fprintf(stderr, "  -g <list>\tget recordings from source disk\n");
+    fprintf(stderr, "                and copy to destination Humax disk\n");
+    fprintf(stderr, "\nRecovery mode - use if record list is missing/corrupt\n=============\nUsage: %s -r [options] HUMAXDISK\n\n", program);
+    fprintf(stderr, "  -i <list>\tget info for recordings\n");
+    fprintf(stderr, "  -l\t\tlist recordings\n");
+    fprintf(stderr, "  -n\t\tno info - use if corruption is really bad\n");
+    fprintf(stderr, "  -g <list>\tget recordings to current directory as recover_nnnn.ts\n");
+    fprintf(stderr, "\nExample of a list: 10-20,30,41-42\n");
+    fprintf(stderr, "\nChecking and repairing - before writing to a disk, and after anything went wrong\n======================\n");
+    fprintf(stderr, "Usage: %s --check [--bad-map MAPFILE] HUMAXDISK\n       %s --repair [-y] HUMAXDISK\n\n", program, program);
+    fprintf(stderr, "  --check\tcheck the disk and change nothing\n");
+    fprintf(stderr, "  --repair\tcheck, then repair what is safe, after one question;\n");
+    fprintf(stderr, "                what it would free is first saved to the current directory\n");
+    fprintf(stderr, "  --bad-map <mapfile>\n\t\tname the recordings in areas a GNU ddrescue mapfile marks unread\n");
+    fprintf(stderr, "  Exit status: 0 no problem, 1 all repaired, 4 problems left,\n");
+    fprintf(stderr, "               8 disk, map or host file failed, 16 wrong command line (added up)\n");
+}

@@ -1,0 +1,235 @@
+#include "wardenfs/wfs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+
+#include "common/shown_text.h"
+#include "disk/fat.h"
+#include "disk/file_map.h"
+#include "wardenfs/mount_text.h"
+
+namespace {
+
+// What a fatal error throws while the mount is serving.
+struct ServingFatal {
+    int status = 1;
+};
+
+[[noreturn]] void throw_fatal(int status)
+{
+    throw ServingFatal{status};
+}
+
+struct OpenFile {
+    uint32_t node = 0;
+    FileMap map; // Stored files
+};
+
+// Runs `body` under the lock; a fatal error, exhausted memory or any other failure below
+// it becomes an error of this call.
+template <typename Body> int guarded(Wfs *wfs, Body body)
+{
+    std::lock_guard<std::mutex> hold(wfs->lock);
+    try {
+        return body();
+    } catch (const ServingFatal &) {
+        ++wfs->fatal_errors;
+        return -EIO;
+    } catch (const std::bad_alloc &) {
+        warn("out of memory\n");
+        return -ENOMEM;
+    } catch (const std::exception &failure) {
+        warn("%s\n", failure.what());
+        return -EIO;
+    }
+}
+
+// Renders a recording's information once; false (logged, not kept) when its .epg could
+// not be read, so that the next access tries again.
+bool render(Wfs *wfs, MountNode *node)
+{
+    if (node->rendered)
+        return true;
+    wfs->disk->read_errno = 0;
+    std::string text;
+    mount_recording_text(wfs->disk, node->recording, &text);
+    if (wfs->disk->read_errno != 0) {
+        warn("%s: %s\n", text_shown(node->path.c_str()).c_str(), strerror(wfs->disk->read_errno));
+        return false;
+    }
+    node->bytes = std::move(text);
+    node->size = node->bytes.size();
+    node->rendered = true;
+    return true;
+}
+
+void fill_status(const Wfs *wfs, const MountTree &tree, const MountNode *node, struct stat *status)
+{
+    memset(status, 0, sizeof *status);
+    status->st_ino = static_cast<ino_t>(node - tree.nodes.data()) + 1;
+    status->st_uid = wfs->uid;
+    status->st_gid = wfs->gid;
+    status->st_mtime = status->st_ctime = status->st_atime = static_cast<time_t>(node->mtime);
+    if (node->kind == NodeKind::Directory) {
+        status->st_mode = S_IFDIR | 0555;
+        nlink_t subdirectories = 0;
+        for (uint32_t child : node->children)
+            subdirectories += tree.nodes[child].kind == NodeKind::Directory ? 1 : 0;
+        status->st_nlink = 2 + subdirectories;
+        return;
+    }
+    status->st_mode = S_IFREG | 0444;
+    status->st_nlink = 1;
+    status->st_size = static_cast<off_t>(node->size);
+    status->st_blocks = static_cast<blkcnt_t>((node->size + 511) / 512);
+    status->st_blksize = 128 * 1024;
+}
+
+bool asks_to_write(int flags)
+{
+    return (flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC) != 0;
+}
+
+} // namespace
+
+int wfs_getattr(Wfs *wfs, const char *path, struct stat *status)
+{
+    return guarded(wfs, [&] {
+        MountNode *node = mount_find(&wfs->tree, path);
+        if (node == nullptr)
+            return -ENOENT;
+        if (node->kind == NodeKind::Info && !render(wfs, node))
+            return -EIO;
+        fill_status(wfs, wfs->tree, node, status);
+        return 0;
+    });
+}
+
+int wfs_readdir(Wfs *wfs, const char *path, WfsFill fill, void *context)
+{
+    return guarded(wfs, [&] {
+        const MountNode *node = mount_find(&wfs->tree, path);
+        if (node == nullptr)
+            return -ENOENT;
+        if (node->kind != NodeKind::Directory)
+            return -ENOTDIR;
+        if (!fill(context, ".") || !fill(context, ".."))
+            return 0;
+        for (uint32_t child : node->children) {
+            if (!fill(context, mount_node_name(&wfs->tree.nodes[child]).c_str()))
+                break;
+        }
+        return 0;
+    });
+}
+
+int wfs_open(Wfs *wfs, const char *path, int flags, uint64_t *handle)
+{
+    return guarded(wfs, [&] {
+        MountNode *node = mount_find(&wfs->tree, path);
+        if (node == nullptr)
+            return -ENOENT;
+        if (asks_to_write(flags))
+            return wfs_refuse_write();
+        if (node->kind == NodeKind::Directory)
+            return -EISDIR;
+        if (node->kind == NodeKind::Info && !render(wfs, node))
+            return -EIO;
+        auto *file = new OpenFile;
+        file->node = static_cast<uint32_t>(node - wfs->tree.nodes.data());
+        if (node->kind == NodeKind::Stored) {
+            // The entry's disk name finds the same entry again (it is the first of its name).
+            dfile_map(wfs->disk, node->partition, node->entry, &file->map);
+        }
+        *handle = reinterpret_cast<uint64_t>(file);
+        return 0;
+    });
+}
+
+int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset)
+{
+    return guarded(wfs, [&] {
+        auto *file = reinterpret_cast<OpenFile *>(handle);
+        const MountNode *node = &wfs->tree.nodes[file->node];
+        if (offset < 0)
+            return -EINVAL;
+        auto at = static_cast<uint64_t>(offset);
+        if (node->kind != NodeKind::Stored) {
+            if (at >= node->bytes.size())
+                return 0;
+            size_t n = std::min<uint64_t>(size, node->bytes.size() - at);
+            memcpy(buffer, node->bytes.data() + at, n);
+            return static_cast<int>(n);
+        }
+        ssize_t n = dfile_map_read(&file->map, at, buffer, size);
+        if (n < 0) {
+            int error = errno;
+            warn("%s: %s at byte %llu\n", text_shown(node->path.c_str()).c_str(), strerror(error),
+                 static_cast<unsigned long long>(at));
+            return -(error != 0 ? error : EIO);
+        }
+        return static_cast<int>(n);
+    });
+}
+
+int wfs_release(Wfs *wfs, uint64_t handle)
+{
+    return guarded(wfs, [&] {
+        delete reinterpret_cast<OpenFile *>(handle);
+        return 0;
+    });
+}
+
+int wfs_opendir(Wfs *wfs, const char *path)
+{
+    return guarded(wfs, [&] {
+        const MountNode *node = mount_find(&wfs->tree, path);
+        if (node == nullptr)
+            return -ENOENT;
+        return node->kind == NodeKind::Directory ? 0 : -ENOTDIR;
+    });
+}
+
+int wfs_access(Wfs *wfs, const char *path, int mask)
+{
+    return guarded(wfs, [&] {
+        if (mount_find(&wfs->tree, path) == nullptr)
+            return -ENOENT;
+        return (mask & W_OK) != 0 ? wfs_refuse_write() : 0;
+    });
+}
+
+int wfs_statfs(Wfs *wfs, struct statvfs *status)
+{
+    return guarded(wfs, [&] {
+        memset(status, 0, sizeof *status);
+        const HumaxDisk *disk = wfs->disk;
+        uint64_t disk_bytes = disk->volume.disk_bytes == UINT64_MAX ? 0 : disk->volume.disk_bytes;
+        uint64_t free_bytes = disk_free_space(disk, PARTITION_AV);
+        status->f_bsize = static_cast<unsigned long>(cluster_bytes(&disk->partitions[PARTITION_AV]));
+        status->f_frsize = SECTOR_SIZE;
+        status->f_blocks = disk_bytes / SECTOR_SIZE;
+        status->f_bfree = status->f_bavail = free_bytes / SECTOR_SIZE;
+        status->f_files = wfs->tree.nodes.size();
+        status->f_namemax = 255;
+        status->f_flag = ST_RDONLY;
+        return 0;
+    });
+}
+
+void wfs_begin_serving(Wfs *wfs)
+{
+    message_set_sink(wfs->log);
+    fatal_set_handler(throw_fatal);
+}
+
+void wfs_end_serving()
+{
+    fatal_set_handler(nullptr);
+    message_set_sink(nullptr);
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The file-system operations of wardenfs, free of FUSE so that they can be called in
+// process: each takes the mount's one lock, and returns 0 (or a count) or a negated errno
+// as FUSE expects. Nothing here ends the process: a failed read of the disk gives -EIO for
+// that call (and a line in the log), and a fatal error met anywhere below is caught
+// while serving (see wfs_begin_serving) and gives -EIO.
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+
+#include "common/fatal.h"
+#include "disk/humax_disk.h"
+#include "wardenfs/mount_tree.h"
+
+struct Wfs {
+    HumaxDisk *disk = nullptr; // opened read-only, its read errors noted
+    MountTree tree;
+    std::mutex lock; // around everything below and the disk
+    uid_t uid = 0;   // owner of every file
+    gid_t gid = 0;
+    MessageSink log = nullptr; // where messages go while serving (null: standard error)
+    unsigned long fatal_errors = 0; // fatal errors caught while serving
+};
+
+// Called for each name of a directory; returns false when no more fit.
+using WfsFill = bool (*)(void *context, const char *name);
+
+int wfs_getattr(Wfs *wfs, const char *path, struct stat *status);
+// Lists ".", ".." and the directory's entries in order.
+int wfs_readdir(Wfs *wfs, const char *path, WfsFill fill, void *context);
+// Opens a file for reading: *handle identifies it until wfs_release. A stored file gets
+// its index of cluster runs here. Write access (or O_TRUNC) is refused with -EROFS.
+int wfs_open(Wfs *wfs, const char *path, int flags, uint64_t *handle);
+// Reads up to `size` bytes at `offset` straight into `buffer`; the count, 0 at the end,
+// or -EIO when the disk could not be read.
+int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset);
+int wfs_release(Wfs *wfs, uint64_t handle);
+int wfs_opendir(Wfs *wfs, const char *path);
+// Existence, and -EROFS for W_OK.
+int wfs_access(Wfs *wfs, const char *path, int mask);
+// The disk's size and the free space of the recordings partition (as -l shows it), in
+// 512-byte fragments; f_bsize is the cluster length.
+int wfs_statfs(Wfs *wfs, struct statvfs *status);
+// Every operation that would change anything.
+inline int wfs_refuse_write() { return -EROFS; }
+
+// Messages to wfs->log and fatal errors caught from now on (the mount is serving);
+// wfs_end_serving restores standard error and ending the process.
+void wfs_begin_serving(Wfs *wfs);
+void wfs_end_serving();

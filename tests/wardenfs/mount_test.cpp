@@ -1,0 +1,249 @@
+// Real mounts of wardenfs where /dev/fuse can be used (as root, as in CI); skipped with a
+// message elsewhere. Each mount runs in the foreground in its own process group and is
+// awaited in /proc/self/mountinfo; the runner unmounts and kills whatever is left.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <utime.h>
+
+#include "fuse_mount.h"
+#include "mount_fixture.h"
+
+namespace testimg {
+namespace {
+
+using ::testing::HasSubstr;
+
+class RealMount : public MountFixture {
+  protected:
+    std::string mountpoint = dir.file("mnt");
+
+    void SetUp() override
+    {
+        MountFixture::SetUp();
+        std::string why;
+        if (!fuse_available(&why))
+            GTEST_SKIP() << "no FUSE here (" << why << "): real mounts not tested";
+        std::filesystem::create_directory(mountpoint);
+    }
+
+    // Every file under the mount point, read through the kernel.
+    FileSet files_under(const std::string &top)
+    {
+        FileSet files;
+        for (const auto &e : std::filesystem::recursive_directory_iterator(top)) {
+            if (e.is_regular_file())
+                files[e.path().string().substr(top.size())] = read_host_file(e.path());
+        }
+        return files;
+    }
+
+    void expect_mounted(WardenMount &mount)
+    {
+        ASSERT_TRUE(mount.wait_mounted()) << "not mounted; its messages:\n" << mount.log();
+    }
+};
+
+TEST_F(RealMount, EveryFileIsWhatTheProgramsWrite)
+{
+    make_mount_disk();
+    FileSet expected = program_files();
+    WardenMount mount(path, mountpoint);
+    expect_mounted(mount);
+    FileSet shown = files_under(mountpoint);
+    EXPECT_EQ(names_of(shown), names_of(expected));
+    for (const auto &[name, contents] : expected) {
+        auto found = shown.find(name);
+        if (found != shown.end()) {
+            EXPECT_TRUE(found->second == contents) << name;
+        }
+    }
+    struct stat status;
+    ASSERT_EQ(stat((mountpoint + "/" + host_stem(2, "Nature_Wild Isles") + ".ts").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mtime, SUNDAY_2100 + 2 * 86400);
+    EXPECT_EQ(status.st_mode, S_IFREG | 0444);
+    struct statvfs fs;
+    ASSERT_EQ(statvfs(mountpoint.c_str(), &fs), 0);
+    EXPECT_EQ(fs.f_blocks * fs.f_frsize, std::filesystem::file_size(path));
+    EXPECT_TRUE(fs.f_flag & ST_RDONLY);
+    // Reads at random offsets and lengths of the fragmented stream.
+    Bytes film = recordings()[1].av;
+    int fd = open((mountpoint + "/recovery/recover_0002.ts").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::mt19937_64 random(7);
+    Bytes got(200000);
+    for (int i = 0; i < 300; ++i) {
+        uint64_t offset = random() % (film.size() + 10);
+        size_t length = random() % got.size();
+        ssize_t n = pread(fd, got.data(), length, static_cast<off_t>(offset));
+        size_t expect = offset >= film.size() ? 0 : std::min<size_t>(length, film.size() - offset);
+        ASSERT_EQ(n, static_cast<ssize_t>(expect)) << offset;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, film.begin() + offset)) << offset;
+    }
+    close(fd);
+    EXPECT_EQ(mount.unmount(), 0) << mount.log();
+    EXPECT_FALSE(is_mounted(mountpoint));
+    EXPECT_EQ(mount.log(), "");
+}
+
+// The fault injector of the disk stream fails one read of the disk: the first read of a
+// file after mounting (the reads of opening are counted in a first mount).
+TEST_F(RealMount, ADiskErrorGivesEioAndTheMountKeepsServing)
+{
+    make_mount_disk();
+    std::string count = dir.file("reads");
+    std::vector<std::string> env = {"DW_FAULT_IMAGE=" + path, "DW_FAULT_KIND=read",
+                                    "DW_FAULT_ACTION=fail", "DW_FAULT_COUNT=" + count};
+    unsigned long opening_reads;
+    {
+        std::vector<std::string> counting = env;
+        counting.push_back("DW_FAULT_AT=0");
+        WardenMount mount(path, mountpoint, {"-s"}, counting);
+        expect_mounted(mount);
+        ASSERT_EQ(mount.unmount(), 0);
+        Bytes text = read_host_file(count);
+        opening_reads = std::stoul(std::string(text.begin(), text.end()));
+    }
+    env.push_back("DW_FAULT_AT=" + std::to_string(opening_reads + 1));
+    WardenMount mount(path, mountpoint, {"-s"}, env);
+    expect_mounted(mount);
+    std::string film = mountpoint + "/" + host_stem(1, "Film_ The Long Voyage Home") + ".ts";
+    // Direct reads reach the daemon as they are. (Through the page cache, the kernel
+    // reads a page again when its first read failed: a fault that happens once, as this
+    // one does, would not be seen; a bad sector fails both reads.)
+    int fd = open(film.c_str(), O_RDONLY | O_DIRECT);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    Bytes got(4096);
+    errno = 0;
+    EXPECT_EQ(pread(fd, got.data(), got.size(), 0), -1);
+    EXPECT_EQ(errno, EIO);
+    // The same bytes again, and everything else.
+    ASSERT_EQ(pread(fd, got.data(), got.size(), 0), 4096);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), recordings()[1].av.begin()));
+    close(fd);
+    EXPECT_TRUE(read_host_file(mountpoint + "/recovery/recover_0001.ts") == recordings()[0].av);
+    EXPECT_EQ(mount.unmount(), 0);
+    EXPECT_THAT(mount.log(), HasSubstr("Input/output error at byte 0"));
+}
+
+// The mount holds the disk's shared lock: writing commands refuse while it is mounted,
+// and a disk a writer holds is refused before anything is mounted.
+TEST_F(RealMount, WritersAndTheMountExcludeEachOther)
+{
+    make_mount_disk();
+    {
+        WardenMount mount(path, mountpoint);
+        expect_mounted(mount);
+        RunResult deleting = run_in(host, {"-y", "-d", "1"});
+        EXPECT_EQ(deleting.status, 1);
+        EXPECT_THAT(deleting.err, HasSubstr(path + " is in use by another process"));
+        EXPECT_EQ(run_in(host, {"-l"}).status, 0); // readers share the disk
+        EXPECT_EQ(mount.unmount(), 0);
+    }
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    WardenMount refused(path, mountpoint);
+    EXPECT_EQ(refused.wait_exit(), 1);
+    EXPECT_FALSE(is_mounted(mountpoint));
+    EXPECT_THAT(refused.log(), HasSubstr(path + " is in use by another process"));
+    close(fd);
+}
+
+TEST_F(RealMount, SignalsAndUnmountingEndAForegroundRunWithStatusZero)
+{
+    make_mount_disk();
+    for (int signal : {SIGTERM, SIGINT, 0}) {
+        WardenMount mount(path, mountpoint);
+        expect_mounted(mount);
+        int status = signal == 0 ? mount.unmount() : mount.stop_with(signal);
+        EXPECT_EQ(status, 0) << "signal " << signal << "\n" << mount.log();
+        EXPECT_FALSE(is_mounted(mountpoint)) << signal;
+    }
+}
+
+TEST_F(RealMount, WriteAttemptsGetErofs)
+{
+    make_mount_disk();
+    WardenMount mount(path, mountpoint);
+    expect_mounted(mount);
+    std::string file = mountpoint + "/" + host_stem(0, "Evening News") + ".ts";
+    const char *p = file.c_str();
+    std::string other = mountpoint + "/other";
+    auto erofs = [](int result) { return result == -1 && errno == EROFS; };
+    EXPECT_TRUE(erofs(open(p, O_WRONLY)));
+    EXPECT_TRUE(erofs(open(p, O_RDWR)));
+    EXPECT_TRUE(erofs(open(other.c_str(), O_CREAT | O_WRONLY, 0644)));
+    EXPECT_TRUE(erofs(truncate(p, 0)));
+    EXPECT_TRUE(erofs(mkdir(other.c_str(), 0755)));
+    EXPECT_TRUE(erofs(unlink(p)));
+    EXPECT_TRUE(erofs(rename(p, other.c_str())));
+    EXPECT_TRUE(erofs(link(p, other.c_str())));
+    EXPECT_TRUE(erofs(symlink(p, other.c_str())));
+    EXPECT_TRUE(erofs(chmod(p, 0644)));
+    EXPECT_TRUE(erofs(utime(p, nullptr)));
+    EXPECT_TRUE(erofs(rmdir((mountpoint + "/recovery").c_str())));
+    EXPECT_TRUE(erofs(setxattr(p, "user.a", "b", 1, 0)));
+    EXPECT_TRUE(read_host_file(file) == recordings()[0].av);
+}
+
+// Problems that end diskwarden's opening end the mount before it mounts, with the same
+// messages; a record list diskwarden refuses leaves recovery/ and partitions/.
+TEST_F(RealMount, OpeningProblemsEndBeforeMountingButADamagedListMounts)
+{
+    make_mount_disk();
+    DiskImage image(path);
+    Bytes list = image.read_file(1, RECORD_LIST_NAME);
+    list[0] = 0x07;
+    image.remove_file(1, RECORD_LIST_NAME);
+    image.add_file(1, RECORD_LIST_NAME, list);
+    snapshot();
+    {
+        WardenMount mount(path, mountpoint);
+        expect_mounted(mount);
+        EXPECT_TRUE(std::filesystem::exists(mountpoint + "/recovery/recover_0004.ts"));
+        EXPECT_FALSE(std::filesystem::exists(mountpoint + "/" + host_stem(0, "Evening News") + ".ts"));
+        EXPECT_EQ(mount.unmount(), 0);
+        EXPECT_THAT(mount.log(), HasSubstr("Invalid record list\n"));
+    }
+    image.write_bytes(444, {0, 0}); // the partition table's first marker
+    snapshot();
+    WardenMount broken(path, mountpoint);
+    EXPECT_EQ(broken.wait_exit(), 1);
+    EXPECT_FALSE(is_mounted(mountpoint));
+    EXPECT_EQ(broken.log(), "Unknown partition table\n");
+    WardenMount missing(dir.file("none.img"), mountpoint);
+    EXPECT_EQ(missing.wait_exit(), 1);
+    EXPECT_THAT(missing.log(), HasSubstr("none.img: No such file or directory"));
+}
+
+} // namespace
+} // namespace testimg
+
+namespace testimg {
+namespace {
+
+// The command line alone, without mounting (also where FUSE cannot be used).
+TEST(WardenfsCommandLine, HelpVersionAndMissingArguments)
+{
+    RunResult help = run_program(wardenfs_path(), {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("[options] DISK MOUNTPOINT"));
+    EXPECT_THAT(help.out, HasSubstr("FUSE options:"));
+    RunResult version = run_program(wardenfs_path(), {"-V"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_THAT(version.out, HasSubstr("wardenfs version " DW_VERSION));
+    RunResult none = run_program(wardenfs_path(), {});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "Humax disk not found\n");
+    RunResult no_mountpoint = run_program(wardenfs_path(), {"disk.img"});
+    EXPECT_EQ(no_mountpoint.status, 1);
+    EXPECT_THAT(no_mountpoint.err, HasSubstr("no mount point given"));
+}
+
+} // namespace
+} // namespace testimg

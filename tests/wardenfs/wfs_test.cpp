@@ -1,0 +1,293 @@
+// The mount's file-system operations in process, without a kernel mount: what each file
+// holds against what the programs write, reads at any offset and length, a failing disk,
+// refused writes, statfs, and disks whose record list or directory names are damaged.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fuse.h>
+#include <random>
+
+#include "wardenfs/wfs_fuse.h"
+#include "mount_fixture.h"
+
+namespace testimg {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+class Wfs_ : public MountFixture {};
+
+// On disks of both entry lengths (316-byte entries have no information display: their
+// .txt says so, as -i does).
+class EveryFile : public MountFixture, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(EveryFile, IsWhatTheProgramsWrite)
+{
+    record_length = GetParam();
+    ImageSpec spec = fixture_spec();
+    if (record_length == 316)
+        spec.partitions[1].format_code = 0xE000000F; // the list's length decides
+    make_mount_disk(spec);
+    FileSet expected = program_files();
+    open_wfs();
+    FileSet shown = read_tree(wfs);
+    EXPECT_EQ(names_of(shown), names_of(expected));
+    for (const auto &[name, contents] : expected) {
+        auto found = shown.find(name);
+        if (found != shown.end()) {
+            EXPECT_TRUE(found->second == contents) << name;
+        }
+    }
+    // The recording without its stream shows the rest, and no .ts.
+    std::string lost = "/" + host_stem(3, "Lost Stream");
+    EXPECT_EQ(shown.count(lost + ".ts"), 0u);
+    EXPECT_EQ(shown.count(lost + ".elu") + shown.count(lost + ".epg") + shown.count(lost + ".hre") +
+                  shown.count(lost + ".txt"),
+              4u);
+    EXPECT_EQ(shown[lost + ".hre"].size(), record_length);
+    EXPECT_EQ(shown.count("/" + host_stem(0, "EVENING NEWS") + " (7).ts"), 1u);
+    std::string text(shown[lost + ".txt"].begin(), shown[lost + ".txt"].end());
+    EXPECT_EQ(text.find("***Info disabled***") != std::string::npos, record_length == 316) << text;
+    EXPECT_EQ(wfs->fatal_errors, 0u);
+    EXPECT_THAT(log, IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Wfs, EveryFile, ::testing::Values(304u, 316u));
+
+TEST_F(Wfs_, AttributesAreReadOnlyWithTheRecordingsStartTime)
+{
+    make_mount_disk();
+    open_wfs();
+    struct stat status;
+    ASSERT_EQ(wfs_getattr(wfs, ("/" + host_stem(1, "Film_ The Long Voyage Home") + ".ts").c_str(),
+                          &status),
+              0);
+    EXPECT_EQ(status.st_mode, S_IFREG | 0444);
+    EXPECT_EQ(status.st_size, 5 * FIXTURE_CLUSTER + 6);
+    EXPECT_EQ(status.st_mtime, SUNDAY_2100 + 86400);
+    ASSERT_EQ(wfs_getattr(wfs, ("/" + host_stem(1, "Film_ The Long Voyage Home") + ".txt").c_str(),
+                          &status),
+              0);
+    EXPECT_EQ(status.st_mtime, SUNDAY_2100 + 86400);
+    ASSERT_EQ(wfs_getattr(wfs, "/partitions", &status), 0);
+    EXPECT_EQ(status.st_mode, S_IFDIR | 0555);
+    EXPECT_EQ(status.st_nlink, 5u); // ".", its entry, and AV, EPG, MPEG_JPEG
+    EXPECT_EQ(wfs_getattr(wfs, "/nothing.ts", &status), -ENOENT);
+    EXPECT_EQ(wfs_getattr(wfs, "/partitions/AV/9.av", &status), -ENOENT);
+    EXPECT_THAT(names_in(wfs, "/partitions"), ElementsAre(".", "..", "AV", "EPG", "MPEG_JPEG"));
+    EXPECT_EQ(wfs_opendir(wfs, "/recovery"), 0);
+    uint64_t handle;
+    EXPECT_EQ(wfs_open(wfs, "/recovery", O_RDONLY, &handle), -EISDIR);
+    EXPECT_EQ(wfs_readdir(wfs, "/recovery/recover_0001.ts", nullptr, nullptr), -ENOTDIR);
+}
+
+// Reads at random positions and lengths, and every small read around the ends of
+// clusters and of the file, against the file's contents.
+TEST_F(Wfs_, ReadsAtAnyOffsetAndLength)
+{
+    make_mount_disk();
+    open_wfs();
+    std::mt19937_64 random(20);
+    for (const TestRecording &r : {recordings()[1], recordings()[2]}) {
+        std::string name = "/partitions/AV/" + std::to_string(r.file_number) + ".av";
+        uint64_t handle;
+        ASSERT_EQ(wfs_open(wfs, name.c_str(), O_RDONLY, &handle), 0);
+        const Bytes &want = r.av;
+        Bytes got(3 * FIXTURE_CLUSTER + 16);
+        auto check = [&](uint64_t offset, size_t length) {
+            int n = wfs_read(wfs, handle, reinterpret_cast<char *>(got.data()), length,
+                             static_cast<off_t>(offset));
+            size_t expect = offset >= want.size() ? 0 : std::min<size_t>(length, want.size() - offset);
+            ASSERT_EQ(n, static_cast<int>(expect)) << name << " at " << offset << " +" << length;
+            EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, want.begin() + offset))
+                << name << " at " << offset << " +" << length;
+        };
+        for (int i = 0; i < 1500; ++i) {
+            uint64_t offset = random() % (want.size() + 10);
+            check(offset, random() % got.size());
+        }
+        for (uint64_t edge = FIXTURE_CLUSTER; edge <= want.size() + 4; edge += FIXTURE_CLUSTER) {
+            uint64_t end = std::min<uint64_t>(edge, want.size());
+            for (uint64_t offset = end - 9; offset <= end + 2; ++offset)
+                for (size_t length = 0; length <= 11; ++length)
+                    check(offset, length);
+        }
+        check(0, got.size());
+        wfs_release(wfs, handle);
+    }
+}
+
+// A bad spot in the middle of a recording: reads that touch it give EIO, and everything
+// else goes on, the same file included. The information text of a recording whose .epg
+// cannot be read is refused until it can.
+TEST_F(Wfs_, AFailingReadGivesEioAndTheMountGoesOn)
+{
+    make_mount_disk();
+    FileSet expected = program_files();
+    uint64_t bad = cluster_position(0, "3.av", 2);
+    BadSpot *spot = open_wfs_with_bad_spot(bad + 1000, bad + 1512);
+    std::string film = "/" + host_stem(1, "Film_ The Long Voyage Home");
+    spot->failing = false; // the epg is read below, not here
+    uint64_t handle;
+    ASSERT_EQ(wfs_open(wfs, (film + ".ts").c_str(), O_RDONLY, &handle), 0);
+    spot->failing = true;
+    char buffer[4096];
+    EXPECT_EQ(wfs_read(wfs, handle, buffer, sizeof buffer, 2 * FIXTURE_CLUSTER), -EIO);
+    EXPECT_EQ(wfs_read(wfs, handle, buffer, 3, 2 * FIXTURE_CLUSTER + 1001), -EIO);
+    ASSERT_EQ(wfs_read(wfs, handle, buffer, sizeof buffer, 3 * FIXTURE_CLUSTER), 4096);
+    EXPECT_EQ(0, memcmp(buffer, expected[film + ".ts"].data() + 3 * FIXTURE_CLUSTER, 4096));
+    wfs_release(wfs, handle);
+    EXPECT_TRUE(read_file(wfs, "/recovery/recover_0001.ts") == expected["/recovery/recover_0001.ts"]);
+    ASSERT_FALSE(log.empty());
+    EXPECT_THAT(log[0], HasSubstr(film + ".ts: Input/output error at byte 65536"));
+
+    // The .txt reads the .epg when first needed.
+    spot->from = cluster_position(1, "3.epg", 0);
+    spot->to = spot->from + 1;
+    struct stat status;
+    EXPECT_EQ(wfs_getattr(wfs, (film + ".txt").c_str(), &status), -EIO);
+    EXPECT_EQ(wfs_open(wfs, (film + ".txt").c_str(), O_RDONLY, &handle), -EIO);
+    spot->failing = false;
+    EXPECT_TRUE(read_file(wfs, film + ".txt") == expected[film + ".txt"]);
+    EXPECT_EQ(wfs->fatal_errors, 0u);
+}
+
+TEST_F(Wfs_, EveryWriteIsRefusedByTheFileSystemItself)
+{
+    make_mount_disk();
+    open_wfs();
+    const fuse_operations *ops = wfs_fuse_operations(wfs);
+    std::string file = "/" + host_stem(0, "Evening News") + ".ts";
+    const char *p = file.c_str();
+    fuse_file_info info{};
+    char data[4] = {1, 2, 3, 4};
+    timespec times[2] = {};
+    EXPECT_EQ(ops->write(p, data, 4, 0, &info), -EROFS);
+    EXPECT_EQ(ops->truncate(p, 0, nullptr), -EROFS);
+    EXPECT_EQ(ops->create("/new.ts", 0644, &info), -EROFS);
+    EXPECT_EQ(ops->mknod("/new.ts", S_IFREG | 0644, 0), -EROFS);
+    EXPECT_EQ(ops->mkdir("/new", 0755), -EROFS);
+    EXPECT_EQ(ops->unlink(p), -EROFS);
+    EXPECT_EQ(ops->rmdir("/recovery"), -EROFS);
+    EXPECT_EQ(ops->rename(p, "/other.ts", 0), -EROFS);
+    EXPECT_EQ(ops->link(p, "/other.ts"), -EROFS);
+    EXPECT_EQ(ops->symlink(p, "/other.ts"), -EROFS);
+    EXPECT_EQ(ops->chmod(p, 0644, nullptr), -EROFS);
+    EXPECT_EQ(ops->chown(p, 1, 1, nullptr), -EROFS);
+    EXPECT_EQ(ops->utimens(p, times, nullptr), -EROFS);
+    EXPECT_EQ(ops->setxattr(p, "user.a", "b", 1, 0), -EROFS);
+    EXPECT_EQ(ops->removexattr(p, "user.a"), -EROFS);
+    EXPECT_EQ(ops->fallocate(p, 0, 0, 10, &info), -EROFS);
+    EXPECT_EQ(ops->copy_file_range(p, &info, 0, "/other.ts", &info, 0, 4, 0), -EROFS);
+    EXPECT_EQ(ops->write_buf(p, nullptr, 0, &info), -EROFS);
+    for (int flags : {O_WRONLY, O_RDWR, O_RDONLY | O_TRUNC}) {
+        info.flags = flags;
+        EXPECT_EQ(ops->open(p, &info), -EROFS) << flags;
+    }
+    EXPECT_EQ(ops->access(p, W_OK), -EROFS);
+    EXPECT_EQ(ops->access(p, R_OK), 0);
+    info.flags = O_RDONLY;
+    ASSERT_EQ(ops->open(p, &info), 0);
+    char first[4];
+    EXPECT_EQ(ops->read(p, first, 4, 0, &info), 4);
+    EXPECT_EQ(ops->release(p, &info), 0);
+}
+
+// statfs: the disk's size, and the free space of the recordings partition that -l shows.
+TEST_F(Wfs_, StatfsGivesTheDiskSizeAndTheFreeSpaceOfTheListing)
+{
+    make_mount_disk();
+    RunResult listing = run({"-l"});
+    open_wfs();
+    struct statvfs status;
+    ASSERT_EQ(wfs_statfs(wfs, &status), 0);
+    EXPECT_EQ(status.f_blocks * status.f_frsize, std::filesystem::file_size(path));
+    DiskImage image(path);
+    uint64_t free_clusters = 0;
+    for (uint32_t c = 0; c < image.geometry(0).cluster_count; ++c)
+        free_clusters += image.fat_entry(0, c) == FAT_FREE ? 1 : 0;
+    uint64_t free_bytes = status.f_bavail * status.f_frsize;
+    EXPECT_EQ(free_bytes, free_clusters * FIXTURE_CLUSTER);
+    EXPECT_EQ(status.f_bsize, FIXTURE_CLUSTER);
+    EXPECT_TRUE(status.f_flag & ST_RDONLY);
+    // -l rounds to three figures: 29.4 MB for these 29 425 664 bytes.
+    char shown[32];
+    snprintf(shown, sizeof shown, "Free Space: %llu.%llu MB", static_cast<unsigned long long>(free_bytes / 1000000),
+             static_cast<unsigned long long>(free_bytes / 100000 % 10));
+    EXPECT_THAT(listing.out, HasSubstr(shown));
+}
+
+// Record lists that diskwarden refuses, or cannot read: the disk still mounts, with
+// recovery/ and partitions/ as recovery mode gives them.
+enum class ListDamage { NoSignature, UnknownLength, Unreadable, Missing };
+
+class DamagedList : public MountFixture, public ::testing::WithParamInterface<ListDamage> {};
+
+TEST_P(DamagedList, TheDiskMountsWithRecoveryAndPartitions)
+{
+    ListDamage damage = GetParam();
+    ImageSpec spec = fixture_spec();
+    if (damage == ListDamage::UnknownLength)
+        spec.partitions[1].format_code = 0xE000000F; // the list's length decides
+    make_mount_disk(spec);
+    DiskImage image(path);
+    Bytes list = image.read_file(1, RECORD_LIST_NAME);
+    ListLoad want = ListLoad::Invalid;
+    if (damage == ListDamage::NoSignature) {
+        list[0] = 0x07;
+    } else if (damage == ListDamage::UnknownLength) {
+        list.push_back(0);
+        want = ListLoad::UnknownLength;
+    } else if (damage == ListDamage::Missing) {
+        want = ListLoad::Empty;
+    } else {
+        want = ListLoad::ReadError;
+    }
+    if (damage != ListDamage::Unreadable) {
+        image.remove_file(1, RECORD_LIST_NAME);
+        if (damage != ListDamage::Missing)
+            image.add_file(1, RECORD_LIST_NAME, list);
+    }
+    snapshot();
+    FileSet expected = program_files(0);
+    uint64_t list_at = damage == ListDamage::Unreadable ? cluster_position(1, RECORD_LIST_NAME, 0) : 0;
+    ListLoad found;
+    BadSpot *spot = open_wfs_with_bad_spot(list_at, list_at + (list_at != 0 ? 1 : 0), &found);
+    spot->failing = false;
+    EXPECT_EQ(found, want);
+    EXPECT_THAT(names_in(wfs, "/"), ElementsAre(".", "..", "recovery", "partitions"));
+    FileSet shown = read_tree(wfs);
+    EXPECT_TRUE(shown == expected) << ::testing::PrintToString(names_of(shown));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wfs, DamagedList,
+                         ::testing::Values(ListDamage::NoSignature, ListDamage::UnknownLength,
+                                           ListDamage::Unreadable, ListDamage::Missing));
+
+// Directory names a host file system cannot hold, and a second entry of a name, are left
+// out with a warning; the rest of the partition is shown.
+TEST_F(Wfs_, NamesAHostCannotHoldAreLeftOut)
+{
+    make_mount_disk();
+    DiskImage image(path);
+    image.add_file(2, "picture.jpg", pattern_bytes(100, 7));
+    image.add_file(2, "a/b", pattern_bytes(100, 8));
+    image.add_file(2, "..", pattern_bytes(100, 9));
+    int slot = image.add_file(2, "twice", pattern_bytes(100, 10));
+    image.set_dir_slot(2, slot + 1, image.dir_slot(2, slot)); // the same entry again
+    snapshot();
+    testing::internal::CaptureStderr();
+    open_wfs();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(names_in(wfs, "/partitions/MPEG_JPEG"), ElementsAre(".", "..", "picture.jpg", "twice"));
+    EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: a file named \"a/b\" cannot be shown"));
+    EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: a file named \"..\" cannot be shown"));
+    EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: a second file named \"twice\" is not shown"));
+    EXPECT_TRUE(read_file(wfs, "/partitions/MPEG_JPEG/twice") == pattern_bytes(100, 10));
+}
+
+} // namespace
+} // namespace testimg
