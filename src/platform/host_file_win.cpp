@@ -1,5 +1,6 @@
 // Host files on Windows: binary mode and 64-bit positions everywhere; files written go to
-// a temporary name, are flushed, and are moved onto their final name.
+// a temporary name, are flushed, and are moved onto their final name. Paths are UTF-8 here
+// and reach the system through its wide calls (win_path), long ones in extended form.
 #include "platform/host_file.h"
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "platform/win_error.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -86,7 +88,7 @@ void remove_temporaries()
 {
     for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
         if (InterlockedExchange(&temporary_used[i], 0))
-            DeleteFileA(temporary_path[i]);
+            DeleteFileW(win_path(temporary_path[i]).c_str());
     }
 }
 
@@ -109,7 +111,7 @@ std::string temporary_name(const std::string &final_path, int attempt)
 // the mark back. Its descriptor, or -1 (errno set; EEXIST when the name is taken).
 int create_temporary(const std::string &path)
 {
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = win_errno(GetLastError());
@@ -134,6 +136,14 @@ bool keep_temporary(int fd)
         return true;
     errno = win_errno(GetLastError());
     return false;
+}
+
+// A file time (100-nanosecond steps since 1601) in seconds since 1970.
+int64_t win_unix_time(uint64_t file_time)
+{
+    constexpr int64_t STEPS_PER_SECOND = 10000000;
+    constexpr int64_t SECONDS_1601_TO_1970 = 11644473600;
+    return static_cast<int64_t>(file_time / STEPS_PER_SECOND) - SECONDS_1601_TO_1970;
 }
 
 } // namespace
@@ -184,7 +194,8 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
         error = errno;
     out->fd = -1;
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replace == HostReplace::Yes ? MOVEFILE_REPLACE_EXISTING : 0);
-    bool named = flushed && closed && MoveFileExA(out->temp_path.c_str(), out->final_path.c_str(), flags);
+    bool named = flushed && closed &&
+                 MoveFileExW(win_path(out->temp_path.c_str()).c_str(), win_path(out->final_path.c_str()).c_str(), flags);
     if (!named) {
         if (flushed && closed)
             error = win_errno(GetLastError());
@@ -205,7 +216,7 @@ void host_output_abandon(HostOutput *out)
         _close(out->fd);
     out->fd = -1;
     if (!out->temp_path.empty())
-        DeleteFileA(out->temp_path.c_str());
+        DeleteFileW(win_path(out->temp_path.c_str()).c_str());
     out->temp_path.clear();
     release_slot(out->slot);
     out->slot = -1;
@@ -225,18 +236,21 @@ void host_output_install_cleanup()
 // The attributes of a link (reparse point) are its own, so a dangling one counts too.
 bool host_exists(const char *path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 int host_directory_open(const char *path)
 {
-    char full[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full) {
+    const std::wstring wide = win_wide(path);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::vector<wchar_t> buffer(needed + 1);
+    const DWORD length = needed == 0 ? 0 : GetFullPathNameW(wide.c_str(), needed + 1, buffer.data(), nullptr);
+    if (length == 0 || length > needed) {
         errno = length == 0 ? win_errno(GetLastError()) : ENAMETOOLONG;
         return -1;
     }
-    const DWORD attributes = GetFileAttributesA(full);
+    const std::string full = win_utf8(std::wstring_view(buffer.data(), length));
+    const DWORD attributes = GetFileAttributesW(win_path(full.c_str()).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         errno = win_errno(GetLastError());
         return -1;
@@ -261,16 +275,30 @@ void host_directory_close(int directory)
         directory_paths[static_cast<size_t>(directory)].clear();
 }
 
+// Asks for no access, so that a file another program holds can still be looked at; links
+// are followed, as stat follows them.
 bool host_status_at(int directory, const char *name, HostStatus *status)
 {
-    struct _stat64 s;
     std::string path;
-    if (!resolve(directory, name, &path) || _stat64(path.c_str(), &s) != 0)
+    if (!resolve(directory, name, &path))
         return false;
-    status->regular = (s.st_mode & _S_IFMT) == _S_IFREG;
-    status->directory = (s.st_mode & _S_IFMT) == _S_IFDIR;
-    status->size = static_cast<uint64_t>(s.st_size);
-    status->modified = static_cast<int64_t>(s.st_mtime);
+    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
+        errno = win_errno(GetLastError());
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        return false;
+    }
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    status->directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status->regular = !status->directory && type == FILE_TYPE_DISK;
+    status->size = uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+    status->modified = win_unix_time(uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32 |
+                                     information.ftLastWriteTime.dwLowDateTime);
     return true;
 }
 
@@ -280,7 +308,18 @@ int host_open_read_at(int directory, const char *name)
     std::string path;
     if (!resolve(directory, name, &path))
         return -1;
-    return _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT | _O_SEQUENTIAL);
+    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = win_errno(GetLastError());
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+    }
+    return fd;
 }
 
 bool host_is_regular(int fd)

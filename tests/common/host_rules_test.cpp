@@ -1,15 +1,19 @@
 // The host rules that are plain functions, tested here for every host: drive numbers and
 // the paths they name, a drive's size and alignment from what Windows answers about it,
-// Windows error codes as C library errors, and how each host splits a -p pattern.
+// Windows error codes as C library errors, how each host splits a -p pattern,
+// and the conversions between UTF-8 and Windows' UTF-16 and its long path form.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/dir_search.h"
 #include "platform/raw_drive.h"
+#include "platform/unicode.h"
 #include "platform/win_error.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -112,6 +116,69 @@ TEST(PatternSplit, EachHostSplitsAtItsOwnSeparators)
         EXPECT_EQ(directory, c.directory) << c.pattern;
         EXPECT_EQ(file_part, c.file_part) << c.pattern;
     }
+}
+
+TEST(Unicode, WindowsNamesSurviveTheWayToUtf8AndBack)
+{
+    const std::u16string names[] = {
+        u"20240101 2000 Фильм.ts", u"映画 第1話.ts", u"Ｆｉｌｍ ＊∕.ts", u"\U0001F3AC clip.ts",
+        std::u16string(u"lone \xD800 high"), std::u16string(u"lone \xDC00 low"), std::u16string(u"\xDC00\xD800"),
+    };
+    for (const std::u16string &name : names)
+        EXPECT_EQ(unicode_utf16(unicode_utf8(name)), name);
+    EXPECT_EQ(unicode_utf8(u"Фи"), "\xD0\xA4\xD0\xB8");
+    EXPECT_EQ(unicode_utf8(u"\U0001F3AC"), "\xF0\x9F\x8E\xAC");
+    EXPECT_EQ(unicode_utf8(std::u16string(u"\xD800")), "\xED\xA0\x80");
+}
+
+TEST(Unicode, BytesThatAreNoUtf8ReadAsLatin1)
+{
+    EXPECT_EQ(unicode_utf16("Caf\xE9 \xA3" "5"), u"Café £5");
+    EXPECT_EQ(unicode_utf16("\xC0\xAF"), u"\u00C0\u00AF") << "an overlong '/' is no '/'";
+    EXPECT_EQ(unicode_utf16("\xF4\x90\x80\x80"), u"\u00F4\u0090\u0080\u0080") << "past U+10FFFF";
+    EXPECT_EQ(unicode_utf16("a\xE6\x98"), u"a\u00E6\u0098") << "cut off at the end";
+    size_t length = 0;
+    EXPECT_EQ(unicode_first("\xE6\x98\xA0x", &length), U'映');
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(unicode_first("\xE6x", &length), U'\u00E6');
+    EXPECT_EQ(length, 1u);
+}
+
+TEST(Unicode, ASequenceSplitBetweenPiecesIsDecodedWhole)
+{
+    const std::string text = "Фильм 映画 \U0001F3AC Caf\xE9";
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        UnicodeDecoder decoder;
+        std::u16string out;
+        unicode_decode_piece(&decoder, std::string_view(text).substr(0, cut), &out);
+        unicode_decode_piece(&decoder, std::string_view(text).substr(cut), &out);
+        unicode_decode_end(&decoder, &out);
+        EXPECT_EQ(out, u"Фильм 映画 \U0001F3AC Café") << "cut at " << cut;
+    }
+    UnicodeDecoder decoder;
+    std::u16string out;
+    unicode_decode_piece(&decoder, "ok \xE6\x98", &out);
+    EXPECT_EQ(out, u"ok ");
+    unicode_decode_end(&decoder, &out);
+    EXPECT_EQ(out, u"ok \u00E6\u0098") << "a sequence the stream never finished";
+}
+
+TEST(WinPath, LongPathsTakeTheExtendedForm)
+{
+    const std::u16string folder = u"\\" + std::u16string(60, u'd');
+    std::u16string long_path = u"C:";
+    for (int i = 0; i < 5; ++i)
+        long_path += folder;
+    long_path += u"\\Фильм.ts";
+    EXPECT_EQ(win_path_extended(long_path), u"\\\\?\\" + long_path);
+    EXPECT_EQ(win_path_extended(u"\\\\nas\\share" + long_path.substr(2)),
+              u"\\\\?\\UNC\\nas\\share" + long_path.substr(2));
+    EXPECT_EQ(win_path_extended(u"\\\\?\\" + long_path), u"\\\\?\\" + long_path) << "extended already";
+
+    const std::u16string below = u"C:\\" + std::u16string(WIN_PATH_LONG - 4, u'x');
+    EXPECT_EQ(win_path_extended(below), below);
+    EXPECT_EQ(win_path_extended(below + u"y"), u"\\\\?\\" + below + u"y");
+    EXPECT_EQ(win_path_extended(u"\\\\.\\PhysicalDrive1"), u"\\\\.\\PhysicalDrive1");
 }
 
 } // namespace
