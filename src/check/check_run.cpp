@@ -12,6 +12,7 @@
 #include "check/check_scan.h"
 #include "check/check.h"
 #include "common/prompt.h"
+#include "platform/disk_failure.h"
 
 namespace {
 
@@ -26,16 +27,12 @@ DiskHandle open_for_check(const CheckRequest &request)
     DiskHandle disk(disk_create());
     disk->path = request.path;
     if (!disk_stream_open(&disk->stream, request.path.c_str(), request.repair)) {
-        if (errno == EBUSY)
-            fprintf(stderr, "%s: the drive is mounted, or another program holds it: refusing to use it\n",
-                    request.path.c_str());
-        else
-            perror(request.path.c_str());
+        fputs(platform_open_failure(request.path.c_str(), errno).c_str(), stderr);
         return nullptr;
     }
     DiskLock mode = request.repair ? DiskLock::Exclusive : DiskLock::Shared;
     if (!disk_stream_lock(&disk->stream, mode)) {
-        fprintf(stderr, "%s is in use by another process\n", request.path.c_str());
+        fputs(platform_lock_failure(request.path.c_str(), errno).c_str(), stderr);
         return nullptr;
     }
     return disk;

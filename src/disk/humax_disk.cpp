@@ -10,6 +10,7 @@
 #include "common/byte_order.h"
 #include "common/fatal.h"
 #include "disk/fat.h"
+#include "platform/disk_failure.h"
 
 namespace {
 
@@ -200,16 +201,14 @@ void disk_open_stream(HumaxDisk *disk, const char *path, const char *mode)
     bool writable = strchr(mode, '+') != nullptr || strchr(mode, 'w') != nullptr;
     if (disk_stream_open(&disk->stream, path, writable))
         return;
-    if (errno == EBUSY)
-        fatal("%s: the drive is mounted, or another program holds it: refusing to use it\n", path);
-    fatal_errno(path);
+    fatal("%s", platform_open_failure(path, errno).c_str());
 }
 
 void disk_lock_or_refuse(HumaxDisk *disk)
 {
     DiskLock mode = disk->stream.writable ? DiskLock::Exclusive : DiskLock::Shared;
     if (!disk_stream_lock(&disk->stream, mode))
-        fatal("%s is in use by another process\n", disk->path.c_str());
+        fatal("%s", platform_lock_failure(disk->path.c_str(), errno).c_str());
 }
 
 void disk_read_volume(HumaxDisk *disk, const DiskOpenPolicy &policy)

@@ -115,13 +115,15 @@ inline uint64_t cluster_bytes(const PartitionInfo *partition)
 HumaxDisk *disk_create();
 
 // Opens the disk's stream: mode "rb" reads only, "rb+" reads and writes. On failure
-// reports the system's error for `path` (a busy drive with a message that says it is
-// mounted or held by another program) and ends the process.
+// reports why (platform_open_failure: the system's error for `path`, a busy drive as
+// mounted or held by another program, a drive refused for the volumes it holds) and ends
+// the process.
 void disk_open_stream(HumaxDisk *disk, const char *path, const char *mode);
 
 // Takes the disk's lock: exclusive for a run that will write it, shared for a run that
 // only reads. A disk held by another run ends the process with
-// "%s is in use by another process\n" and status 1.
+// "%s is in use by another process\n" and status 1; a lock that cannot be taken at all
+// with its cause (platform_lock_failure).
 void disk_lock_or_refuse(HumaxDisk *disk);
 
 // Reads the partition table and descriptors, loads every used partition's allocation

@@ -1,15 +1,18 @@
 // The host rules that are plain functions, tested here for every host: drive numbers and
 // the paths they name, a drive's size and alignment from what Windows answers about it,
-// Windows error codes as C library errors, how each host splits a -p pattern,
+// reads that come back short, drives that hold volumes, the wording of failures to open
+// and lock, Windows error codes as C library errors, how each host splits a -p pattern,
 // and the conversions between UTF-8 and Windows' UTF-16 and its long path form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/dir_search.h"
+#include "platform/disk_failure.h"
 #include "platform/raw_drive.h"
 #include "platform/unicode.h"
 #include "platform/win_error.h"
@@ -43,8 +46,10 @@ TEST(RawDrive, WindowsDrivePathsAreToldFromImagePaths)
     EXPECT_EQ(n, 3u);
     EXPECT_TRUE(raw_drive_windows_number("//./PHYSICALDRIVE12", &n));
     EXPECT_EQ(n, 12u);
+    EXPECT_TRUE(raw_drive_windows_number("\\\\?\\PhysicalDrive4", &n)) << "the other spelling Windows takes";
+    EXPECT_EQ(n, 4u);
     for (const char *other : {"\\\\.\\PhysicalDrive", "\\\\.\\PhysicalDrive01", "\\\\.\\PhysicalDrive1x",
-                              "\\\\.\\PhysicalDrive1000", "\\\\?\\PhysicalDrive1", "\\\\.\\C:",
+                              "\\\\.\\PhysicalDrive1000", "\\\\?\\C:\\PhysicalDrive1", "\\\\.\\C:",
                               "C:\\PhysicalDrive1", "\\\\.\\PhysicalDrive-1", "PhysicalDrive1"})
         EXPECT_FALSE(raw_drive_windows_number(other, &n)) << other;
 }
@@ -116,6 +121,104 @@ TEST(PatternSplit, EachHostSplitsAtItsOwnSeparators)
         EXPECT_EQ(directory, c.directory) << c.pattern;
         EXPECT_EQ(file_part, c.file_part) << c.pattern;
     }
+}
+
+// A disk as the system's transfers see it: `bytes` of data, and a transfer at `short_at`
+// that delivers only half of what it is asked (a failing sector).
+struct FakeDevice {
+    std::vector<uint8_t> bytes;
+    uint64_t short_at = UINT64_MAX;
+    int transfers = 0;
+};
+
+bool fake_transfer(void *context, uint64_t position, uint8_t *data, uint32_t length, uint32_t *got)
+{
+    auto *device = static_cast<FakeDevice *>(context);
+    ++device->transfers;
+    uint64_t available = position >= device->bytes.size() ? 0 : device->bytes.size() - position;
+    *got = static_cast<uint32_t>(std::min<uint64_t>(length, available));
+    if (position == device->short_at)
+        *got /= 2;
+    std::copy_n(device->bytes.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(position, device->bytes.size())),
+                *got, data);
+    return true;
+}
+
+TEST(RawRead, OnlyAnImageMayEndEarlyAShortReadFromADriveFails)
+{
+    FakeDevice device{std::vector<uint8_t>(4096, 0xAB)};
+    std::vector<uint8_t> buffer(8192, 0x55);
+    RawReadTarget image{false, UINT64_MAX, 1024};
+    ASSERT_TRUE(raw_read(image, fake_transfer, &device, 2048, buffer.data(), buffer.size()));
+    EXPECT_EQ(std::count(buffer.begin(), buffer.begin() + 2048, 0xAB), 2048) << "the image's data";
+    EXPECT_EQ(std::count(buffer.begin() + 2048, buffer.end(), 0), 6144) << "past its end: zeros";
+
+    // A drive of 4096 bytes: a read across its end asks only for what lies before it.
+    RawReadTarget drive{true, 4096, 1024};
+    device.transfers = 0;
+    std::fill(buffer.begin(), buffer.end(), 0x55);
+    ASSERT_TRUE(raw_read(drive, fake_transfer, &device, 2048, buffer.data(), buffer.size()));
+    EXPECT_EQ(device.transfers, 2);
+    EXPECT_EQ(std::count(buffer.begin() + 2048, buffer.end(), 0), 6144);
+    device.transfers = 0;
+    ASSERT_TRUE(raw_read(drive, fake_transfer, &device, 4096, buffer.data(), 512));
+    EXPECT_EQ(device.transfers, 0) << "nothing to ask past the end";
+
+    // The same short transfer inside the disk: the end of an image, an error of a drive.
+    device.short_at = 1024;
+    EXPECT_TRUE(raw_read(image, fake_transfer, &device, 0, buffer.data(), 4096));
+    errno = 0;
+    EXPECT_FALSE(raw_read(drive, fake_transfer, &device, 0, buffer.data(), 4096));
+    EXPECT_EQ(errno, EIO);
+    // A drive of unknown length, or one shorter than the system said, is no different.
+    device.short_at = UINT64_MAX;
+    errno = 0;
+    EXPECT_FALSE(raw_read({true, UINT64_MAX, 1024}, fake_transfer, &device, 3072, buffer.data(), 2048));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_FALSE(raw_read({true, 8192, 1024}, fake_transfer, &device, 4096, buffer.data(), 1024));
+}
+
+TEST(RawDrive, ADriveHoldingVolumesIsRefusedNamingThem)
+{
+    const std::vector<HostVolume> volumes = {
+        {"\\\\?\\Volume{a}\\", {0}, {"C:\\"}, "System"},
+        {"\\\\?\\Volume{b}\\", {1}, {"E:\\", "C:\\Backup\\"}, "Backup"},
+        {"\\\\?\\Volume{c}\\", {2, 1}, {}, ""}, // spans drives 2 and 1, mounted nowhere
+        {"\\\\?\\Volume{d}\\", {}, {"F:\\"}, ""}, // not a disk's (a card reader without a card)
+    };
+    const std::vector<HostVolume> on_one = raw_drive_volumes_on(1, volumes);
+    ASSERT_EQ(on_one.size(), 2u);
+    EXPECT_EQ(raw_drive_volume_refusal("\\\\.\\PhysicalDrive1", on_one),
+              "\\\\.\\PhysicalDrive1 holds volumes that Windows uses (E: and C:\\Backup \"Backup\", "
+              "\\\\?\\Volume{c}\\): a recorder's disk holds none, so this is another disk (is the drive "
+              "number right?); refusing to use it\n");
+    EXPECT_EQ(raw_drive_volume_refusal("0:", raw_drive_volumes_on(0, volumes)),
+              "0: holds a volume that Windows uses (C: \"System\"): a recorder's disk holds none, so this "
+              "is another disk (is the drive number right?); refusing to use it\n");
+    EXPECT_EQ(raw_drive_volume_refusal("3:", raw_drive_volumes_on(3, volumes)), "");
+}
+
+TEST(DiskFailure, EachCauseHasItsOwnWords)
+{
+    EXPECT_EQ(platform_lock_failure("disk.img", EWOULDBLOCK), "disk.img is in use by another process\n");
+    EXPECT_EQ(platform_lock_failure("nfs.img", ENOLCK),
+              "nfs.img: the disk cannot be locked against other runs: " + std::string(strerror(ENOLCK)) + "\n");
+    platform_note_lock_file("C:\\ProgramData\\diskwarden\\PhysicalDrive1.lock");
+    const std::string drive = "\\\\.\\PhysicalDrive1";
+    EXPECT_EQ(platform_lock_failure(drive.c_str(), EACCES),
+              drive + ": the disk cannot be locked against other runs (lock file "
+              "C:\\ProgramData\\diskwarden\\PhysicalDrive1.lock): " + std::string(strerror(EACCES)) + "\n");
+
+    platform_note_refusal("");
+    EXPECT_EQ(platform_open_failure("x.img", ENOENT), "x.img: " + std::string(strerror(ENOENT)) + "\n");
+    EXPECT_EQ(platform_open_failure("/dev/sdb", EBUSY),
+              "/dev/sdb: the drive is mounted, or another program holds it: refusing to use it\n");
+    platform_note_refusal(drive + " holds a volume that Windows uses (E:): ...\n");
+    EXPECT_EQ(platform_open_failure(drive.c_str(), EBUSY), drive + " holds a volume that Windows uses (E:): ...\n");
+    platform_note_refusal("");
+    EXPECT_EQ(platform_lock_failure(drive.c_str(), EACCES),
+              drive + ": the disk cannot be locked against other runs: " + std::string(strerror(EACCES)) + "\n")
+        << "an open forgets the last lock file";
 }
 
 TEST(Unicode, WindowsNamesSurviveTheWayToUtf8AndBack)
