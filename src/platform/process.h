@@ -8,7 +8,7 @@ enum class ArgumentWildcards { Expand, Keep };
 
 // On Windows: standard error unbuffered, as on POSIX hosts (so that the program's
 // messages keep their order with those the C library writes itself, such as perror's);
-// the arguments taken
+// output to a console written in UTF-16 (platform/win_console.h); the arguments taken
 // from the system's UTF-16 command line and kept as UTF-8, as every host path is inside
 // the programs; and, with ArgumentWildcards::Expand, every wildcard argument expanded
 // (platform_expand_arguments), since neither cmd nor the MinGW runtime does it. The new

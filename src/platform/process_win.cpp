@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "platform/wildcard.h"
+#include "platform/win_console.h"
 #include "platform/win_path.h"
 
 namespace {
+
+int stderr_console = -1; // what platform_start found; -1 before it ran
 
 // The arguments as the system keeps them, in UTF-16, as UTF-8: the C runtime's own
 // vector has them in the ANSI code page, where a name outside it has become '?' marks
@@ -33,6 +36,7 @@ std::vector<std::string> wide_arguments(int argc, char **argv)
 void platform_start(int *argc, char ***argv, ArgumentWildcards wildcards)
 {
     setvbuf(stderr, nullptr, _IONBF, 0);
+    stderr_console = win_console_start() ? 1 : 0;
     static std::vector<std::string> texts;
     static std::vector<char *> pointers;
     texts = wide_arguments(*argc, *argv);
@@ -52,6 +56,8 @@ void platform_start(int *argc, char ***argv, ArgumentWildcards wildcards)
 
 bool platform_stderr_is_terminal()
 {
+    if (stderr_console >= 0)
+        return stderr_console == 1;
     DWORD mode = 0;
     HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;

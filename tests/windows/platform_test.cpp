@@ -1,7 +1,7 @@
 // The Windows platform functions under Wine, through the probe program: 64-bit positions
 // and binary mode of opened host files, the program's own wildcard expansion (with the
-// Windows forms a Linux shell has no counterpart for), the existence probe and the
-// console test of progress lines. And what only diskwarden.exe itself shows: locks
+// Windows forms a Linux shell has no counterpart for), the existence probe, the console
+// test of progress lines and text written to a console. And what only diskwarden.exe itself shows: locks
 // between two Windows runs, drive numbers, and a recording larger than 4 GiB put and got
 // back byte for byte, with an interrupted copy that leaves nothing behind.
 #include <fcntl.h>
@@ -237,6 +237,54 @@ TEST_F(WindowsPlatform, ProgressLinesOnlyOnAConsole)
         const testimg::Bytes said = testimg::read_host_file(tmp.file("out"));
         EXPECT_EQ(std::string(said.begin(), said.end()), "no console\r\n") << redirect;
     }
+}
+
+// The text a terminal shows for what was written to it: the cursor's movements to the
+// right (Wine's console skips blanks that way) as spaces, other control sequences and
+// carriage returns left out.
+std::string terminal_text(const std::string &written)
+{
+    std::string text;
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] == '\r')
+            continue;
+        if (written[i] != '\x1b' || i + 1 >= written.size() || written[i + 1] != '[') {
+            text += written[i];
+            continue;
+        }
+        size_t end = written.find_first_of("ABCDEFGHJKSTfhlmnsu", i + 2);
+        if (end == std::string::npos)
+            break;
+        if (written[end] == 'C') {
+            const std::string count = written.substr(i + 2, end - i - 2);
+            text.append(count.empty() ? 1 : static_cast<size_t>(std::stoul(count)), ' ');
+        }
+        i = end;
+    }
+    return text;
+}
+
+// Wine gives a program run on a terminal a console, which it shows on the terminal in
+// the locale's character set; the console's own code page there is 437, in which UTF-8
+// bytes written as they are would come out garbled. Progress lines still see a console.
+TEST_F(WindowsPlatform, ConsoleShowsUtf8NamesAndLatin1DiskText)
+{
+    const std::string script = testimg::find_on_path("script");
+    if (script.empty())
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    const std::string name = "Фильм 映画";
+    std::vector<std::string> env = testimg::wine_environment();
+    env.insert(env.end(), {"LC_ALL=C.UTF-8", "PROBE=" + probe, "NAME=" + name});
+    const auto on_terminal = [&](const std::string &command) {
+        const testimg::RunResult r =
+            testimg::run_program(script, {"-qec", "wine \"$PROBE\" " + command, "/dev/null"}, "", tmp.path(), env);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return terminal_text(r.out);
+    };
+    const std::string said = on_terminal("say \"$NAME\"");
+    EXPECT_THAT(said, ::testing::HasSubstr(name + " Café\n")) << said;
+    EXPECT_THAT(said, ::testing::HasSubstr(name + "\n")) << said;
+    EXPECT_EQ(on_terminal("console"), "console\n");
 }
 
 TEST_F(WindowsDiskwarden, WritersExcludeEveryoneAndReadersShareBetweenWindowsRuns)
