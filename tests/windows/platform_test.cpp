@@ -1,9 +1,10 @@
 // The Windows platform functions under Wine, through the probe program: 64-bit positions
 // and binary mode of opened host files, the program's own wildcard expansion (with the
 // Windows forms a Linux shell has no counterpart for), the existence probe, the console
-// test of progress lines and text written to a console. And what only diskwarden.exe itself shows: locks
-// between two Windows runs, drive numbers, and a recording larger than 4 GiB put and got
-// back byte for byte, with an interrupted copy that leaves nothing behind.
+// test of progress lines and text written to a console. And what only the programs
+// themselves show: their long-path manifest, locks between two Windows runs, drive
+// numbers, and a recording larger than 4 GiB put and got back byte for byte, with an
+// interrupted copy that leaves nothing behind.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -316,6 +317,19 @@ TEST_F(WindowsDiskwarden, WritersExcludeEveryoneAndReadersShareBetweenWindowsRun
     EXPECT_EQ(testimg::read_host_file(tmp.file("disk.img")), before);
     // Released when the runs end.
     EXPECT_EQ(diskwarden({"-y", "-d", "2", "disk.img"}).status, 0);
+}
+
+// Without the manifest's longPathAware, Windows holds the wide calls to MAX_PATH unless a
+// path is in extended form (which Wine does not): the programs must carry it.
+TEST_F(WindowsDiskwarden, ProgramsCarryTheLongPathManifest)
+{
+    for (const std::string &program : {exe, testimg::windows_program_path("reelhead")}) {
+        const testimg::Bytes bytes = testimg::read_host_file(program);
+        const std::string text(bytes.begin(), bytes.end());
+        EXPECT_THAT(text, ::testing::HasSubstr("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                                               "WindowsSettings\">true</longPathAware>"))
+            << program;
+    }
 }
 
 TEST_F(WindowsDiskwarden, DriveNumbersNamePhysicalDrives)
