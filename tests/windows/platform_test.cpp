@@ -338,6 +338,15 @@ TEST_F(WindowsDiskwarden, DriveNumbersNamePhysicalDrives)
     const testimg::RunResult r = diskwarden({"-l", "9:"});
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, ::testing::StartsWith("\\\\.\\PhysicalDrive9: ")) << r.err;
+
+    // The other spelling names the same drive (it was taken for an image and refused as
+    // "in use by another process"). Wine has a drive 0 where it finds a disk of the host.
+    const testimg::RunResult same = diskwarden({"-y", "-g", "1", "\\\\?\\PhysicalDrive0", "0:"});
+    if (same.err.find("No such file") != std::string::npos)
+        GTEST_SKIP() << "Wine has no drive 0 here";
+    EXPECT_EQ(same.err, "\\\\?\\PhysicalDrive0 and \\\\.\\PhysicalDrive0 are the same disk: copying a disk "
+                        "onto itself is refused\n");
+    EXPECT_EQ(same.status, 1);
 }
 
 // A recording of 4 GiB and 1 MiB and a few bytes, sparse on the host: data at its start,
