@@ -111,7 +111,8 @@ std::string temporary_name(const std::string &final_path, int attempt)
 // the mark back. Its descriptor, or -1 (errno set; EEXIST when the name is taken).
 int create_temporary(const std::string &path)
 {
-    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = win_errno(GetLastError());
@@ -195,7 +196,8 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
     out->fd = -1;
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replace == HostReplace::Yes ? MOVEFILE_REPLACE_EXISTING : 0);
     bool named = flushed && closed &&
-                 MoveFileExW(win_path(out->temp_path.c_str()).c_str(), win_path(out->final_path.c_str()).c_str(), flags);
+                 MoveFileExW(win_path(out->temp_path.c_str()).c_str(),
+                             win_path(out->final_path.c_str()).c_str(), flags);
     if (!named) {
         if (flushed && closed)
             error = win_errno(GetLastError());

@@ -149,7 +149,8 @@ std::string raw_drive_volume_refusal(const char *path, const std::vector<HostVol
     std::string names;
     for (const HostVolume &volume : volumes)
         names += (names.empty() ? "" : ", ") + shown_volume(volume);
-    const char *what = volumes.size() == 1 ? " holds a volume that Windows uses (" : " holds volumes that Windows uses (";
+    const char *what =
+        volumes.size() == 1 ? " holds a volume that Windows uses (" : " holds volumes that Windows uses (";
     return std::string(path) + what + names +
            "): a recorder's disk holds none, so this is another disk (is the drive number right?); "
            "refusing to use it\n";

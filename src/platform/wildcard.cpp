@@ -11,8 +11,9 @@ namespace {
 // names recordings get: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic.
 char32_t fold(char32_t c)
 {
-    if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) ||
-        (c >= 0x430 && c <= 0x44F))
+    const bool latin = (c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+    const bool greek = c >= 0x3B1 && c <= 0x3CB && c != 0x3C2;
+    if (latin || greek || (c >= 0x430 && c <= 0x44F))
         return c - 0x20;
     if (c == 0x3C2)
         return 0x3A3; // final sigma
