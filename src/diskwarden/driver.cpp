@@ -1,6 +1,7 @@
 #include "diskwarden/driver.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +16,11 @@
 #include "diskwarden/recset.h"
 #include "diskwarden/remove.h"
 #include "common/fatal.h"
+#include "common/progress.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
 #include "disk/fat.h"
+#include "platform/process.h"
 #include "platform/raw_drive.h"
 #include "records/disk_records.h"
 #include "records/entry_edit.h"
@@ -32,13 +35,14 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
-constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, PROGRESS_FD = 0x105;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
     {"check", no_argument, nullptr, CHECK},
     {"repair", no_argument, nullptr, REPAIR},
     {"bad-map", required_argument, nullptr, BAD_MAP},
+    {"progress-fd", required_argument, nullptr, PROGRESS_FD},
     {nullptr, 0, nullptr, 0},
 };
 // The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
@@ -75,6 +79,23 @@ void parse_offset(const char *text, CommandRequest *request)
     request->modify_offset = OFFSET_MG;
 }
 
+// --progress-fd N: a descriptor number in decimal that this process has open for writing.
+void parse_progress_fd(const char *text, CommandRequest *request)
+{
+    char *end = nullptr;
+    errno = 0;
+    long fd = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || text[0] == '-' || text[0] == '+' || errno != 0 || fd > INT_MAX) {
+        fprintf(stderr, "--progress-fd needs a descriptor number, not \"%s\"\n", text);
+        fatal_exit(usage_status);
+    }
+    if (!platform_fd_writable(static_cast<int>(fd))) {
+        fprintf(stderr, "--progress-fd %ld: no descriptor %ld is open for writing\n", fd, fd);
+        fatal_exit(usage_status);
+    }
+    request->progress_fd = static_cast<int>(fd);
+}
+
 void apply_option(int option, const char *program, CommandRequest *request)
 {
     switch (option) {
@@ -107,6 +128,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case CHECK: request->check = true; break;
     case REPAIR: request->repair = true; break;
     case BAD_MAP: request->bad_map = optarg; break;
+    case PROGRESS_FD: parse_progress_fd(optarg, request); break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
 }
@@ -291,6 +313,7 @@ int cmd_main(int argc, char **argv)
 {
     CommandRequest request;
     cmd_parse(argc, argv, &request);
+    progress_set_fd(request.progress_fd);
     if (request.check || request.repair)
         return cmd_check(request);
     if (!request.bad_map.empty())
