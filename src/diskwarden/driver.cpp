@@ -11,6 +11,7 @@
 #include "check/check.h"
 #include "diskwarden/copy.h"
 #include "diskwarden/get.h"
+#include "diskwarden/json_commands.h"
 #include "diskwarden/put.h"
 #include "diskwarden/recover.h"
 #include "diskwarden/recset.h"
@@ -35,13 +36,14 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
-constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, PROGRESS_FD = 0x105;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, JSON = 0x104, PROGRESS_FD = 0x105;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
     {"check", no_argument, nullptr, CHECK},
     {"repair", no_argument, nullptr, REPAIR},
     {"bad-map", required_argument, nullptr, BAD_MAP},
+    {"json", no_argument, nullptr, JSON},
     {"progress-fd", required_argument, nullptr, PROGRESS_FD},
     {nullptr, 0, nullptr, 0},
 };
@@ -128,6 +130,10 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case CHECK: request->check = true; break;
     case REPAIR: request->repair = true; break;
     case BAD_MAP: request->bad_map = optarg; break;
+    case JSON:
+        request->json = true;
+        run_options.json = 1;
+        break;
     case PROGRESS_FD: parse_progress_fd(optarg, request); break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
@@ -150,6 +156,11 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
         prompt_or_end("WARNING swapping main and backup recording lists should only be done if "
                      "the main list is corrupt - do you wish to continue? [no]: ", 1);
         reclist_swap_backup(disk);
+        disk_close(disk);
+        return;
+    }
+    if (request.json) {
+        cmd_json_recovery(disk, request);
         disk_close(disk);
         return;
     }
@@ -190,6 +201,10 @@ void run_modify(HumaxDisk *disk, const CommandRequest &request)
 
 void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandRequest &request)
 {
+    if (request.json) {
+        cmd_json_records(source, request);
+        return;
+    }
     if (request.update)
         epg_update_all(source);
     if (request.list) {
@@ -307,13 +322,27 @@ void load_disk(HumaxDisk *disk)
     disk_load_records(disk, open_policy());
 }
 
+// What --json and --progress-fd need of the rest of the command line.
+void refuse_scripting_misuse(const CommandRequest &request)
+{
+    int status = request.check || request.repair ? CHECK_USAGE : 1;
+    if (request.json && request.progress_fd == 1)
+        end_run(status, "--progress-fd 1 would mix progress into the JSON on standard output\n");
+    std::string refusal = request.json ? cmd_json_refusal(request) : "";
+    if (!refusal.empty())
+        end_run(status, "%s", refusal.c_str());
+    progress_set_fd(request.progress_fd);
+}
+
 } // namespace
 
 int cmd_main(int argc, char **argv)
 {
     CommandRequest request;
     cmd_parse(argc, argv, &request);
-    progress_set_fd(request.progress_fd);
+    if (request.json)
+        cmd_json_failures(request, false);
+    refuse_scripting_misuse(request);
     if (request.check || request.repair)
         return cmd_check(request);
     if (!request.bad_map.empty())

@@ -95,6 +95,26 @@ RunResult DiskFixture::run(std::vector<std::string> args, const std::string &inp
     return result;
 }
 
+testjson::Value DiskFixture::run_json(std::vector<std::string> args, const std::string &input,
+                                      RunResult *result, std::vector<std::string> disks)
+{
+    args.insert(args.begin(), "--json");
+    RunResult r = run(args, input, disks);
+    if (result != nullptr)
+        *result = r;
+    static const std::string python = find_on_path("python3");
+    if (!python.empty()) {
+        RunResult tool = run_program(python, {"-m", "json.tool"}, r.out);
+        EXPECT_EQ(tool.status, 0) << "python3 -m json.tool: " << tool.err << "\non:\n" << r.out;
+    }
+    try {
+        return testjson::parse(r.out);
+    } catch (const std::exception &e) {
+        ADD_FAILURE() << e.what() << " in:\n" << r.out << "\nstandard error:\n" << r.err;
+        return {};
+    }
+}
+
 RunResult DiskFixture::run_limited(unsigned blocks, std::vector<std::string> args,
                                    const std::string &input)
 {
