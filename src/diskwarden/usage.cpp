@@ -45,4 +45,8 @@ void cmd_usage(const char *program)
     fprintf(stderr, "  --bad-map <mapfile>\n\t\tname the recordings in areas a GNU ddrescue mapfile marks unread\n");
     fprintf(stderr, "  Exit status: 0 no problem, 1 all repaired, 4 problems left,\n");
     fprintf(stderr, "               8 disk, map or host file failed, 16 wrong command line (added up)\n");
+    fprintf(stderr, "\nFor scripts and front-ends\n==========================\n");
+    fprintf(stderr, "  --json\tthe output of -l, -i, -r -l, -r -i, --check and --repair as one\n");
+    fprintf(stderr, "                JSON document (questions need -y)\n");
+    fprintf(stderr, "  --progress-fd <n>\n\t\tprogress of copies and checks as lines on descriptor n\n");
 }

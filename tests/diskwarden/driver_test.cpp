@@ -159,7 +159,11 @@ TEST(Program, HelpAfterOtherOptionsEndsTheParse)
         "                what it would free is first saved to the current directory\n"
         "  --bad-map <mapfile>\n\t\tname the recordings in areas a GNU ddrescue mapfile marks unread\n"
         "  Exit status: 0 no problem, 1 all repaired, 4 problems left,\n"
-        "               8 disk, map or host file failed, 16 wrong command line (added up)\n";
+        "               8 disk, map or host file failed, 16 wrong command line (added up)\n"
+        "\nFor scripts and front-ends\n==========================\n"
+        "  --json\tthe output of -l, -i, -r -l, -r -i, --check and --repair as one\n"
+        "                JSON document (questions need -y)\n"
+        "  --progress-fd <n>\n\t\tprogress of copies and checks as lines on descriptor n\n";
     EXPECT_EQ(r.err, expected);
 }
 
