@@ -1,6 +1,7 @@
 #pragma once
-// Printing a check's findings: one line per finding, the disk first, then each partition,
-// then the record list; then one summary line.
+// Printing a check's findings (or writing them as one JSON document): one line per
+// finding, the disk first, then each partition, then the record list; then one summary
+// line.
 #include <cstdio>
 #include <optional>
 #include <string>
