@@ -134,6 +134,7 @@ TEST_F(BadMapCheck, NamesTheFilesInUnreadAreasAndWhereTheyLie)
               "disk.img: 2 problems (0 repairable), 1 notice, 0 bytes leaked\n");
 
     // For a front-end: which recordings, by kind.
+    SKIP_WITHOUT_PYTHON();
     testjson::Value doc = run_json({"--check", "--bad-map", dir.file("map")});
     ASSERT_EQ(doc["findings"].size(), 3u);
     const std::pair<const char *, int> expected[] = {{"bad-area-file", 2}, {"bad-area-file", 3}, {"map-summary", 0}};
@@ -178,6 +179,7 @@ TEST_F(BadMapCheck, AMapThatCannotBeReadIsAnOperationalError)
     EXPECT_EQ(malformed.err, dir.file("map") + ": line 2: the first block does not start at position 0\n");
     EXPECT_TRUE(malformed.out.empty());
     // With --json the same, and a document that says it.
+    SKIP_WITHOUT_PYTHON();
     testimg::RunResult r;
     testjson::Value doc = run_json({"--check", "--bad-map", dir.file("map")}, "", &r);
     EXPECT_EQ(r.status, 8);

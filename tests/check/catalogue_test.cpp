@@ -132,6 +132,7 @@ TEST_P(Catalogue, CheckRepairCheck)
 // -l gives one document whatever the damage.
 TEST_P(Catalogue, JsonReportsMatchTheTextAndTheProblemTable)
 {
+    SKIP_WITHOUT_PYTHON();
     const Corruption &c = GetParam();
     std::vector<std::string> text = lines_of(report(run({"--check"})));
     ASSERT_FALSE(text.empty());

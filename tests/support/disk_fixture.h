@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "disk_image.h"
-#include "json_reader.h"
+#include "json_doc.h"
 
 namespace testimg {
 
@@ -71,9 +71,9 @@ class DiskFixture : public ::testing::Test {
     RunResult run(std::vector<std::string> args, const std::string &input = "",
                   std::vector<std::string> disks = {{}});
 
-    // run() with --json in front of `args`: standard output must be one strict JSON
-    // document, which python3's json.tool takes as well (where python3 is installed).
-    // Returns it parsed (null after a failure of the test); the run in *result if given.
+    // run() with --json in front of `args`: standard output must be one JSON document
+    // that python3's json module takes (strictly, see json_doc.h). Returns it parsed (an
+    // empty Value after a failure of the test); the run in *result if given.
     testjson::Value run_json(std::vector<std::string> args, const std::string &input = "",
                              RunResult *result = nullptr, std::vector<std::string> disks = {{}});
 
