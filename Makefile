@@ -44,8 +44,8 @@ windows-package: windows
 	@tools/windows-package.sh $(WINDOWS_BUILD) $(WINDOWS_PROGRAMS)
 
 # groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
-# (tests/windows) run them beside the Linux ones. python3: every --json document of the
-# tests goes through its json.tool too.
+# (tests/windows) run them beside the Linux ones. python3: the tests parse every --json
+# document with its json module.
 TEST_PACKAGES := groff-base wine wine64 python3
 
 test-plain: build windows
