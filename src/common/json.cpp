@@ -92,14 +92,14 @@ void before_value(JsonWriter *json)
     indent(json);
 }
 
-void open(JsonWriter *json, char bracket)
+void open_container(JsonWriter *json, char bracket)
 {
     before_value(json);
     json->text += bracket;
     json->first.push_back(true);
 }
 
-void close(JsonWriter *json, char bracket)
+void close_container(JsonWriter *json, char bracket)
 {
     bool empty = json->first.back();
     json->first.pop_back();
@@ -110,10 +110,10 @@ void close(JsonWriter *json, char bracket)
 
 } // namespace
 
-void json_begin_object(JsonWriter *json) { open(json, '{'); }
-void json_end_object(JsonWriter *json) { close(json, '}'); }
-void json_begin_array(JsonWriter *json) { open(json, '['); }
-void json_end_array(JsonWriter *json) { close(json, ']'); }
+void json_begin_object(JsonWriter *json) { open_container(json, '{'); }
+void json_end_object(JsonWriter *json) { close_container(json, '}'); }
+void json_begin_array(JsonWriter *json) { open_container(json, '['); }
+void json_end_array(JsonWriter *json) { close_container(json, ']'); }
 
 void json_key(JsonWriter *json, std::string_view key)
 {
