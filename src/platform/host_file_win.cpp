@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host_temporaries.h"
 #include "platform/win_error.h"
 
 namespace {
@@ -55,39 +56,16 @@ bool resolve(int directory, const char *name, std::string *path)
     return true;
 }
 
-constexpr int TEMPORARY_SLOTS = 4;
-
-// The temporaries that an interruption (Ctrl-C, Ctrl-Break, closing the console) or an
-// error exit removes: fixed storage, read by the console handler's thread.
-char temporary_path[TEMPORARY_SLOTS][MAX_PATH];
-volatile LONG temporary_used[TEMPORARY_SLOTS];
-
-int claim_slot(const std::string &path)
+void delete_path(const char *path)
 {
-    if (path.size() >= MAX_PATH)
-        return -1;
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (!temporary_used[i]) {
-            memcpy(temporary_path[i], path.c_str(), path.size() + 1);
-            InterlockedExchange(&temporary_used[i], 1);
-            return i;
-        }
-    }
-    return -1;
+    DeleteFileA(path);
 }
 
-void release_slot(int slot)
-{
-    if (slot >= 0)
-        InterlockedExchange(&temporary_used[slot], 0);
-}
-
+// Run by an interruption (Ctrl-C, Ctrl-Break, closing the console, on the console
+// handler's thread) or an error exit.
 void remove_temporaries()
 {
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (InterlockedExchange(&temporary_used[i], 0))
-            DeleteFileA(temporary_path[i]);
-    }
+    host_temporaries_remove(delete_path);
 }
 
 BOOL WINAPI on_console_event(DWORD)
@@ -98,9 +76,7 @@ BOOL WINAPI on_console_event(DWORD)
 
 std::string temporary_name(const std::string &final_path, int attempt)
 {
-    std::string tag = ".diskwarden-" + std::to_string(_getpid()) +
-                      (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".part";
-    return final_path + tag;
+    return final_path + host_temporary_tag(_getpid(), attempt);
 }
 
 // Creates the temporary file anew (never through a link or onto a file that is there)
@@ -146,7 +122,7 @@ bool host_output_begin(HostOutput *out, const char *final_path)
         std::string temp = temporary_name(out->final_path, attempt);
         int fd = create_temporary(temp);
         if (fd >= 0) {
-            out->slot = claim_slot(temp);
+            out->slot = host_temporary_claim(temp);
             out->fd = fd;
             out->temp_path = temp;
             return true;
@@ -192,7 +168,7 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
         errno = error;
         return false;
     }
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     out->temp_path.clear();
     return true;
@@ -207,7 +183,7 @@ void host_output_abandon(HostOutput *out)
     if (!out->temp_path.empty())
         DeleteFileA(out->temp_path.c_str());
     out->temp_path.clear();
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     errno = error;
 }

@@ -152,7 +152,8 @@ TEST_F(Safety, AnInterruptedCopyRemovesItsTemporaryFile)
 {
     // Big enough that the copy is still running when it is interrupted.
     make_disk({testimg::full_recording(5, "Alpha", size_t{24} << 20)});
-    for (int signal_number : {SIGINT, SIGTERM}) {
+    // A closed terminal (SIGHUP) as well as Ctrl-C and a kill.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -185,6 +186,58 @@ TEST_F(Safety, AnInterruptedCopyRemovesItsTemporaryFile)
         for (const std::string &name : host_names())
             fs::remove(host + "/" + name);
     }
+}
+
+// The identifier of a process that has ended.
+pid_t ended_process()
+{
+    pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    testimg::wait_for_exit(child);
+    return child;
+}
+
+TEST_F(Safety, TheTemporariesOfEndedRunsAreRemovedAndNothingElse)
+{
+    // What a run killed with SIGKILL leaves, beside what must stay: a live run's file, one
+    // whose writer holds its lock (a run this host cannot see), a link, a directory and
+    // names that only look alike.
+    const std::string dead = std::to_string(ended_process());
+    const std::string outside = dir.file("outside");
+    testimg::write_host_file(outside, Bytes{1, 2, 3});
+    const std::vector<std::string> abandoned = {alpha + ".ts.diskwarden-" + dead + ".part",
+                                                "x.hre.diskwarden-" + dead + "-2.part",
+                                                ".diskwarden-" + dead + ".part"};
+    const std::vector<std::string> kept = {
+        "live.ts.diskwarden-" + std::to_string(getpid()) + ".part", "locked.ts.diskwarden-" + dead + "-1.part",
+        "link.ts.diskwarden-" + dead + "-3.part", "dir.diskwarden-" + dead + "-4.part",
+        "mine.part", "x.diskwarden-" + dead + ".partial"};
+    for (const std::string &name : abandoned)
+        testimg::write_host_file(host + "/" + name, Bytes(100, 9));
+    for (const std::string &name : kept) {
+        if (name.rfind("link", 0) == 0)
+            fs::create_symlink(outside, host + "/" + name);
+        else if (name.rfind("dir", 0) == 0)
+            fs::create_directory(host + "/" + name);
+        else
+            testimg::write_host_file(host + "/" + name, Bytes(100, 9));
+    }
+    int locked = open((host + "/" + kept[1]).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(locked, LOCK_EX), 0);
+    // Reading, listing and copying only a header into another directory clear nothing here.
+    EXPECT_EQ(run({"-l"}).status, 0);
+    EXPECT_EQ(testimg::run_program(testimg::diskwarden_path(), {"-H", "1", path}, "", dir.path()).status, 0);
+    EXPECT_TRUE(fs::exists(host + "/" + abandoned[0]));
+    RunResult r = run({"-g", "1"});
+    close(locked);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string &name : abandoned)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(host + "/" + name))) << name;
+    for (const std::string &name : kept)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(host + "/" + name))) << name;
+    EXPECT_EQ(testimg::read_host_file(outside), (Bytes{1, 2, 3}));
+    EXPECT_EQ(host_file(alpha + ".ts"), testimg::pattern_bytes(100000, 5));
 }
 
 TEST_F(Safety, ADiskReadErrorInTheMiddleOfACopyLeavesNothingUnderItsName)
