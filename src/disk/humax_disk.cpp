@@ -208,8 +208,12 @@ void disk_open_stream(HumaxDisk *disk, const char *path, const char *mode)
 void disk_lock_or_refuse(HumaxDisk *disk)
 {
     DiskLock mode = disk->stream.writable ? DiskLock::Exclusive : DiskLock::Shared;
-    if (!disk_stream_lock(&disk->stream, mode))
+    if (disk_stream_lock(&disk->stream, mode))
+        return;
+    if (errno == EWOULDBLOCK)
         fatal("%s is in use by another process\n", disk->path.c_str());
+    fatal("%s cannot be locked against other runs (%s): refusing to use it\n", disk->path.c_str(),
+          strerror(errno));
 }
 
 void disk_read_volume(HumaxDisk *disk, const DiskOpenPolicy &policy)

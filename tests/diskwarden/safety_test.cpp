@@ -112,12 +112,10 @@ TEST_F(Safety, ADeleteWaitingAtItsQuestionHoldsTheDiskAgainstAPut)
 
 TEST_F(Safety, ABlockDeviceHeldExclusivelyIsRefusedForWriting)
 {
-    if (geteuid() != 0 || access("/sbin/losetup", X_OK) != 0)
-        GTEST_SKIP() << "needs root and losetup for a loop device";
-    RunResult attach = testimg::run_program("/sbin/losetup", {"-f", "--show", path});
-    if (attach.status != 0)
-        GTEST_SKIP() << "no loop device: " << attach.err;
-    std::string device = attach.out.substr(0, attach.out.find('\n'));
+    testimg::LoopDevice loop(path);
+    if (loop.device.empty())
+        GTEST_SKIP() << loop.why;
+    const std::string &device = loop.device;
     int held = open(device.c_str(), O_RDONLY | O_EXCL); // as a mount holds it
     ASSERT_GE(held, 0) << device;
     RunResult r = run({"-y", "-d", "1"}, "", {device});
@@ -125,12 +123,62 @@ TEST_F(Safety, ABlockDeviceHeldExclusivelyIsRefusedForWriting)
     // Whatever path reaches a device, it is the same disk.
     fs::create_symlink(device, dir.file("drive"));
     RunResult same = run({"-y", "-g", "1"}, "", {device, dir.file("drive")});
-    testimg::run_program("/sbin/losetup", {"-d", device});
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr(device + ": the drive is mounted, or another program holds it"));
     EXPECT_EQ(same.status, 1);
     EXPECT_THAT(same.err, HasSubstr("are the same disk"));
     EXPECT_EQ(DiskImage(path).record_list_entries(304).size(), 2u);
+}
+
+TEST_F(Safety, ALoopDeviceIsTheImageBehindIt)
+{
+    testimg::LoopDevice loop(path);
+    if (loop.device.empty())
+        GTEST_SKIP() << loop.why;
+    const std::string &device = loop.device;
+    Bytes before = image_bytes();
+    // The same disk, in either order, also through a second loop device of the first.
+    testimg::LoopDevice inner(device);
+    for (const auto &[from, to] : std::vector<std::pair<std::string, std::string>>{
+             {path, device}, {device, path}, {inner.device, path}}) {
+        if (from.empty())
+            continue;
+        RunResult r = run({"-y", "-d", "1", "-g", "2"}, "", {from, to});
+        EXPECT_EQ(r.status, 1) << from << " " << to;
+        EXPECT_EQ(r.err, from + " and " + to + " are the same disk: copying a disk onto itself is refused\n");
+    }
+    EXPECT_EQ(image_bytes(), before);
+    // The locks meet: a reader of the image keeps writers off the device ...
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_SH), 0);
+    EXPECT_EQ(run({"-l"}, "", {device}).status, 0);
+    RunResult write = run({"-y", "-d", "1"}, "", {device});
+    EXPECT_EQ(write.status, 1);
+    EXPECT_EQ(write.err, device + " is in use by another process\n");
+    close(fd);
+    EXPECT_EQ(image_bytes(), before);
+    // ... and a run waiting at its question on the device keeps writers off the image.
+    stage_put("20130526 2100 Charlie");
+    std::string command = "sleep 3 | exec \"" + testimg::diskwarden_path() + "\" -d 1 \"" + device + "\"";
+    pid_t waiting = fork();
+    ASSERT_GE(waiting, 0);
+    if (waiting == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    fd = open(path.c_str(), O_RDONLY);
+    for (int i = 0; i < 200 && flock(fd, LOCK_EX | LOCK_NB) == 0; ++i) {
+        flock(fd, LOCK_UN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(fd);
+    RunResult put = run({"-y", "-p", "*.ts"});
+    EXPECT_EQ(put.status, 1);
+    EXPECT_EQ(put.err, path + " is in use by another process\n");
+    EXPECT_EQ(testimg::wait_for_exit(waiting), 0);
+    EXPECT_EQ(image_bytes(), before);
 }
 
 // ---- Copies to the host are complete or absent ----
