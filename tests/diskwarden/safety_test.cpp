@@ -358,9 +358,41 @@ TEST_F(Safety, LinksNamedLikeAnOutputAreReplacedNeverFollowed)
     EXPECT_EQ(run({"-r", "-y", "-g", "1"}).status, 0);
     fs::create_symlink(outside + "/none", host + "/" + bravo + ".ts");
     RunResult backup = run({"-b"});
-    EXPECT_THAT(backup.err, HasSubstr("Skipping file \"" + bravo + ".ts\", it already exists"));
+    EXPECT_EQ(backup.status, 1);
+    EXPECT_THAT(backup.err, HasSubstr("Keeping \"" + bravo + ".ts\", it already exists and is not a regular file"));
     EXPECT_EQ(testimg::read_host_file(outside + "/keep"), (Bytes{1, 2, 3}));
     EXPECT_EQ(fs::directory_iterator(outside)->path().filename(), "keep");
+}
+
+TEST_F(Safety, BackupSkipsOnlyWholeCopiesAndKeepsWhatItCannotTell)
+{
+    ASSERT_EQ(run({"-b"}).status, 0);
+    // A short file under a stream's name, a directory under another's, and beside a whole
+    // stream a header that is no longer the recording's as the disk has it.
+    testimg::write_host_file(host + "/" + alpha + ".ts", Bytes(1000, 1));
+    fs::remove(host + "/" + alpha + ".hre");
+    fs::remove(host + "/" + bravo + ".epg");
+    fs::create_directory(host + "/" + bravo + ".epg");
+    Bytes old_header = stored_entry(1);
+    ASSERT_EQ(run({"-M", "2", "-O", "105", "-V", "9"}).status, 0);
+    RunResult r = run({"-b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("Keeping file \"" + alpha + ".ts\", it already exists with 1000 bytes, "
+                                 "not the 100000 of the recording: move it away and run -b again\n"));
+    EXPECT_THAT(r.err, HasSubstr("Keeping \"" + bravo + ".epg\", it already exists and is not a regular file"));
+    EXPECT_THAT(r.err, HasSubstr("Keeping file \"" + bravo + ".hre\", it is not the header of this recording"));
+    EXPECT_EQ(host_file(alpha + ".ts"), Bytes(1000, 1));
+    EXPECT_FALSE(fs::exists(host + "/" + alpha + ".hre")) << "a header beside a stream not its own";
+    EXPECT_EQ(host_file(bravo + ".hre"), old_header);
+    EXPECT_EQ(host_file(bravo + ".ts"), testimg::pattern_bytes(100000, 6));
+    // Moved away, the short file is copied again whole.
+    fs::remove(host + "/" + alpha + ".ts");
+    fs::remove_all(host + "/" + bravo + ".epg");
+    fs::remove(host + "/" + bravo + ".hre");
+    RunResult again = run({"-b"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(host_file(alpha + ".ts"), testimg::pattern_bytes(100000, 5));
+    EXPECT_EQ(host_file(bravo + ".hre"), stored_entry(1));
 }
 
 // ---- Refusals change nothing ----

@@ -180,7 +180,7 @@ TEST_F(RealMount, WriteAttemptsGetErofs)
     make_mount_disk();
     WardenMount mount(path, mountpoint);
     expect_mounted(mount);
-    std::string file = mountpoint + "/" + host_stem(0, "Evening News") + ".ts";
+    std::string file = mountpoint + "/" + host_stem(0, "Evening News (2)") + ".ts";
     const char *p = file.c_str();
     std::string other = mountpoint + "/other";
     auto erofs = [](int result) { return result == -1 && errno == EROFS; };
@@ -215,7 +215,7 @@ TEST_F(RealMount, OpeningProblemsEndBeforeMountingButADamagedListMounts)
         WardenMount mount(path, mountpoint);
         expect_mounted(mount);
         EXPECT_TRUE(std::filesystem::exists(mountpoint + "/recovery/recover_0004.ts"));
-        EXPECT_FALSE(std::filesystem::exists(mountpoint + "/" + host_stem(0, "Evening News") + ".ts"));
+        EXPECT_FALSE(std::filesystem::exists(mountpoint + "/" + host_stem(0, "Evening News (2)") + ".ts"));
         EXPECT_EQ(mount.unmount(), 0);
         EXPECT_THAT(mount.log(), HasSubstr("Invalid record list\n"));
     }

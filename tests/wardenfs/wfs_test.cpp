@@ -160,7 +160,7 @@ TEST_F(Wfs_, EveryWriteIsRefusedByTheFileSystemItself)
     make_mount_disk();
     open_wfs();
     const fuse_operations *ops = wfs_fuse_operations(wfs);
-    std::string file = "/" + host_stem(0, "Evening News") + ".ts";
+    std::string file = "/" + host_stem(0, "Evening News (2)") + ".ts";
     const char *p = file.c_str();
     fuse_file_info info{};
     char data[4] = {1, 2, 3, 4};
