@@ -153,10 +153,6 @@ RecordEntry *walk_to_recording(HumaxDisk *disk, int number, char *host_name)
     return entry;
 }
 
-} // namespace
-
-namespace {
-
 // In backup mode, the host name under which this directory already holds the recording
 // (backup.h); the listed name otherwise.
 void choose_host_name(const HumaxDisk *disk, const RecordEntry *entry, char *host_name)

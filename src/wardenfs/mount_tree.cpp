@@ -130,11 +130,14 @@ std::string cleaned(const char *name)
     return shown;
 }
 
-// Adds the files of partition i whose names are clean (`clean`) or need cleaning (not
-// `clean`): the clean ones first, so that a cleaned name never hides a real one.
+// The files of a partition are added in two passes: those whose names are clean first,
+// so that a cleaned name never hides a real one.
+enum class NamePass { Clean, Cleaned };
+
 void add_partition_files(HumaxDisk *disk, MountTree *tree, int i, uint32_t directory,
-                         int64_t time, bool clean)
+                         int64_t time, NamePass pass)
 {
+    const bool clean = pass == NamePass::Clean;
     PartitionInfo *p = &disk->partitions[i];
     for (const DirEntry *e = p->dir_head; e != nullptr; e = e->next) {
         char name[DIR_NAME_LENGTH + 1];
@@ -172,8 +175,8 @@ void add_partitions(HumaxDisk *disk, MountTree *tree, int64_t time)
     uint32_t top = add_directory(tree, MOUNT_ROOT, "partitions", time);
     for (int i = 0; i < disk->partition_count; ++i) {
         uint32_t directory = add_directory(tree, top, PARTITION_DIRECTORIES[i], time);
-        add_partition_files(disk, tree, i, directory, time, true);
-        add_partition_files(disk, tree, i, directory, time, false);
+        add_partition_files(disk, tree, i, directory, time, NamePass::Clean);
+        add_partition_files(disk, tree, i, directory, time, NamePass::Cleaned);
     }
 }
 
