@@ -141,15 +141,15 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
     disk_close(disk);
 }
 
-// Returns false when a recording could not be backed up (its stream is missing); the
-// loop still visits every recording after it.
+// Returns false when a recording could not be backed up (its stream is missing, or a host
+// file under its name had to be kept); the loop still visits every recording after it.
 bool run_backup(HumaxDisk *source, HumaxDisk *destination)
 {
     bool complete = true;
     for (int i = 1; reclist_find(&source->records, i, 0) != nullptr; ++i) {
         int result = destination != nullptr ? cmd_copy_recording(source, destination, i)
                                             : cmd_get_recording(source, i);
-        complete = complete && result != GET_STREAM_MISSING;
+        complete = complete && result != GET_STREAM_MISSING && result != GET_PIECE_KEPT;
         run_options.ask = 0;
     }
     return complete;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <unistd.h>
 
 namespace testimg {
 
@@ -19,6 +20,27 @@ TestRecording full_recording(unsigned file_number, const std::string &title, siz
     r.elu = pattern_bytes(777, 100 + file_number);
     r.epg = make_epg({{SUNDAY_2100, 5400, title, "About " + title}}, 332);
     return r;
+}
+
+LoopDevice::LoopDevice(const std::string &image)
+{
+    const std::string losetup = "/sbin/losetup";
+    if (geteuid() != 0 || access(losetup.c_str(), X_OK) != 0) {
+        why = "needs root and losetup for a loop device";
+        return;
+    }
+    RunResult attach = run_program(losetup, {"-f", "--show", image});
+    if (attach.status != 0) {
+        why = "no loop device: " + attach.err;
+        return;
+    }
+    device = attach.out.substr(0, attach.out.find('\n'));
+}
+
+LoopDevice::~LoopDevice()
+{
+    if (!device.empty())
+        run_program("/sbin/losetup", {"-d", device});
 }
 
 ImageSpec fixture_spec()

@@ -46,6 +46,20 @@ std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestReco
                                     const std::vector<Bytes> &extra = {},
                                     unsigned record_length = 304);
 
+// A loop device attached to an image (losetup -f --show) for the lifetime of the object,
+// as desktop disk-image tools attach one, and detached after. Needs root and losetup:
+// without them `device` stays empty and `why` says what was missing (tests skip then).
+class LoopDevice {
+  public:
+    explicit LoopDevice(const std::string &image);
+    ~LoopDevice();
+    LoopDevice(const LoopDevice &) = delete;
+    LoopDevice &operator=(const LoopDevice &) = delete;
+
+    std::string device;
+    std::string why;
+};
+
 class DiskFixture : public ::testing::Test {
   protected:
     TempDir dir;
