@@ -84,12 +84,15 @@ void match_chains(const HumaxDisk *disk, int index, CheckResult *result)
 {
     const PartitionScan &scan = result->partitions[index];
     const PartitionInfo *p = &disk->partitions[index];
+    // In a table that looks overwritten, a match could be chance.
+    if (scan.orphan_chains > ORPHAN_CHAINS_KEPT)
+        return;
     std::vector<int> match_of(scan.files.size(), -1);
     std::vector<unsigned> file_matches(scan.files.size(), 0), orphan_matches(scan.orphans.size(), 0);
     for (size_t k = 0; k < scan.files.size(); ++k) {
         if (!misplaced(scan.files[k]))
             continue;
-        for (size_t o = 0; o < scan.orphans.size() && o < ORPHAN_CHAINS_KEPT; ++o) {
+        for (size_t o = 0; o < scan.orphans.size(); ++o) {
             if (!chain_of(p, scan.files[k], scan.orphans[o]))
                 continue;
             ++file_matches[k];

@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr size_t MOST_PASSES = 64;
+
 std::string unused_name(const PartitionScan &scan, const std::string &name, std::set<std::string> &taken)
 {
     for (const FileState &f : scan.files)
@@ -272,10 +274,11 @@ void check_separate_files(Planner &pl)
 {
     settle_names(pl);
     pl.rescan();
-    // Each pass settles every sharing that no change of the same pass reaches; a pass
-    // settles at least one, so there are at most as many passes as files.
+    // Each pass settles every sharing that no change of the same pass reaches, and at
+    // least one. Files run into each other one after another only in tables made to do
+    // so: past MOST_PASSES, what is left waits for the next repair.
     std::vector<std::string> left;
-    for (size_t round = 0; round <= pl.scan.files.size(); ++round) {
+    for (size_t round = 0; round < MOST_PASSES; ++round) {
         Separation separation(pl);
         bool changed = separation.pass();
         left = separation.left;
