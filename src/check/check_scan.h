@@ -74,8 +74,6 @@ struct PartitionScan {
     uint64_t orphan_chains = 0;
     uint64_t orphan_clusters = 0;
     uint64_t free_counted = 0;
-    // Clusters that lie past the end of the disk (a truncated image), 0 when none does.
-    uint64_t clusters_on_disk = UINT64_MAX;
 };
 
 // The orphan chains whose clusters are kept for the repair; beyond that many, the table
