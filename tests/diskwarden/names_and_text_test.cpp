@@ -13,6 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testimg;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // ---- Host names that never collide ------------------------------------------------
 
@@ -136,13 +137,14 @@ TEST_F(InertText, RecoveryListingsAndMessages)
     RunResult listed = run({"-r", "-x", "-l"});
     EXPECT_EQ(first_active_byte(listed.out), -1) << listed.out;
     EXPECT_THAT(listed.out, HasSubstr("  2 .[2J.1.av: T.itle\n"));
-    // The missing companion of the copied stream, and -E's programme-information files.
+    // The missing companion of the copied stream. (-E names only N.epg files, which are
+    // digits; it leaves this one alone.)
     RunResult got = run({"-r", "-g", "2"});
     RunResult updated = run({"-E"});
     EXPECT_EQ(got.status + updated.status, 0) << got.err << updated.err;
     EXPECT_EQ(first_active_byte(got.err + updated.err), -1) << got.err << updated.err;
     EXPECT_THAT(got.err, HasSubstr("Error opening .[2J.1.elu\n"));
-    EXPECT_THAT(updated.err, HasSubstr("Updating .[2J.1.epg to v20+\n"));
+    EXPECT_THAT(updated.err, Not(HasSubstr("1.epg to v20+")));
 }
 
 // ---- Paths of any length ----------------------------------------------------------
