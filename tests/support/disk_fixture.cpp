@@ -6,6 +6,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "ts_writer.h"
+
 namespace testimg {
 
 namespace fs = std::filesystem;
@@ -18,6 +20,33 @@ TestRecording full_recording(unsigned file_number, const std::string &title, siz
     r.av = pattern_bytes(av_size, file_number);
     r.elu = pattern_bytes(777, 100 + file_number);
     r.epg = make_epg({{SUNDAY_2100, 5400, title, "About " + title}}, 332);
+    return r;
+}
+
+TestRecording broadcast_recording(unsigned file_number, const std::string &title, unsigned seconds,
+                                  uint32_t start, uint32_t seed)
+{
+    seed = seed != 0 ? seed : file_number;
+    tswriter::RecordingSpec spec;
+    spec.first_pcr = (900000 + uint64_t{seed} * 987654321) % (uint64_t{1} << 33);
+    spec.seconds = seconds;
+    spec.filler = 20;
+    spec.audio_filler = 4;
+    spec.payload_seed = 0x9E3779B9u * seed;
+    spec.tables_every = 10;
+    spec.service_name = "BBC ONE";
+    spec.event_title = title;
+    spec.event_start = start;
+    spec.event_duration = seconds;
+    spec.utc_start = start;
+    TestRecording r;
+    r.file_number = file_number;
+    r.title = title;
+    r.av = tswriter::make_recording(spec).bytes();
+    r.elu = pattern_bytes(777, 100 + file_number);
+    r.epg = make_epg({{start, seconds, title, "About " + title}}, 332);
+    r.start = start;
+    r.length = seconds;
     return r;
 }
 
