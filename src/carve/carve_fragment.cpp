@@ -87,10 +87,17 @@ void close_fragment(CarveBuilder *b)
     b->open = false;
 }
 
+// A stream that stops inside a cluster may be followed there by another one at the same
+// stride (what is left of an older recording after a newer one ended); it is taken as a
+// fragment of its own, a few times per cluster at most.
+constexpr int RESTARTS_PER_CLUSTER = 2;
+
+void begin_fragment(CarveBuilder *b, uint32_t cluster, const uint8_t *data, uint32_t head, int restarts);
+
 // After the whole packets up to `stop` were taken from the cluster: the fragment either
 // runs on to the cluster's end (holding its partial last packet, when that still looks
 // like the stream's next packet) or ends at `stop`.
-void settle_cluster_end(CarveBuilder *b, const uint8_t *data, uint32_t stop)
+void settle_cluster_end(CarveBuilder *b, uint32_t cluster, const uint8_t *data, uint32_t stop, int restarts)
 {
     CarveFragment &f = b->current;
     uint32_t rest = b->cluster_length - stop;
@@ -100,36 +107,126 @@ void settle_cluster_end(CarveBuilder *b, const uint8_t *data, uint32_t stop)
         runs_on = carve_parse_packet(data + stop, &header, true) &&
                   (!header.has_payload || carve_track_accepts(&b->track, header));
     }
-    if (!runs_on) {
-        f.end = stop;
-        f.carry = 0;
-        close_fragment(b);
+    if (runs_on) {
+        f.end = b->cluster_length;
+        f.carry = static_cast<uint16_t>(rest);
+        memcpy(b->partial, data + stop, rest);
+        memset(f.partial, 0, sizeof f.partial);
+        memcpy(f.partial, data + stop, std::min<uint32_t>(rest, 4));
         return;
     }
-    f.end = b->cluster_length;
-    f.carry = static_cast<uint16_t>(rest);
-    memcpy(b->partial, data + stop, rest);
-    memset(f.partial, 0, sizeof f.partial);
-    memcpy(f.partial, data + stop, std::min<uint32_t>(rest, 4));
+    f.end = stop;
+    f.carry = 0;
+    close_fragment(b);
+    if (restarts > 0 && rest >= 2 * TS_PACKET_SIZE &&
+        run_length(&b->probe, data, b->cluster_length, stop) >= MIN_START_PACKETS)
+        begin_fragment(b, cluster, data, stop, restarts - 1);
 }
 
+void begin_fragment(CarveBuilder *b, uint32_t cluster, const uint8_t *data, uint32_t head, int restarts)
+{
+    carve_track_reset(&b->track);
+    carve_psi_reset(&b->psi);
+    b->current = CarveFragment{};
+    b->current.first_cluster = cluster;
+    b->current.clusters = 1;
+    b->current.head = head;
+    memcpy(b->current.lead, data, 4);
+    b->open = true;
+    settle_cluster_end(b, cluster, data, take_packets(b, data, head), restarts);
+}
+
+// What a cluster's packets say about the open fragment, read without taking them: the
+// first packet of a PID the fragment knows carries that PID's next counter, or a clock
+// reference follows on; and no clock reference jumps (another stream with the same
+// layout can match every counter up to its first clock reference).
+class ContinuationProbe {
+  public:
+    explicit ContinuationProbe(const CarveTrack &track)
+        : track_(track), has_pcr_(track.has_pcr), last_pcr_(track.last_pcr) {}
+
+    // False once the packet refutes the fragment (the verdict is then no).
+    bool look(const TsPacket &p)
+    {
+        if (p.pid == TS_NULL_PID)
+            return true;
+        if (p.has_payload)
+            look_counter(p);
+        if (p.has_pcr && p.pid == track_.pcr_pid && has_pcr_ && !p.discontinuity) {
+            if (!pcr_step_plausible(last_pcr_, p.pcr))
+                return false;
+            confirmed_ = true;
+            last_pcr_ = p.pcr;
+        }
+        return true;
+    }
+
+    bool goes_on() const { return confirmed_ || first_known_follows_; }
+
+  private:
+    struct Local {
+        uint16_t pid;
+        uint8_t last;
+    };
+    const CarveTrack &track_;
+    bool has_pcr_;
+    uint64_t last_pcr_;
+    bool confirmed_ = false;
+    bool known_seen_ = false;
+    bool first_known_follows_ = false;
+    Local local_[16] = {};
+    size_t locals_ = 0;
+
+    void look_counter(const TsPacket &p)
+    {
+        for (size_t i = 0; i < locals_; ++i) {
+            if (local_[i].pid == p.pid) {
+                local_[i].last = p.continuity;
+                return;
+            }
+        }
+        const PidTrack &known = track_.pids[p.pid];
+        if (known.flags != 0 && !known_seen_) {
+            known_seen_ = true;
+            first_known_follows_ = p.continuity == ((known.last + 1) & 0x0F);
+        }
+        if (locals_ < 16)
+            local_[locals_++] = {p.pid, p.continuity};
+    }
+};
+
 // True when the cluster continues the open fragment: the packet begun at the end of the
-// last cluster completes into one that continues the stream, and a sync byte follows it.
+// last cluster completes into one that continues the stream, a sync byte follows it, and
+// the cluster's packets confirm the stream and do not refute it. Then the straddling
+// packet is taken and *resume is where the cluster's whole packets begin.
 bool continues(CarveBuilder *b, const uint8_t *data, uint32_t *resume)
 {
     uint32_t carry = b->current.carry;
     uint32_t need = carry > 0 ? TS_PACKET_SIZE - carry : 0;
-    if (need + TS_PACKET_SIZE <= b->cluster_length && data[need] != TS_SYNC_BYTE)
+    if (need + TS_PACKET_SIZE > b->cluster_length || data[need] != TS_SYNC_BYTE)
         return false;
+    ContinuationProbe probe(b->track);
+    uint8_t whole[TS_PACKET_SIZE];
+    TsPacket straddle;
     if (carry > 0) {
-        uint8_t whole[TS_PACKET_SIZE];
         memcpy(whole, b->partial, carry);
         memcpy(whole + carry, data, need);
-        TsPacket packet;
-        if (!carve_parse_packet(whole, &packet) || !carve_track_accepts(&b->track, packet))
+        if (!carve_parse_packet(whole, &straddle) || !carve_track_accepts(&b->track, straddle) ||
+            !probe.look(straddle))
             return false;
-        carve_track_add(&b->track, packet);
-        carve_psi_packet(&b->psi, whole, packet, b->track);
+    }
+    TsPacket packet;
+    for (uint32_t at = need; at + TS_PACKET_SIZE <= b->cluster_length; at += TS_PACKET_SIZE) {
+        if (!carve_parse_packet(data + at, &packet))
+            break;
+        if (!probe.look(packet))
+            return false;
+    }
+    if (!probe.goes_on())
+        return false;
+    if (carry > 0) {
+        carve_track_add(&b->track, straddle);
+        carve_psi_packet(&b->psi, whole, straddle, b->track);
     }
     *resume = need;
     return true;
@@ -138,17 +235,8 @@ bool continues(CarveBuilder *b, const uint8_t *data, uint32_t *resume)
 void start_fragment(CarveBuilder *b, uint32_t cluster, const uint8_t *data)
 {
     uint32_t phase;
-    if (!carve_find_phase(&b->probe, data, b->cluster_length, &phase))
-        return;
-    carve_track_reset(&b->track);
-    carve_psi_reset(&b->psi);
-    b->current = CarveFragment{};
-    b->current.first_cluster = cluster;
-    b->current.clusters = 1;
-    b->current.head = static_cast<uint16_t>(phase);
-    memcpy(b->current.lead, data, 4);
-    b->open = true;
-    settle_cluster_end(b, data, take_packets(b, data, phase));
+    if (carve_find_phase(&b->probe, data, b->cluster_length, &phase))
+        begin_fragment(b, cluster, data, phase, RESTARTS_PER_CLUSTER);
 }
 
 } // namespace
@@ -214,7 +302,7 @@ void carve_builder_feed(CarveBuilder *b, uint32_t cluster, const uint8_t *data)
         bool next = cluster == f.first_cluster + f.clusters && carve_open_end(f, b->cluster_length);
         if (next && continues(b, data, &resume)) {
             ++f.clusters;
-            settle_cluster_end(b, data, take_packets(b, data, resume));
+            settle_cluster_end(b, cluster, data, take_packets(b, data, resume), RESTARTS_PER_CLUSTER);
             return;
         }
         close_fragment(b);

@@ -25,7 +25,10 @@ struct CarveFragment {
     uint32_t first_cluster = 0;
     uint32_t clusters = 0;
     uint32_t end = 0;   // bytes of the last cluster that belong to it, a partial packet included
-    uint16_t head = 0;  // bytes of the first cluster before its first whole packet
+    // Bytes of the first cluster before its first whole packet: below 188 for a fragment
+    // that begins with its cluster (the rest of a packet begun elsewhere comes first); more
+    // for one that begins where another stream ended inside the cluster.
+    uint32_t head = 0;
     uint16_t carry = 0; // bytes of the partial packet at its end (0: ends on a packet boundary)
     uint8_t lead[4] = {};    // the first bytes of the first cluster
     uint8_t partial[4] = {}; // the first bytes of the partial packet at the end

@@ -151,4 +151,100 @@ TEST_F(Carve, DeletedRecordingsComeBackByteForByteAndNamed)
     EXPECT_THAT(r.out, HasSubstr("2 found streams"));
 }
 
+// The same disk with the AV and EPG partitions' tables wiped: every recording, live or
+// deleted, comes back from all clusters, and the clusters of other data give nothing.
+TEST_F(Carve, WipedTablesEveryClusterScanned)
+{
+    TestRecording alpha = broadcast_recording(2, "Alpha", 12, SUNDAY_2100);
+    TestRecording beta = broadcast_recording(3, "Beta", 8, SUNDAY_2100 + DAY);
+    beta.placement = Placement::Reversed;
+    TestRecording gamma = broadcast_recording(4, "Gamma", 6, SUNDAY_2100 + 2 * DAY);
+    make_disk({alpha, beta, gamma});
+    add_freed_junk();
+    {
+        DiskImage image(path);
+        image.add_file(0, "noise.av", pattern_bytes(4 * L, 32)); // live junk named like a stream
+        image.zero_tables(0);
+        image.zero_tables(1);
+    }
+    expect_damaged();
+    RunResult normal = run({"-l"});
+    EXPECT_EQ(normal.status, 1);
+
+    RunResult r;
+    std::vector<Listed> found = carve("--carve-all", &r);
+    ASSERT_EQ(found.size(), 3u) << r.out << r.err;
+    for (const TestRecording *rec : {&alpha, &beta, &gamma})
+        expect_found(found, *rec, "--carve-all");
+    // The programme information of every recording is found as well.
+    EXPECT_THAT(r.out, HasSubstr("guide \"Gamma\""));
+
+    // Scanning free clusters with a wiped directory: nothing is held, so the same.
+    EXPECT_EQ(carve("--carve").size(), 3u);
+}
+
+// Two recordings made at once, their clusters interleaved in runs of different lengths,
+// and a third in runs that lie in reverse order: all three come back whole.
+TEST_F(Carve, InterleavedAndReversedFragmentsJoined)
+{
+    TestRecording x = broadcast_recording(2, "Xray", 14, SUNDAY_2100);
+    TestRecording y = broadcast_recording(3, "Yankee", 10, SUNDAY_2100);
+    TestRecording z = broadcast_recording(4, "Zulu", 9, SUNDAY_2100 + DAY);
+    size_t x_clusters = (x.av.size() + L - 1) / L, y_clusters = (y.av.size() + L - 1) / L;
+    const unsigned x_runs[] = {1, 2, 3}, y_runs[] = {2, 1, 3, 1};
+    uint32_t next = 100; // past the companions' clusters
+    for (size_t i = 0; x.clusters.size() < x_clusters || y.clusters.size() < y_clusters; ++i) {
+        for (unsigned k = 0; k < x_runs[i % 3] && x.clusters.size() < x_clusters; ++k)
+            x.clusters.push_back(next++);
+        for (unsigned k = 0; k < y_runs[i % 4] && y.clusters.size() < y_clusters; ++k)
+            y.clusters.push_back(next++);
+    }
+    size_t z_clusters = (z.av.size() + L - 1) / L, z_runs = (z_clusters + 2) / 3;
+    for (size_t c = 0; c < z_clusters; ++c)
+        z.clusters.push_back(static_cast<uint32_t>(next + (z_runs - 1 - c / 3) * 3 + c % 3));
+    make_disk({x, y, z});
+    RunResult d = run({"-y", "-d", "1-3"});
+    ASSERT_EQ(d.status, 0) << d.err;
+
+    RunResult r;
+    std::vector<Listed> found = carve("--carve", &r);
+    ASSERT_EQ(found.size(), 3u) << r.out;
+    for (const TestRecording *rec : {&x, &y, &z})
+        expect_found(found, *rec, "--carve");
+    EXPECT_THAT(found[number_of(found, whole_packets(z.av).size()) - 1].line,
+                HasSubstr("joined from " + std::to_string(z_runs) + " pieces"));
+}
+
+// A deleted recording whose middle another recording took, deleted in turn: its two
+// surviving parts come back as streams of their own, each its bytes from a whole packet
+// on, and never joined to each other or to the recording between them.
+TEST_F(Carve, OverwrittenRecordingPartsComeBackApart)
+{
+    TestRecording w = broadcast_recording(2, "Whiskey", 20, SUNDAY_2100);
+    make_disk({w});
+    RunResult d = run({"-y", "-d", "1"});
+    ASSERT_EQ(d.status, 0) << d.err;
+    TestRecording v = broadcast_recording(5, "Victor", 2, SUNDAY_2100 + DAY);
+    ASSERT_EQ((v.av.size() + L - 1) / L, 4u);
+    {
+        DiskImage image(path);
+        image.add_file_at(0, "5.av", v.av, {8, 9, 10, 11});
+        image.remove_file(0, "5.av");
+    }
+    size_t resume = (12 * L + 187) / 188 * 188;
+    Bytes first_part = whole_packets(w.av, 0, 8 * L), last_part = whole_packets(w.av, resume);
+
+    RunResult r;
+    std::vector<Listed> found = carve("--carve", &r);
+    ASSERT_EQ(found.size(), 3u) << r.out;
+    EXPECT_EQ(found[0].size, first_part.size()) << found[0].line;
+    EXPECT_EQ(found[1].size, whole_packets(v.av).size()) << found[1].line;
+    EXPECT_EQ(found[2].size, last_part.size()) << found[2].line;
+    EXPECT_EQ(found[1].seconds, 2u);
+    ASSERT_EQ(run({"--carve", "-g", "1-3"}).status, 0);
+    EXPECT_EQ(host_file("found_0001.ts"), first_part);
+    EXPECT_EQ(host_file("found_0002.ts"), whole_packets(v.av));
+    EXPECT_EQ(host_file("found_0003.ts"), last_part);
+}
+
 } // namespace

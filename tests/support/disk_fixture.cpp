@@ -65,7 +65,9 @@ std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestReco
     uint32_t start = SUNDAY_2100;
     for (const TestRecording &r : recordings) {
         std::string n = std::to_string(r.file_number);
-        if (!r.av.empty())
+        if (!r.av.empty() && !r.clusters.empty())
+            image.add_file_at(0, n + ".av", r.av, r.clusters, 0x1002);
+        else if (!r.av.empty())
             image.add_file(0, n + ".av", r.av, 0x1002, r.placement);
         if (!r.elu.empty())
             image.add_file(0, n + ".elu", r.elu);

@@ -25,6 +25,7 @@ struct TestRecording {
     Bytes elu = {};
     Bytes epg = {};
     Placement placement = Placement::Contiguous;
+    std::vector<uint32_t> clusters = {}; // N.av's clusters in chain order (instead of placement)
     uint32_t start = 0; // 0: one day after the previous recording, from SUNDAY_2100
     uint32_t length = 5400;
     std::string channel = "BBC ONE";
