@@ -80,8 +80,8 @@ void scan_epg(HumaxDisk *disk, const CarveVolume &volume, CarveResult *result,
     carve_read_clusters(&disk->stream, volume.epg, volume.epg_scan, visit, progress, &result->epg_reads);
 }
 
-// The same recording's beginning: the same first bytes and packet phase, and the same
-// counters (and clock, where both have one) at the start.
+// Looks like the same recording's beginning: the same first bytes and packet phase, and
+// the same counters (and clock, where both have one) at the start. Cheap, to be confirmed.
 bool same_start(const CarveFragment &a, const CarveFragment &b)
 {
     if (a.head != b.head || memcmp(a.lead, b.lead, sizeof a.lead) != 0)
@@ -101,14 +101,24 @@ bool same_start(const CarveFragment &a, const CarveFragment &b)
     return common > 0;
 }
 
-void relate_free(const CarveVolume &volume, const LivePass &live, const CarveResult &result,
-                 CarveStream *stream)
+// Two clusters hold the same bytes (a cluster that cannot be read matches nothing).
+bool same_cluster(DiskStream *stream, const CarvePartition &part, uint32_t a, uint32_t b)
+{
+    std::vector<uint8_t> x(part.cluster_length), y(part.cluster_length);
+    return disk_read_at(stream, part.data_position + uint64_t{a} * part.cluster_length, x.data(), x.size()) &&
+           disk_read_at(stream, part.data_position + uint64_t{b} * part.cluster_length, y.data(), y.size()) &&
+           x == y;
+}
+
+void relate_free(HumaxDisk *disk, const CarveVolume &volume, const LivePass &live,
+                 const CarveResult &result, CarveStream *stream)
 {
     const CarveFragment &first = result.fragments[stream->fragments.front()];
     for (size_t f = 0; f < volume.live.size(); ++f) {
         const LiveEnds &ends = live.ends[f];
         if (ends.first >= 0 && same_start(live.fragments[ends.first], first) &&
-            stream->size <= volume.live[f].size) {
+            stream->size <= volume.live[f].size &&
+            same_cluster(&disk->stream, volume.av, volume.live[f].first_cluster, first.first_cluster)) {
             stream->relation = CarveRelation::Copy;
             stream->related = volume.live[f].name;
             return;
@@ -189,7 +199,7 @@ void carve_find(HumaxDisk *disk, const CarveVolume &volume, CarveResult *result,
             continue;
         carve_name_stream(*result, &stream);
         if (volume.scope == CarveScope::Free)
-            relate_free(volume, live, *result, &stream);
+            relate_free(disk, volume, live, *result, &stream);
         if (stream.relation == CarveRelation::Copy)
             result->copies.push_back(std::move(stream));
         else

@@ -247,4 +247,46 @@ TEST_F(Carve, OverwrittenRecordingPartsComeBackApart)
     EXPECT_EQ(host_file("found_0003.ts"), last_part);
 }
 
+// The carver only reads the disk; what it cannot do it says, and a host file is replaced
+// only when the question is answered yes.
+TEST_F(Carve, CommandLineEdgesLeaveTheDiskAlone)
+{
+    TestRecording alpha = broadcast_recording(2, "Alpha", 4, SUNDAY_2100);
+    make_disk({alpha});
+    ASSERT_EQ(run({"-y", "-d", "1"}).status, 0);
+    Bytes before = image_bytes();
+
+    RunResult r = run({"--carve", "-d", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "--carve and --carve-all work with -l, -g and -y only\n");
+    r = run({"--carve", "-g", "1,2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("Copying found_0001.ts...\nFound stream 2 does not exist\n"));
+    Bytes stream = whole_packets(alpha.av);
+    EXPECT_EQ(host_file("found_0001.ts"), stream);
+    write_host_file(host + "/found_0001.ts", {1, 2, 3});
+    r = run({"--carve", "-g", "1"}, "n\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("File \"found_0001.ts\" already exists, overwrite? [no]: "));
+    EXPECT_EQ(host_file("found_0001.ts"), Bytes({1, 2, 3}));
+    r = run({"--carve", "-y", "-g", "1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(host_file("found_0001.ts"), stream);
+    EXPECT_EQ(host_names(), std::vector<std::string>{"found_0001.ts"});
+
+    // A directory of the wrong size: its table and directory are not read, so only
+    // scanning every cluster can find the stream.
+    DiskImage(path).set_descriptor_u32(0, 276, 255);
+    expect_damaged();
+    r = run({"--carve"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "AV partition: the allocation table or directory cannot be read; --carve-all "
+                     "scans every cluster without them\n");
+    std::vector<Listed> found = carve("--carve-all");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].size, stream.size());
+    DiskImage(path).set_descriptor_u32(0, 276, 256);
+    EXPECT_EQ(image_bytes(), before);
+}
+
 } // namespace
