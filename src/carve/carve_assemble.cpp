@@ -37,6 +37,14 @@ uint8_t next_counter(uint8_t counter)
     return (counter + 1) & 0x0F;
 }
 
+// The busiest PID of each is one the other carries too: the tables' PIDs alone (the same
+// in every recording) do not make two fragments one stream.
+bool same_streams(const CarveFragment &before, const CarveFragment &next)
+{
+    return before.slots[0].pid != TS_NO_PID && next.slots[0].pid != TS_NO_PID &&
+           slot_of(next, before.slots[0].pid) != nullptr && slot_of(before, next.slots[0].pid) != nullptr;
+}
+
 // Every PID kept at both ends must follow on; at least one must be there to tell.
 bool counters_follow(const CarveFragment &before, const CarveFragment &next)
 {
@@ -110,15 +118,27 @@ std::vector<StartKey> index_starts(const std::vector<CarveFragment> &fragments)
     return starts;
 }
 
-// The fragments that could continue fragment `a`: none, one, or two (two or more, or too
-// many to examine, make it ambiguous).
-std::vector<uint32_t> candidates_for(const std::vector<CarveFragment> &fragments,
-                                     const std::vector<StartKey> &starts, uint32_t a,
-                                     uint32_t cluster_length)
+// How well the clocks back a possible join: not at all (a side without a clock
+// reference), through clocks beside it (of fragments joined, or that could be joined, to
+// either side), or by both fragments' own clocks.
+enum class Evidence : uint8_t { Untimed, Inferred, Direct };
+
+struct Candidate {
+    uint32_t before;
+    uint32_t next;
+    Evidence evidence;
+    bool refuted; // clocks on both sides that do not follow on
+};
+
+// The fragments that could continue fragment `a`, added to `found`; false (nothing added)
+// when too many look alike to examine.
+bool add_candidates(const std::vector<CarveFragment> &fragments, const std::vector<StartKey> &starts,
+                    uint32_t a, uint32_t cluster_length, std::vector<Candidate> *found)
 {
     const CarveFragment &before = fragments[a];
     uint32_t head = before.carry > 0 ? TS_PACKET_SIZE - before.carry : 0;
-    std::vector<uint32_t> seen, found;
+    std::vector<uint32_t> seen;
+    std::vector<Candidate> mine;
     for (const CarveSlot &slot : before.slots) {
         if (slot.pid == TS_NO_PID)
             continue;
@@ -127,19 +147,192 @@ std::vector<uint32_t> candidates_for(const std::vector<CarveFragment> &fragments
             uint32_t key = start_key(head, slot.pid, (slot.exit + step) & 0x0F);
             auto it = std::lower_bound(starts.begin(), starts.end(), StartKey{key, 0});
             for (; it != starts.end() && it->key == key; ++it) {
-                if (it->fragment == a || std::find(seen.begin(), seen.end(), it->fragment) != seen.end())
+                uint32_t b = it->fragment;
+                if (b == a || std::find(seen.begin(), seen.end(), b) != seen.end())
                     continue;
-                seen.push_back(it->fragment);
+                seen.push_back(b);
                 if (seen.size() > MOST_EXAMINED)
-                    return {NONE, NONE};
-                if (carve_continues(before, fragments[it->fragment], cluster_length))
-                    found.push_back(it->fragment);
-                if (found.size() > 1)
-                    return found; // ambiguous: no join
+                    return false;
+                const CarveFragment &next = fragments[b];
+                if (carve_continues(before, next, cluster_length))
+                    mine.push_back({a, b, before.has_pcr && next.has_pcr ? Evidence::Direct : Evidence::Untimed, false});
             }
         }
     }
-    return found;
+    found->insert(found->end(), mine.begin(), mine.end());
+    return true;
+}
+
+// A clock reference near one end of a fragment: its own, or that of a fragment joined to
+// it (or that could be joined to it) on that side, with the clusters between (each spans
+// less than the longest interval between clock references, or it would hold one).
+struct Clock {
+    uint64_t pcr = 0;
+    uint16_t pid = TS_NO_PID;
+    uint64_t clusters_between = 0;
+};
+
+constexpr int MOST_CLOCK_STEPS = 16;
+
+// What the joins so far, and the candidates beside them, know of the fragments' clocks.
+struct JoinState {
+    const std::vector<CarveFragment> &fragments;
+    std::vector<Candidate> candidates;   // ordered by `before`
+    std::vector<uint32_t> by_next;       // candidate indices ordered by `next`
+    std::vector<uint32_t> next, previous;
+};
+
+// The clocks that may stand at the end of fragment f.
+std::vector<Clock> end_clocks(const JoinState &state, uint32_t f)
+{
+    uint64_t between = 0;
+    uint32_t at = f;
+    for (int steps = 0; at != NONE && steps < MOST_CLOCK_STEPS; ++steps, at = state.previous[at]) {
+        const CarveFragment &x = state.fragments[at];
+        if (x.has_pcr)
+            return {{x.last_pcr, x.pcr_pid, between}};
+        between += x.clusters;
+    }
+    std::vector<Clock> clocks;
+    if (state.previous[f] != NONE)
+        return clocks;
+    auto first = std::lower_bound(state.by_next.begin(), state.by_next.end(), f,
+                                  [&](uint32_t i, uint32_t value) { return state.candidates[i].next < value; });
+    for (auto it = first; it != state.by_next.end() && state.candidates[*it].next == f; ++it) {
+        const Candidate &c = state.candidates[*it];
+        const CarveFragment &x = state.fragments[c.before];
+        if (c.refuted)
+            continue;
+        if (!x.has_pcr)
+            return {}; // a way in without a clock: nothing can be told
+        clocks.push_back({x.last_pcr, x.pcr_pid, state.fragments[f].clusters});
+    }
+    return clocks;
+}
+
+// The clocks that may stand at the start of fragment f.
+std::vector<Clock> start_clocks(const JoinState &state, uint32_t f)
+{
+    uint64_t between = 0;
+    uint32_t at = f;
+    for (int steps = 0; at != NONE && steps < MOST_CLOCK_STEPS; ++steps, at = state.next[at]) {
+        const CarveFragment &x = state.fragments[at];
+        if (x.has_pcr)
+            return {{x.first_pcr, x.pcr_pid, between}};
+        between += x.clusters;
+    }
+    std::vector<Clock> clocks;
+    if (state.next[f] != NONE)
+        return clocks;
+    auto first = std::lower_bound(state.candidates.begin(), state.candidates.end(), f,
+                                  [](const Candidate &c, uint32_t value) { return c.before < value; });
+    for (auto it = first; it != state.candidates.end() && it->before == f; ++it) {
+        const CarveFragment &x = state.fragments[it->next];
+        if (it->refuted)
+            continue;
+        if (!x.has_pcr)
+            return {}; // a way on without a clock: nothing can be told
+        clocks.push_back({x.first_pcr, x.pcr_pid, state.fragments[f].clusters});
+    }
+    return clocks;
+}
+
+// Judges an untimed candidate by the clocks beside it: backed when some clock before it
+// and some clock after it follow on, refuted when there are clocks on both sides and none
+// do.
+void judge_by_neighbours(const JoinState &state, Candidate *c)
+{
+    std::vector<Clock> ends = end_clocks(state, c->before), starts = start_clocks(state, c->next);
+    if (ends.empty() || starts.empty())
+        return;
+    for (const Clock &end : ends) {
+        for (const Clock &start : starts) {
+            uint64_t allowed = PCR_MAX_STEP + PCR_INTERVAL * (end.clusters_between + start.clusters_between);
+            uint64_t step = pcr_step(end.pcr, start.pcr);
+            if (end.pid == start.pid && step > 0 && step <= allowed) {
+                c->evidence = Evidence::Inferred;
+                return;
+            }
+        }
+    }
+    c->refuted = true;
+}
+
+// One round of joins: a candidate is taken when it has the best evidence of all the
+// candidates of both its fragments, and is the only one with such evidence on either
+// side. Candidates whose fragments are already joined elsewhere no longer count.
+bool join_round(std::vector<Candidate> &candidates, const std::vector<bool> &ambiguous,
+                std::vector<uint32_t> *next, std::vector<uint32_t> *previous)
+{
+    size_t count = next->size();
+    struct Best {
+        Evidence evidence = Evidence::Untimed;
+        uint32_t count = 0;
+        void add(Evidence e)
+        {
+            if (count == 0 || e > evidence) {
+                evidence = e;
+                count = 1;
+            } else if (e == evidence) {
+                ++count;
+            }
+        }
+        bool only(Evidence e) const { return e == evidence && count == 1; }
+    };
+    std::vector<Best> from(count), to(count);
+    auto open = [&](const Candidate &c) {
+        return !c.refuted && (*next)[c.before] == NONE && (*previous)[c.next] == NONE;
+    };
+    for (const Candidate &c : candidates) {
+        if (open(c)) {
+            from[c.before].add(c.evidence);
+            to[c.next].add(c.evidence);
+        }
+    }
+    bool joined = false;
+    for (const Candidate &c : candidates) {
+        if (!open(c) || ambiguous[c.before] || !from[c.before].only(c.evidence) || !to[c.next].only(c.evidence))
+            continue;
+        (*next)[c.before] = c.next;
+        (*previous)[c.next] = c.before;
+        joined = true;
+    }
+    return joined;
+}
+
+// Joins are made in rounds: each round's joins carry clock references to the fragments
+// beside them, which may settle candidates that had none.
+constexpr int MOST_ROUNDS = 8;
+
+void make_joins(const std::vector<CarveFragment> &fragments, uint32_t cluster_length,
+                std::vector<uint32_t> *next, std::vector<uint32_t> *previous)
+{
+    uint32_t count = static_cast<uint32_t>(fragments.size());
+    JoinState state{fragments, {}, {}, std::move(*next), std::move(*previous)};
+    std::vector<bool> ambiguous(count, false);
+    {
+        std::vector<StartKey> starts = index_starts(fragments);
+        for (uint32_t a = 0; a < count; ++a) {
+            if (carve_open_end(fragments[a], cluster_length))
+                ambiguous[a] = !add_candidates(fragments, starts, a, cluster_length, &state.candidates);
+        }
+    }
+    for (uint32_t i = 0; i < state.candidates.size(); ++i)
+        state.by_next.push_back(i);
+    std::stable_sort(state.by_next.begin(), state.by_next.end(), [&](uint32_t x, uint32_t y) {
+        return state.candidates[x].next < state.candidates[y].next;
+    });
+    for (int round = 0; round < MOST_ROUNDS; ++round) {
+        for (Candidate &c : state.candidates) {
+            if (c.evidence == Evidence::Untimed && !c.refuted && state.next[c.before] == NONE &&
+                state.previous[c.next] == NONE)
+                judge_by_neighbours(state, &c);
+        }
+        if (!join_round(state.candidates, ambiguous, &state.next, &state.previous))
+            break;
+    }
+    *next = std::move(state.next);
+    *previous = std::move(state.previous);
 }
 
 } // namespace
@@ -149,36 +342,16 @@ bool carve_continues(const CarveFragment &before, const CarveFragment &next, uin
     if (!carve_open_end(before, cluster_length))
         return false;
     uint32_t head = before.carry > 0 ? TS_PACKET_SIZE - before.carry : 0;
-    return next.head == head && counters_follow(before, next) && clocks_follow(before, next);
+    return next.head == head && same_streams(before, next) && counters_follow(before, next) &&
+           clocks_follow(before, next);
 }
 
 std::vector<std::vector<uint32_t>> carve_assemble(const std::vector<CarveFragment> &fragments,
                                                   uint32_t cluster_length)
 {
     uint32_t count = static_cast<uint32_t>(fragments.size());
-    std::vector<uint32_t> candidate(count, NONE), claims(count, 0);
-    {
-        std::vector<StartKey> starts = index_starts(fragments);
-        for (uint32_t a = 0; a < count; ++a) {
-            if (!carve_open_end(fragments[a], cluster_length))
-                continue;
-            std::vector<uint32_t> found = candidates_for(fragments, starts, a, cluster_length);
-            for (uint32_t b : found) {
-                if (b != NONE)
-                    ++claims[b];
-            }
-            if (found.size() == 1)
-                candidate[a] = found[0];
-        }
-    }
     std::vector<uint32_t> next(count, NONE), previous(count, NONE);
-    for (uint32_t a = 0; a < count; ++a) {
-        uint32_t b = candidate[a];
-        if (b != NONE && claims[b] == 1) {
-            next[a] = b;
-            previous[b] = a;
-        }
-    }
+    make_joins(fragments, cluster_length, &next, &previous);
     std::vector<std::vector<uint32_t>> streams;
     std::vector<bool> taken(count, false);
     auto follow = [&](uint32_t from) {

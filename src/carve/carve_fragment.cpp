@@ -136,10 +136,11 @@ void begin_fragment(CarveBuilder *b, uint32_t cluster, const uint8_t *data, uint
     settle_cluster_end(b, cluster, data, take_packets(b, data, head), restarts);
 }
 
-// What a cluster's packets say about the open fragment, read without taking them: the
-// first packet of a PID the fragment knows carries that PID's next counter, or a clock
-// reference follows on; and no clock reference jumps (another stream with the same
-// layout can match every counter up to its first clock reference).
+// What a cluster's packets say about the open fragment, read without taking them. It goes
+// on with the fragment when most of its packets are of PIDs the fragment carries, the
+// first packet of each such PID carries its next counter, and no clock reference jumps.
+// (The tables' PIDs are the same in every recording, and another recording with the same
+// layout can match every counter up to its first clock reference.)
 class ContinuationProbe {
   public:
     explicit ContinuationProbe(const CarveTrack &track)
@@ -150,48 +151,44 @@ class ContinuationProbe {
     {
         if (p.pid == TS_NULL_PID)
             return true;
-        if (p.has_payload)
-            look_counter(p);
+        if (p.has_payload && !look_counter(p))
+            return false;
         if (p.has_pcr && p.pid == track_.pcr_pid && has_pcr_ && !p.discontinuity) {
             if (!pcr_step_plausible(last_pcr_, p.pcr))
                 return false;
-            confirmed_ = true;
             last_pcr_ = p.pcr;
         }
         return true;
     }
 
-    bool goes_on() const { return confirmed_ || first_known_follows_; }
+    bool goes_on() const { return followed_ > 0 && known_ > foreign_; }
 
   private:
-    struct Local {
-        uint16_t pid;
-        uint8_t last;
-    };
     const CarveTrack &track_;
     bool has_pcr_;
     uint64_t last_pcr_;
-    bool confirmed_ = false;
-    bool known_seen_ = false;
-    bool first_known_follows_ = false;
-    Local local_[16] = {};
-    size_t locals_ = 0;
+    unsigned known_ = 0, foreign_ = 0, followed_ = 0;
+    uint16_t met_[16] = {};
+    size_t mets_ = 0;
 
-    void look_counter(const TsPacket &p)
+    bool look_counter(const TsPacket &p)
     {
-        for (size_t i = 0; i < locals_; ++i) {
-            if (local_[i].pid == p.pid) {
-                local_[i].last = p.continuity;
-                return;
-            }
-        }
         const PidTrack &known = track_.pids[p.pid];
-        if (known.flags != 0 && !known_seen_) {
-            known_seen_ = true;
-            first_known_follows_ = p.continuity == ((known.last + 1) & 0x0F);
+        if (known.flags == 0) {
+            ++foreign_;
+            return true;
         }
-        if (locals_ < 16)
-            local_[locals_++] = {p.pid, p.continuity};
+        ++known_;
+        for (size_t i = 0; i < mets_; ++i) {
+            if (met_[i] == p.pid)
+                return true;
+        }
+        if (mets_ < 16)
+            met_[mets_++] = p.pid;
+        if (p.continuity != ((known.last + 1) & 0x0F))
+            return false;
+        ++followed_;
+        return true;
     }
 };
 

@@ -17,6 +17,9 @@ constexpr uint64_t PCR_HZ = 90000;
 // conforming stream; a step up to a second is still taken as the same clock (sloppy
 // muxers), anything larger, or a step back, as another stream.
 constexpr uint64_t PCR_MAX_STEP = PCR_HZ;
+// The longest a conforming stream goes without a clock reference (100 ms): a stretch of
+// stream that holds none spans less than this.
+constexpr uint64_t PCR_INTERVAL = PCR_HZ / 10;
 
 struct TsPacket {
     uint16_t pid = 0;

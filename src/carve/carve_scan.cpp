@@ -43,11 +43,19 @@ void carve_read_clusters(DiskStream *stream, const CarvePartition &part, const C
     aligned_buffer_make(&buffer, static_cast<size_t>(per_transfer * length), BUFFER_ALIGNMENT);
     uint32_t limit = std::min(part.cluster_count, wanted.size);
     uint64_t done = 0;
-    for (uint32_t c = carve_bits_next(wanted, 0); c < limit;) {
-        uint32_t run = 1;
-        while (run < per_transfer && c + run < limit && carve_bit(wanted, c + run))
-            ++run;
+    // The run of wanted clusters from `from` on, at most one transfer long.
+    auto next_run = [&](uint32_t from, uint32_t *run) {
+        uint32_t c = carve_bits_next(wanted, from);
+        *run = 0;
+        while (c + *run < limit && *run < per_transfer && carve_bit(wanted, c + *run))
+            ++*run;
+        return c;
+    };
+    uint32_t run = 0;
+    for (uint32_t c = next_run(0, &run); c < limit;) {
         size_t bytes = size_t{run} * length;
+        uint32_t following_run = 0;
+        uint32_t following = run < limit - c ? next_run(c + run, &following_run) : limit;
         if (disk_read_at(stream, cluster_position(part, c), buffer.data, bytes)) {
             swap_words(buffer.data, bytes / 4);
             for (uint32_t i = 0; i < run; ++i)
@@ -59,7 +67,8 @@ void carve_read_clusters(DiskStream *stream, const CarvePartition &part, const C
         done += bytes;
         if (progress)
             progress(done);
-        c = run < limit - c ? carve_bits_next(wanted, c + run) : limit;
+        c = following;
+        run = following_run;
     }
     aligned_buffer_free(&buffer);
 }

@@ -1,6 +1,6 @@
 // Joining fragments: the clusters of one stream fed to the builder far apart on the disk
-// come back as one stream; a fragment that two others could continue, or one whose
-// counters do not follow on, is not joined.
+// come back as one stream; a fragment that two others could continue alike, or one whose
+// counters do not follow on, is not joined; clocks decide between look-alikes.
 #include <gtest/gtest.h>
 
 #include "carve/carve_assemble.h"
@@ -75,6 +75,17 @@ TEST(Assemble, ScatteredClustersJoinOnlyWhenUnambiguous)
     }
     ASSERT_LT(at, L);
     EXPECT_EQ(carve({{50, c0}, {70, broken}, {90, c2}}).front(), (std::vector<uint32_t>{50}));
+
+    // A copy of the second cluster without its clock references matches every counter;
+    // the clocks of the real one, its own on both sides, outweigh the clocks the copy
+    // could only borrow from the clusters beside it.
+    std::vector<uint8_t> unclocked = c1;
+    for (at = (188 - (L % 188)) % 188; at + 188 <= L; at += 188) {
+        if ((unclocked[at + 3] & 0x20) && unclocked[at + 4] > 0)
+            unclocked[at + 5] &= 0xEF;
+    }
+    ASSERT_NE(unclocked, c1);
+    EXPECT_EQ(carve({{30, c2}, {50, c0}, {70, c1}, {90, unclocked}}), (Stream{{50, 70, 30}, {90}}));
 }
 
 } // namespace

@@ -297,7 +297,23 @@ TsWriter make_recording(const RecordingSpec &spec)
                 ts.tdt(spec.utc_start + tick / 10);
         }
         ts.pcr(spec.pcr_pid, spec.first_pcr + uint64_t{tick} * (PCR_HZ / 10));
-        if (spec.payload_seed != 0) {
+        if (spec.vary_rate) {
+            uint32_t draw = spec.payload_seed * 2654435761u ^ tick * 2246822519u;
+            draw ^= draw >> 15;
+            draw *= 2654435761u;
+            draw ^= draw >> 13;
+            size_t video = spec.filler / 2 + (draw >> 8) % (spec.filler + 1);
+            size_t every = spec.audio_filler > 0 ? std::max<size_t>(video / spec.audio_filler, 1) : 0;
+            size_t audio = 0;
+            for (size_t i = 0; i < video; ++i) {
+                ts.distinct_payload(filler_pid, spec.payload_seed);
+                if (every != 0 && (i + 1) % every == 0 && audio < spec.audio_filler) {
+                    ts.distinct_payload(audio_pid, spec.payload_seed);
+                    ++audio;
+                }
+            }
+            ts.distinct_payload(audio_pid, spec.payload_seed, spec.audio_filler - audio);
+        } else if (spec.payload_seed != 0) {
             ts.distinct_payload(filler_pid, spec.payload_seed, spec.filler);
             ts.distinct_payload(audio_pid, spec.payload_seed, spec.audio_filler);
         } else {

@@ -83,7 +83,10 @@ class TsWriter {
 // A broadcast-like recording adds, with `payload_seed` nonzero, payloads that differ from
 // packet to packet; with `tables_every`, the PAT and PMT again every that many PCR ticks;
 // and, once a second, the SDT (when `service_name` is set), the EIT present event (when
-// `event_title` is set) and the TDT counting from `utc_start` (when nonzero).
+// `event_title` is set) and the TDT counting from `utc_start` (when nonzero). With
+// `vary_rate`, each tick carries between half and one and a half times `filler` video
+// packets (drawn from the payload seed), the audio packets spread among them, as a
+// broadcast's variable rate does.
 struct RecordingSpec {
     uint16_t pmt_pid = 0x100;
     uint16_t program_number = 1;
@@ -101,6 +104,7 @@ struct RecordingSpec {
     uint32_t event_start = 0;
     uint32_t event_duration = 0;
     uint32_t utc_start = 0;
+    bool vary_rate = false;
 };
 TsWriter make_recording(const RecordingSpec &spec);
 
