@@ -7,7 +7,8 @@
 // half of it contiguous ones, half pairs interleaved cluster by cluster in runs of one to
 // three clusters, as two tuners leave them. Then times, in turns, `diskwarden --carve -l`
 // and `cat` of the image to /dev/null, each after the caches were dropped, and prints
-// each run, the medians, the peak memory of the carver and how many streams it found.
+// each run, the medians, the peak memory of the carver, and how many recordings it listed
+// whole (one stream of exactly the recording's size) among the streams it found.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -123,8 +124,8 @@ uint32_t clusters_of(const testimg::Bytes &bytes)
     return static_cast<uint32_t>((bytes.size() + CLUSTER - 1) / CLUSTER);
 }
 
-// Fills the AV partition with recordings and deletes them; returns how many were made.
-unsigned build_image(const std::string &path, uint64_t mib)
+// Fills the AV partition with recordings and deletes them; returns their sizes.
+std::vector<uint64_t> build_image(const std::string &path, uint64_t mib)
 {
     uint32_t clusters = static_cast<uint32_t>((mib << 20) / CLUSTER);
     testimg::ImageSpec spec = testimg::default_spec();
@@ -134,10 +135,12 @@ unsigned build_image(const std::string &path, uint64_t mib)
     uint32_t next = 0;
     unsigned made = 0;
     std::vector<std::string> names;
+    std::vector<uint64_t> sizes;
     auto add = [&](const testimg::Bytes &bytes, std::vector<uint32_t> at) {
         std::string name = std::to_string(++made + 1) + ".av";
         image.add_file_at(0, name, bytes, at, 0x1002);
         names.push_back(name);
+        sizes.push_back(bytes.size());
     };
     // Contiguous recordings over the first half.
     while (true) {
@@ -166,7 +169,29 @@ unsigned build_image(const std::string &path, uint64_t mib)
     }
     for (const std::string &name : names)
         image.remove_file(0, name);
-    return made;
+    return sizes;
+}
+
+// How many of the recordings were listed whole, each as one stream of its size (every
+// recording is whole packets).
+unsigned count_whole(const std::string &listing, std::vector<uint64_t> sizes)
+{
+    unsigned whole = 0;
+    FILE *f = fopen(listing.c_str(), "r");
+    char line[4096];
+    unsigned long long size;
+    while (f != nullptr && fgets(line, sizeof line, f) != nullptr) {
+        auto found = sizes.end();
+        if (sscanf(line, " %*u: %llu bytes", &size) == 1)
+            found = std::find(sizes.begin(), sizes.end(), size);
+        if (found != sizes.end()) {
+            ++whole;
+            sizes.erase(found);
+        }
+    }
+    if (f != nullptr)
+        fclose(f);
+    return whole;
 }
 
 } // namespace
@@ -197,12 +222,17 @@ int main(int argc, char **argv)
         return 1;
     pid_t builder = fork();
     if (builder == 0) {
-        unsigned count = build_image(image, mib);
-        _exit(write(pipe_ends[1], &count, sizeof count) == sizeof count ? 0 : 1);
+        std::vector<uint64_t> made = build_image(image, mib);
+        size_t bytes = made.size() * sizeof made[0];
+        _exit(write(pipe_ends[1], made.data(), bytes) == static_cast<ssize_t>(bytes) ? 0 : 1);
     }
-    unsigned made = 0;
+    close(pipe_ends[1]);
+    std::vector<uint64_t> sizes;
+    uint64_t size;
+    while (read(pipe_ends[0], &size, sizeof size) == sizeof size)
+        sizes.push_back(size);
     int built = 0;
-    if (read(pipe_ends[0], &made, sizeof made) != sizeof made || waitpid(builder, &built, 0) < 0 || built != 0) {
+    if (waitpid(builder, &built, 0) < 0 || built != 0 || sizes.empty()) {
         printf("building the image failed\n");
         return 1;
     }
@@ -234,8 +264,9 @@ int main(int argc, char **argv)
            "(%.0f MiB/s), carve / cat %.2f\n",
            runs, cold ? "cold" : "warm", static_cast<unsigned long long>(mib), carve_s,
            mib_d / carve_s, cat_s, mib_d / cat_s, carve_s / cat_s);
-    printf("peak memory of the carver: %ld KiB; %u recordings deleted, found: %s", peak, made,
-           found.c_str());
+    printf("peak memory of the carver: %ld KiB; %zu recordings deleted (half contiguous, half "
+           "interleaved in pairs), %u listed whole; %s",
+           peak, sizes.size(), count_whole(listing, sizes), found.c_str());
     unlink(listing.c_str());
     unlink(image.c_str());
     rmdir(work.c_str());
