@@ -90,7 +90,8 @@ bool clocks_follow(const CarveFragment &before, const CarveFragment &next)
     return before.pcr_pid == next.pcr_pid && pcr_step_plausible(before.last_pcr, next.first_pcr);
 }
 
-// Index of fragment starts by (phase, PID, first counter) of each of their slots.
+// Index of fragment starts by (phase, PID, first counter) of each of their slots; a
+// fragment that begins where another ended inside its cluster continues nothing.
 struct StartKey {
     uint32_t key;
     uint32_t fragment;
@@ -109,6 +110,8 @@ std::vector<StartKey> index_starts(const std::vector<CarveFragment> &fragments)
 {
     std::vector<StartKey> starts;
     for (uint32_t i = 0; i < fragments.size(); ++i) {
+        if (fragments[i].head >= TS_PACKET_SIZE)
+            continue;
         for (const CarveSlot &slot : fragments[i].slots) {
             if (slot.pid != TS_NO_PID)
                 starts.push_back({start_key(fragments[i].head, slot.pid, slot.entry), i});

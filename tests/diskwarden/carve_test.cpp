@@ -48,6 +48,26 @@ Bytes whole_packets(const Bytes &stream, size_t from = 0, size_t to = SIZE_MAX)
     return Bytes(stream.begin() + static_cast<long>(from), stream.begin() + static_cast<long>(to));
 }
 
+// Seconds from the first to the last clock reference of a stream (on any PID), as
+// reelhead measures a recording's length.
+unsigned pcr_seconds(const Bytes &stream)
+{
+    bool seen = false;
+    uint64_t first = 0, last = 0;
+    for (size_t at = 0; at + 188 <= stream.size(); at += 188) {
+        const uint8_t *p = stream.data() + at;
+        if ((p[3] & 0x20) && p[4] >= 7 && (p[5] & 0x10)) {
+            uint64_t base = 0;
+            for (int i = 6; i < 11; ++i)
+                base = base << 8 | p[i];
+            last = base >> 7;
+            first = seen ? first : last;
+            seen = true;
+        }
+    }
+    return static_cast<unsigned>(((last - first) & ((uint64_t{1} << 33) - 1)) / 90000);
+}
+
 Bytes jpeg_like(size_t size)
 {
     Bytes picture = pattern_bytes(size, 77);
@@ -126,9 +146,12 @@ TEST_F(Carve, DeletedRecordingsComeBackByteForByteAndNamed)
     {
         // The record list, saved after each delete, takes the clusters of the programme
         // information freed before: leave Alpha's where nothing takes it.
+        // An event of the same start that the stream cannot hold does not name it.
         DiskImage image(path);
         image.add_file(1, "2.epg", alpha.epg);
+        image.add_file(1, "9.epg", make_epg({{SUNDAY_2100, 3600, "Too long", "No."}}, 332));
         image.remove_file(1, "2.epg");
+        image.remove_file(1, "9.epg");
     }
     Bytes before = image_bytes();
 
@@ -240,7 +263,9 @@ TEST_F(Carve, OverwrittenRecordingPartsComeBackApart)
     EXPECT_EQ(found[0].size, first_part.size()) << found[0].line;
     EXPECT_EQ(found[1].size, whole_packets(v.av).size()) << found[1].line;
     EXPECT_EQ(found[2].size, last_part.size()) << found[2].line;
+    EXPECT_EQ(found[0].seconds, pcr_seconds(first_part));
     EXPECT_EQ(found[1].seconds, 2u);
+    EXPECT_EQ(found[2].seconds, pcr_seconds(last_part));
     ASSERT_EQ(run({"--carve", "-g", "1-3"}).status, 0);
     EXPECT_EQ(host_file("found_0001.ts"), first_part);
     EXPECT_EQ(host_file("found_0002.ts"), whole_packets(v.av));
@@ -273,6 +298,13 @@ TEST_F(Carve, CommandLineEdgesLeaveTheDiskAlone)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(host_file("found_0001.ts"), stream);
     EXPECT_EQ(host_names(), std::vector<std::string>{"found_0001.ts"});
+    // A host that fills up: the copy is absent, the file it was to replace untouched.
+    write_host_file(host + "/found_0001.ts", {4, 5});
+    r = run_limited(8, {"--carve", "-y", "-g", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("found_0001.ts: File too large"));
+    EXPECT_EQ(host_names(), std::vector<std::string>{"found_0001.ts"});
+    EXPECT_EQ(host_file("found_0001.ts"), Bytes({4, 5}));
 
     // A directory of the wrong size: its table and directory are not read, so only
     // scanning every cluster can find the stream.
