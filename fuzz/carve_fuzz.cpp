@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr uint32_t SECTOR_LIMIT = 1u << 16; // 32 MiB of disk
 constexpr uint64_t COPY_BUDGET = 1u << 20;
 constexpr size_t MOST_COPIES = 2;
 
@@ -24,7 +23,7 @@ fuzz::Bytes memory_image(const uint8_t *data, size_t size)
 {
     fuzz::Bytes disk;
     for (size_t at = 0; at + 6 <= size;) {
-        uint32_t sector = data[at] | uint32_t{data[at + 1]} << 8; // below SECTOR_LIMIT
+        uint32_t sector = data[at] | uint32_t{data[at + 1]} << 8; // below 2^16: 32 MiB
         size_t length = data[at + 4] | size_t{data[at + 5]} << 8;
         at += 6;
         length = std::min(length, size - at);

@@ -225,8 +225,8 @@ size_t gather(const SectionContext &context, CarvePsi::Assembly *a, const uint8_
         a->active = false;
         return length;
     }
-    if (a->bytes.size() < total)
-        return take + gather(context, a, data + take, length - take);
+    if (a->bytes.size() < total) // the rest, when this packet holds more
+        return take < length ? take + gather(context, a, data + take, length - take) : take;
     a->active = false;
     if (a->bytes[0] == TABLE_TDT || a->bytes[0] == TABLE_TOT)
         decode_time(context.psi, a->bytes.data(), total, *context.track);
