@@ -206,6 +206,34 @@ TEST_F(Carve, WipedTablesEveryClusterScanned)
     EXPECT_EQ(carve("--carve").size(), 3u);
 }
 
+// A recording whose chain was cut short: the clusters it lost come back as a stream that
+// continues it; scanning every cluster finds its first part too, inside the file.
+TEST_F(Carve, LostTailOfALiveRecordingIsNamedAfterIt)
+{
+    TestRecording alpha = broadcast_recording(2, "Alpha", 10, SUNDAY_2100);
+    make_disk({alpha});
+    uint32_t clusters = static_cast<uint32_t>((alpha.av.size() + L - 1) / L);
+    ASSERT_GT(clusters, 8u);
+    {
+        DiskImage image(path);
+        image.set_fat_entry(0, 5, FAT_END);
+        for (uint32_t c = 6; c < clusters; ++c)
+            image.set_fat_entry(0, c, FAT_FREE);
+    }
+    expect_damaged();
+    size_t resume = (6 * L + 187) / 188 * 188;
+    RunResult r;
+    std::vector<Listed> found = carve("--carve", &r);
+    ASSERT_EQ(found.size(), 1u) << r.out << r.err;
+    EXPECT_EQ(found[0].size, whole_packets(alpha.av, resume).size());
+    EXPECT_THAT(found[0].line, HasSubstr("  continues 2.av"));
+
+    found = carve("--carve-all", &r);
+    ASSERT_EQ(found.size(), 1u) << r.out;
+    EXPECT_EQ(found[0].size, whole_packets(alpha.av).size());
+    EXPECT_THAT(found[0].line, HasSubstr("  in 2.av"));
+}
+
 // Two recordings made at once, their clusters interleaved in runs of different lengths,
 // and a third in runs that lie in reverse order: all three come back whole.
 TEST_F(Carve, InterleavedAndReversedFragmentsJoined)
