@@ -133,16 +133,18 @@ const char *stream_kind(uint8_t type)
 
 std::string programme_text(const CarveStream &s)
 {
-    std::string text = "programme " + std::to_string(s.programme) + " (";
+    std::string inner;
     if (s.pmt_pid != TS_NO_PID)
-        append_pid(&text, "PMT 0x%04x", s.pmt_pid);
+        append_pid(&inner, "PMT 0x%04x", s.pmt_pid);
     if (s.pcr_pid != TS_NO_PID)
-        append_pid(&text, s.pmt_pid != TS_NO_PID ? ", PCR 0x%04x" : "PCR 0x%04x", s.pcr_pid);
+        append_pid(&inner, inner.empty() ? "PCR 0x%04x" : ", PCR 0x%04x", s.pcr_pid);
     for (size_t i = 0; i < s.elementary.size(); ++i) {
-        append_pid(&text, i == 0 ? "; PIDs 0x%04x " : ", 0x%04x ", s.elementary[i].pid);
-        text += stream_kind(s.elementary[i].type);
+        append_pid(&inner, i > 0 ? ", 0x%04x " : inner.empty() ? "PIDs 0x%04x " : "; PIDs 0x%04x ",
+                   s.elementary[i].pid);
+        inner += stream_kind(s.elementary[i].type);
     }
-    return text + ")";
+    std::string text = "programme " + std::to_string(s.programme);
+    return inner.empty() ? text : text + " (" + inner + ")";
 }
 
 std::string date_text(uint32_t seconds)
