@@ -8,6 +8,7 @@
 #include <getopt.h>
 
 #include "check/check.h"
+#include "diskwarden/carve_command.h"
 #include "diskwarden/copy.h"
 #include "diskwarden/get.h"
 #include "diskwarden/put.h"
@@ -32,13 +33,15 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
-constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, CARVE = 0x104, CARVE_ALL = 0x105;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
     {"check", no_argument, nullptr, CHECK},
     {"repair", no_argument, nullptr, REPAIR},
     {"bad-map", required_argument, nullptr, BAD_MAP},
+    {"carve", no_argument, nullptr, CARVE},
+    {"carve-all", no_argument, nullptr, CARVE_ALL},
     {nullptr, 0, nullptr, 0},
 };
 // The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
@@ -107,6 +110,8 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case CHECK: request->check = true; break;
     case REPAIR: request->repair = true; break;
     case BAD_MAP: request->bad_map = optarg; break;
+    case CARVE: request->carve = CarveRequest::Free; break;
+    case CARVE_ALL: request->carve = CarveRequest::All; break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
 }
@@ -295,6 +300,8 @@ int cmd_main(int argc, char **argv)
         return cmd_check(request);
     if (!request.bad_map.empty())
         fatal("--bad-map works only with --check or --repair\n");
+    if (request.carve != CarveRequest::None)
+        return cmd_carve(request);
     if (request.source_path.empty())
         fatal("Humax disk not found\n");
     // Every disk is opened, told apart and locked before opening asks anything.
