@@ -85,6 +85,7 @@ fuzz::DiskHandle open_for_check(const std::string &image, bool writable, CheckRe
     disk_read_volume(disk.get(), DiskOpenPolicy{});
     check_volume(disk.get(), result);
     check_record_list(disk.get(), result);
+    check_lost_chains(disk.get(), result);
     check_sort_findings(result);
     return disk;
 }

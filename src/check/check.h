@@ -36,6 +36,8 @@ int check_run(const CheckRequest &request);
 // Writing commands call this on a disk they are about to change (its volume read,
 // before any question): a disk with clusters in two files, or a name twice in a
 // directory, is refused with a message that says to run --check (exit status 1), since
-// deleting either file would free clusters the other still holds. Leaks and a wrong free
-// count do not stop anything. Costs a walk of every chain, with one bit per cluster.
+// deleting either file would free clusters the other still holds; so is a chain that
+// runs into a cluster marked free, which the next allocation would take. Leaks and a
+// wrong free count do not stop anything. Costs a walk of every chain, with one bit per
+// cluster.
 void check_refuse_damaged(const HumaxDisk *disk);

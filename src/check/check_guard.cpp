@@ -1,5 +1,7 @@
 // The check every writing command makes first: one bit per cluster and one walk of every
-// chain, so that it costs little next to opening the disk.
+// chain, so that it costs little next to opening the disk. It refuses clusters in two
+// files, a name twice, and a chain that runs into a cluster marked free (a cut write can
+// leave a last cluster without its end marker; an allocation would take that cluster).
 #include <cstring>
 #include <string>
 #include <unordered_set>
@@ -11,13 +13,16 @@
 
 namespace {
 
-[[noreturn]] void refuse(const HumaxDisk *disk, int index, const std::string &what)
+const char *const SHARED = "Refusing to write to a disk with clusters in two files or a name twice in a directory: "
+                          "deleting one file would free what the other still holds.";
+const char *const MEETS_FREE = "Refusing to write to a disk with a chain that runs into a cluster marked free: a new "
+                              "file would be given that cluster and overwrite what the chain holds.";
+
+[[noreturn]] void refuse(const HumaxDisk *disk, int index, const std::string &what, const char *why)
 {
-    fatal("%s: %s partition: %s\n"
-          "Refusing to write to a disk with clusters in two files or a name twice in a directory: "
-          "deleting one file would free what the other still holds. Run diskwarden --check %s, "
-          "then --repair.\n",
-          disk->path.c_str(), partition_name(index), what.c_str(), disk->path.c_str());
+    std::string shown_path = check_inert(disk->path);
+    fatal("%s: %s partition: %s\n%s Run diskwarden --check %s, then --repair.\n", shown_path.c_str(),
+          partition_name(index), what.c_str(), why, shown_path.c_str());
 }
 
 // True when `cluster` is among the first `steps` clusters of the chain from `first`.
@@ -42,7 +47,7 @@ void guard_partition(const HumaxDisk *disk, int index)
         std::string name(dirent_name(e), strnlen(dirent_name(e), DIR_NAME_LENGTH));
         std::string shown = "\"" + check_inert(name) + "\"";
         if (!names.insert(name).second)
-            refuse(disk, index, "the name " + shown + " is in its directory twice");
+            refuse(disk, index, "the name " + shown + " is in its directory twice", SHARED);
         uint32_t first;
         bool aligned;
         if (!check_first_cluster(p, dirent_get(e, DIRENT_FIRST_SECTOR), &first, &aligned))
@@ -52,10 +57,15 @@ void guard_partition(const HumaxDisk *disk, int index)
         for (uint64_t steps = 0;; ++steps) {
             if (claimed.has(cluster)) {
                 if (!walked_before(p, first, cluster, steps))
-                    refuse(disk, index, "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file");
+                    refuse(disk, index, "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file",
+                           SHARED);
                 break;
             }
             claimed.add(cluster);
+            if (fat_get(p, cluster) == FAT_FREE)
+                refuse(disk, index, "the chain of " + shown + " runs into cluster " + std::to_string(cluster) +
+                                        ", which is marked free",
+                       MEETS_FREE);
             if (!check_next_cluster(p, cluster, &cluster))
                 break;
         }

@@ -30,7 +30,7 @@ bool still_there(const Finding &finding, const std::vector<Finding> &remaining)
 
 bool check_repairable(const CheckResult &result, const Finding &finding)
 {
-    if (check_problem_info(finding.problem).remedy != Remedy::Repair || result.disk_in_doubt)
+    if (check_problem_info(finding.problem).remedy != Remedy::Repair || finding.held || result.disk_in_doubt)
         return false;
     if (finding.scope >= 0 && finding.scope < PARTITION_MAX)
         return !result.partitions[finding.scope].layout_in_doubt;
@@ -63,8 +63,9 @@ std::string check_finding_line(const CheckResult &result, const Finding &finding
 {
     const ProblemInfo &info = check_problem_info(finding.problem);
     std::string line = std::string(check_scope_name(finding.scope)) + ": " + check_format(info.message, finding, describe);
-    if (info.advice != nullptr && !check_repairable(result, finding))
-        line += std::string("; ") + info.advice;
+    const char *advice = finding.advice != nullptr ? finding.advice : info.advice;
+    if (advice != nullptr && !check_repairable(result, finding))
+        line += std::string("; ") + advice;
     return line;
 }
 
@@ -77,7 +78,8 @@ void check_print_findings(FILE *out, const CheckResult &result)
 
 std::optional<unsigned> check_finding_recording(const CheckResult &result, const Finding &finding)
 {
-    if (finding.problem == Problem::StreamMissing || finding.problem == Problem::NumberTwice)
+    if (finding.problem == Problem::StreamMissing || finding.problem == Problem::StreamPastEnd ||
+        finding.problem == Problem::NumberTwice)
         return static_cast<unsigned>(finding.n[0]);
     for (const FileRef *file : {&finding.file, &finding.other}) {
         unsigned number = 0;
@@ -134,6 +136,11 @@ void check_write_json(JsonWriter *json, const std::string &path, const CheckResu
         json_key(json, "changes");
         json_begin_array(json);
         for (const std::string &line : repair->lines)
+            json_string(json, line);
+        json_end_array(json);
+        json_key(json, "notes");
+        json_begin_array(json);
+        for (const std::string &line : repair->notes)
             json_string(json, line);
         json_end_array(json);
     }

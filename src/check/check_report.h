@@ -18,8 +18,8 @@ struct CheckTally {
     uint64_t leaked_bytes = 0;
 };
 
-// True when --repair mends this finding of `result` (its kind is repairable and its
-// partition's layout, and the disk, are not in doubt).
+// True when --repair mends this finding of `result` (its kind is repairable, it is not
+// held, and its partition's layout, and the disk, are not in doubt).
 bool check_repairable(const CheckResult &result, const Finding &finding);
 
 CheckTally check_tally(const CheckResult &result);
@@ -44,6 +44,7 @@ std::optional<unsigned> check_finding_recording(const CheckResult &result, const
 struct RepairOutcome {
     bool written = false;            // the disk was written
     std::vector<std::string> lines;  // what it changed ("AV: ..."), then what it saved
+    std::vector<std::string> notes;  // what it left and why, with what helps
     std::vector<Finding> remaining;  // repairable problems the repaired disk still has
 };
 
@@ -51,7 +52,8 @@ struct RepairOutcome {
 // status), "findings" (each with "partition": "AV", "EPG", "MPEG/JPEG" or null for the
 // disk, the record list and the map; "kind": the problem table's name; "message": the
 // report's line; "recording": check_finding_recording or null; "repairable" and
-// "repaired"), "leaked_bytes", and for a repair "changes" (RepairOutcome::lines).
+// "repaired"), "leaked_bytes", and for a repair "changes" (RepairOutcome::lines) and
+// "notes" (RepairOutcome::notes).
 void check_write_json(JsonWriter *json, const std::string &path, const CheckResult &result,
                       const CheckTally &tally, int status, const RepairOutcome *repair);
 

@@ -16,6 +16,7 @@
 #include "common/progress.h"
 #include "common/prompt.h"
 #include "platform/disk_failure.h"
+#include "platform/host_space.h"
 
 namespace {
 
@@ -41,12 +42,15 @@ DiskHandle open_for_check(const CheckRequest &request)
     return disk;
 }
 
-// Asks before anything is written.
-bool confirmed(const RepairPlan &plan)
+// Asks before anything is written, saying what the host is to take.
+bool confirmed(const RepairPlan &plan, const SaveSize &size)
 {
+    std::string saves;
+    if (!plan.saves.empty())
+        saves = " and saves what it frees to the current directory (" + std::to_string(size.files) + " file" +
+                (size.files == 1 ? "" : "s") + ", " + std::to_string(size.bytes) + " bytes)";
     fprintf(stderr, "%u problem%s can be repaired, which writes to the disk%s - do you wish to continue? [no]: ",
-            plan.repaired, plan.repaired == 1 ? "" : "s",
-            plan.saves.empty() ? "" : " and saves what it frees to the current directory");
+            plan.repaired, plan.repaired == 1 ? "" : "s", saves.c_str());
     return prompt_yes_no() != 0;
 }
 
@@ -59,43 +63,66 @@ uint64_t covered_bytes(const HumaxDisk *disk)
     return bytes;
 }
 
-// Prints the report's lines (when `outcome` is null) or keeps them for the JSON document.
-void report_lines(const std::vector<std::string> &lines, RepairOutcome *outcome)
+// False, after a message, when the current directory's file system has less room than
+// the saves need: better refused before the question than after hours of copying.
+bool room_for_saves(const SaveSize &size)
+{
+    uint64_t room;
+    if (size.bytes == 0 || !host_free_space(".", &room) || room >= size.bytes)
+        return true;
+    fprintf(stderr,
+            "The repair saves %llu bytes (%llu file%s) to the current directory before it frees anything, "
+            "but its file system has room for %llu: nothing was written (run the repair from a directory "
+            "with room)\n",
+            static_cast<unsigned long long>(size.bytes), static_cast<unsigned long long>(size.files),
+            size.files == 1 ? "" : "s", static_cast<unsigned long long>(room));
+    return false;
+}
+
+// Prints the report's lines (when `kept` is null) or keeps them for the JSON document.
+void report_lines(const std::vector<std::string> &lines, std::vector<std::string> *kept, const char *suffix = "")
 {
     for (const std::string &line : lines) {
-        if (outcome != nullptr)
-            outcome->lines.push_back(line);
+        if (kept != nullptr)
+            kept->push_back(line + suffix);
         else
-            printf("%s\n", line.c_str());
+            printf("%s%s\n", line.c_str(), suffix);
     }
 }
 
 // Plans, asks, saves and writes. With `outcome` (--json) nothing goes to standard output:
-// what it did is kept there instead.
+// what it did and what it left is kept there instead.
 int repair(HumaxDisk *disk, const CheckResult &result, int status, RepairOutcome *outcome)
 {
+    std::vector<std::string> *changes = outcome != nullptr ? &outcome->lines : nullptr;
+    std::vector<std::string> *notes = outcome != nullptr ? &outcome->notes : nullptr;
     RepairPlan plan = check_plan_repairs(disk, result);
     bool anything = plan.changed[0] || plan.changed[1] || plan.changed[2];
-    if (!anything || plan.repaired == 0)
+    if (!anything || plan.repaired == 0) {
+        report_lines(plan.notes, notes);
         return status;
-    if (!confirmed(plan)) {
+    }
+    SaveSize size = check_save_size(plan);
+    if (!room_for_saves(size))
+        return status | CHECK_OPERATIONAL;
+    if (!confirmed(plan, size)) {
         fprintf(stderr, "Aborting...\n");
         return status;
     }
-    uint64_t save_bytes = check_plan_save_bytes(disk, plan);
-    if (save_bytes > 0)
-        progress_report("save", 0, save_bytes, disk->path);
+    if (size.bytes > 0)
+        progress_report("save", 0, size.bytes, disk->path);
     std::vector<std::string> saved_lines;
     if (!check_save_contents(disk, plan, &saved_lines)) {
-        report_lines(saved_lines, outcome);
+        report_lines(saved_lines, changes);
         fprintf(stderr, "Nothing was written to the disk: the contents it would free could not all be saved\n");
         return status | CHECK_OPERATIONAL;
     }
-    if (save_bytes > 0)
-        progress_report("save", save_bytes, save_bytes, disk->path);
+    if (size.bytes > 0)
+        progress_report("save", size.bytes, size.bytes, disk->path);
     check_write_repairs(disk, plan);
-    report_lines(plan.changes, outcome);
-    report_lines(saved_lines, outcome);
+    report_lines(plan.changes, changes);
+    report_lines(saved_lines, changes, " and freed");
+    report_lines(plan.notes, notes);
     if (outcome != nullptr) {
         outcome->written = true;
         outcome->remaining = plan.remaining;
@@ -136,6 +163,7 @@ int check_run(const CheckRequest &request)
     CheckResult result;
     check_volume(disk.get(), &result);
     check_record_list(disk.get(), &result);
+    check_lost_chains(disk.get(), &result);
     if (!request.bad_map.empty())
         check_bad_areas(disk.get(), map, &result);
     progress_report("check", covered, covered, request.path);

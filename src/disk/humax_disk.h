@@ -123,7 +123,8 @@ void disk_open_stream(HumaxDisk *disk, const char *path, const char *mode);
 // Takes the disk's lock: exclusive for a run that will write it, shared for a run that
 // only reads. A disk held by another run ends the process with
 // "%s is in use by another process\n" and status 1; a lock that cannot be taken at all
-// with its cause (platform_lock_failure).
+// with its cause (platform_lock_failure: a loop device whose backing file cannot be
+// reached, say).
 void disk_lock_or_refuse(HumaxDisk *disk);
 
 // Reads the partition table and descriptors, loads every used partition's allocation

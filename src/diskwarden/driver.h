@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 
+// --carve (free clusters) or --carve-all (every cluster).
+enum class CarveRequest { None, Free, All };
+
 // What the command line asked for (RunOptions holds the process-wide part). Paths and
 // names are kept whole, however long: images on external drives have long paths.
 struct CommandRequest {
@@ -20,6 +23,7 @@ struct CommandRequest {
     std::string bad_map;                // --bad-map
     bool json = false;                  // --json
     int progress_fd = -1;               // --progress-fd; -1: none
+    CarveRequest carve = CarveRequest::None;
 };
 
 constexpr int32_t OFFSET_MG = -2;

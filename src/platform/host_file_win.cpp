@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host_temporaries.h"
 #include "platform/win_error.h"
 #include "platform/win_path.h"
 
@@ -57,39 +58,18 @@ bool resolve(int directory, const char *name, std::string *path)
     return true;
 }
 
-constexpr int TEMPORARY_SLOTS = 4;
-
-// The temporaries that an interruption (Ctrl-C, Ctrl-Break, closing the console) or an
-// error exit removes: fixed storage, read by the console handler's thread.
-char temporary_path[TEMPORARY_SLOTS][MAX_PATH];
-volatile LONG temporary_used[TEMPORARY_SLOTS];
-
-int claim_slot(const std::string &path)
+// Runs on the console handler's thread, never in a signal handler: the conversion may
+// allocate.
+void delete_path(const char *path)
 {
-    if (path.size() >= MAX_PATH)
-        return -1;
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (!temporary_used[i]) {
-            memcpy(temporary_path[i], path.c_str(), path.size() + 1);
-            InterlockedExchange(&temporary_used[i], 1);
-            return i;
-        }
-    }
-    return -1;
+    DeleteFileW(win_path(path).c_str());
 }
 
-void release_slot(int slot)
-{
-    if (slot >= 0)
-        InterlockedExchange(&temporary_used[slot], 0);
-}
-
+// Run by an interruption (Ctrl-C, Ctrl-Break, closing the console, on the console
+// handler's thread) or an error exit.
 void remove_temporaries()
 {
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (InterlockedExchange(&temporary_used[i], 0))
-            DeleteFileW(win_path(temporary_path[i]).c_str());
-    }
+    host_temporaries_remove(delete_path);
 }
 
 BOOL WINAPI on_console_event(DWORD)
@@ -100,9 +80,7 @@ BOOL WINAPI on_console_event(DWORD)
 
 std::string temporary_name(const std::string &final_path, int attempt)
 {
-    std::string tag = ".diskwarden-" + std::to_string(_getpid()) +
-                      (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".part";
-    return final_path + tag;
+    return final_path + host_temporary_tag(_getpid(), attempt);
 }
 
 // Creates the temporary file anew (never through a link or onto a file that is there)
@@ -157,7 +135,7 @@ bool host_output_begin(HostOutput *out, const char *final_path)
         std::string temp = temporary_name(out->final_path, attempt);
         int fd = create_temporary(temp);
         if (fd >= 0) {
-            out->slot = claim_slot(temp);
+            out->slot = host_temporary_claim(temp);
             out->fd = fd;
             out->temp_path = temp;
             return true;
@@ -205,7 +183,7 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
         errno = error;
         return false;
     }
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     out->temp_path.clear();
     return true;
@@ -220,7 +198,7 @@ void host_output_abandon(HostOutput *out)
     if (!out->temp_path.empty())
         DeleteFileW(win_path(out->temp_path.c_str()).c_str());
     out->temp_path.clear();
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     errno = error;
 }

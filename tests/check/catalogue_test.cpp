@@ -2,15 +2,18 @@
 // the outputs and statuses as the catalogue gives them, a repaired disk that the
 // independent consistency check passes, every file of every listed recording that the
 // damage did not touch byte for byte the same, the saved host files, and a disk the
-// repair cannot mend left exactly as it was. Then the refusal of writing commands.
+// repair cannot mend left exactly as it was, and no byte a terminal acts on in any output.
+// Then the refusal of writing commands.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 #include <sstream>
 
 #include "check/check_problems.h"
+#include "common/utf8.h"
 #include "corruptions.h"
 #include "disk_fixture.h"
 
@@ -45,6 +48,19 @@ std::string message_pattern(const ProblemInfo &info)
         }
     }
     return pattern;
+}
+
+// A report line as a JSON document carries it: each byte that starts no UTF-8 character
+// (of a name in a damaged directory) stands as U+FFFD.
+std::string as_json_text(std::string_view text)
+{
+    std::string out;
+    while (!text.empty()) {
+        size_t length = utf8_sequence_length(text);
+        out += length == 0 ? std::string_view("\xEF\xBF\xBD") : text.substr(0, length);
+        text.remove_prefix(length == 0 ? 1 : length);
+    }
+    return out;
 }
 
 const ProblemInfo *problem_named(const std::string &name)
@@ -92,6 +108,16 @@ class Catalogue : public testimg::DiskFixture, public ::testing::WithParamInterf
     std::map<std::string, testimg::Bytes> before_;
 };
 
+// No byte a terminal acts on (other than the line ends) in what a run printed.
+bool inert(const testimg::RunResult &r)
+{
+    auto acted_on = [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\n') || (byte >= 0x7F && byte <= 0x9F);
+    };
+    return std::none_of(r.out.begin(), r.out.end(), acted_on) && std::none_of(r.err.begin(), r.err.end(), acted_on);
+}
+
 TEST_P(Catalogue, CheckRepairCheck)
 {
     const Corruption &c = GetParam();
@@ -110,6 +136,8 @@ TEST_P(Catalogue, CheckRepairCheck)
 
     testimg::RunResult again = run({"--check"});
     EXPECT_EQ(report(again), c.after_output) << again.err;
+    for (const testimg::RunResult *r : {&check, &repair, &again})
+        EXPECT_TRUE(inert(*r)) << r->out << r->err;
     EXPECT_EQ(again.status, c.after_status) << again.err;
     if (c.after_status == 0) {
         EXPECT_THAT(testimg::check_image(path, testimg::CATALOGUE_RECORD_LENGTH), ::testing::IsEmpty());
@@ -148,16 +176,18 @@ TEST_P(Catalogue, JsonReportsMatchTheTextAndTheProblemTable)
     for (size_t i = 0; i < text.size(); ++i) {
         const testjson::Value &f = doc["findings"][i];
         std::string message = named_as_catalogue(f["message"].str());
-        EXPECT_EQ(message, text[i]);
+        EXPECT_EQ(message, as_json_text(text[i]));
         const ProblemInfo *info = problem_named(f["kind"].str());
         ASSERT_NE(info, nullptr) << f["kind"].str();
         std::string scope = f["partition"].is_null() ? "(Disk|Record list|Map)" : f["partition"].str();
         EXPECT_TRUE(std::regex_match(message, std::regex(scope + ": " + message_pattern(*info) + "(; .*)?")))
             << f["kind"].str() << ": " << message;
         EXPECT_FALSE(f["repaired"].flag());
-        // The recording a finding names in words is the one it names by number.
+        // The recording a finding names in words is the one it names by number; a chain in
+        // no file names the recordings it may belong to only as candidates, and none by number.
         std::smatch named;
-        bool names_one = std::regex_search(message, named, std::regex("recordings? ([0-9]+)"));
+        bool candidates = f["kind"].str().rfind("orphan-candidate", 0) == 0;
+        bool names_one = !candidates && std::regex_search(message, named, std::regex("recordings? ([0-9]+)"));
         EXPECT_EQ(!f["recording"].is_null(), names_one) << message;
         if (names_one && !f["recording"].is_null()) {
             EXPECT_EQ(std::to_string(f["recording"].integer()), named[1].str()) << message;
@@ -183,9 +213,16 @@ TEST_P(Catalogue, JsonReportsMatchTheTextAndTheProblemTable)
                    ? std::stoi(count[1])
                    : 0;
     EXPECT_EQ(mended, said);
-    std::vector<std::string> repair_lines = lines_of(c.repair_output);
-    for (size_t i = 0; repaired.has("changes") && i < repaired["changes"].size(); ++i)
-        EXPECT_THAT(repair_lines, ::testing::Contains(named_as_catalogue(repaired["changes"][i].str())));
+    std::vector<std::string> repair_lines = lines_of(as_json_text(c.repair_output));
+    size_t kept = 0;
+    for (const char *key : {"changes", "notes"}) {
+        ASSERT_TRUE(repaired.has(key)) << key;
+        for (size_t i = 0; i < repaired[key].size(); ++i, ++kept)
+            EXPECT_THAT(repair_lines, ::testing::Contains(named_as_catalogue(repaired[key][i].str())));
+    }
+    // Every line the text repair prints beyond the report and its summary is in the document.
+    size_t reported = text.size() + 1 + (said > 0 ? 1 : 0);
+    EXPECT_EQ(kept + reported, repair_lines.size()) << c.repair_output;
 }
 
 // A writing command refuses a disk with clusters in two files or a name twice, before its

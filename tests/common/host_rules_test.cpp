@@ -2,7 +2,8 @@
 // the paths they name, a drive's size and alignment from what Windows answers about it,
 // reads that come back short, drives that hold volumes, the wording of failures to open
 // and lock, Windows error codes as C library errors, how each host splits a -p pattern,
-// and the conversions between UTF-8 and Windows' UTF-16 and its long path form.
+// the conversions between UTF-8 and Windows' UTF-16 and its long path form, and which
+// names are the temporaries of host copies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "platform/dir_search.h"
 #include "platform/disk_failure.h"
+#include "platform/host_temporaries.h"
 #include "platform/raw_drive.h"
 #include "platform/unicode.h"
 #include "platform/win_error.h"
@@ -282,6 +284,25 @@ TEST(WinPath, LongPathsTakeTheExtendedForm)
     EXPECT_EQ(win_path_extended(below), below);
     EXPECT_EQ(win_path_extended(below + u"y"), u"\\\\?\\" + below + u"y");
     EXPECT_EQ(win_path_extended(u"\\\\.\\PhysicalDrive1"), u"\\\\.\\PhysicalDrive1");
+}
+
+TEST(HostTemporaries, OnlyTheNamesOfOurTemporariesTellAProcess)
+{
+    // Every name a run makes is read back as that run's.
+    for (int attempt : {0, 1, 99}) {
+        std::string tag = host_temporary_tag(4321, attempt);
+        EXPECT_EQ(host_temporary_owner(("20130526 2100 News.ts" + tag).c_str()), 4321) << tag;
+        EXPECT_EQ(host_temporary_owner(tag.c_str()), 4321) << tag;
+    }
+    EXPECT_EQ(host_temporary_owner("a.diskwarden-1.part.diskwarden-77.part"), 77);
+    // Nothing else is, however close: these may be a person's files.
+    for (const char *name : {"News.ts", "News.part", "News.diskwarden-.part", "News.diskwarden-0.part",
+                             "News.diskwarden-012.part", "News.diskwarden-12-.part",
+                             "News.diskwarden-12-0.part", "News.diskwarden-12-x.part",
+                             "News.diskwarden-12.part~", "News.diskwarden-12.partial",
+                             "News.diskwarden-1x2.part", "News.Diskwarden-12.part", ".part",
+                             "News.diskwarden-99999999999999999999.part"})
+        EXPECT_EQ(host_temporary_owner(name), 0) << name;
 }
 
 } // namespace

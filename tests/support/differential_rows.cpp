@@ -264,6 +264,10 @@ std::vector<Row> diskwarden_rows()
         {"diskwarden_get_replaces_after_yes", dw, {"-g", "1", "disk.img"}, "yes\n",
          joined({disk, {bytes_file(NEWS + ".ts", {9, 9, 9})}}), {}, 0, {NEWS + ".hre"}},
         {"diskwarden_backup", dw, {"-b", "disk.img"}, "", disk, {}, 0, all_got},
+        // A short file under a stream's name is kept, and nothing more of it is written.
+        {"diskwarden_backup_keeps_a_short_file", dw, {"-b", "disk.img"}, "",
+         joined({disk, {bytes_file(NEWS + ".ts", {9, 9, 9})}}), {}, 1,
+         {all_got.begin() + 4, all_got.end()}},
         {"diskwarden_headers", dw, {"-H", "1-3", "disk.img"}, "", disk, {}, 0,
          {NEWS + ".hre", FILM + ".hre", NATURE + ".hre"}},
         {"diskwarden_put_wildcard", dw, {"-p", "\"*.ts\"", "disk.img"}, "yes\n", put_set, {}, 0, {}},

@@ -1,0 +1,76 @@
+// The carver over a disk of arbitrary clusters: the volume worked out from whatever the
+// partition table and descriptors say, the pass over the AV and EPG partitions, fragments
+// joined into streams, every stream named and listed, and the small ones copied to the
+// host. None of it may crash, hang, or read beyond the disk.
+//
+// Input: one options byte (bit 0: every cluster, else the free ones), then chunks of the
+// disk as the disk-image target takes them (sector u32, byte count u16, the bytes; all
+// little-endian), placed in a disk held in memory; only the low 14 bits of a sector
+// count, so that the disk stays below 8 MiB and each input is quick.
+#include <string>
+#include <vector>
+
+#include "carve/carve.h"
+#include "carve/carve_copy.h"
+#include "fuzz_support.h"
+
+namespace {
+
+constexpr uint32_t SECTOR_MASK = (1u << 14) - 1;
+// Each copy is flushed to storage: one small one per input.
+constexpr uint64_t COPY_BUDGET = 256u << 10;
+constexpr size_t MOST_COPIES = 1;
+
+fuzz::Bytes memory_image(const uint8_t *data, size_t size)
+{
+    fuzz::Bytes disk;
+    for (size_t at = 0; at + 6 <= size;) {
+        uint32_t sector = (data[at] | uint32_t{data[at + 1]} << 8) & SECTOR_MASK;
+        size_t length = data[at + 4] | size_t{data[at + 5]} << 8;
+        at += 6;
+        length = std::min(length, size - at);
+        size_t position = size_t{sector} * SECTOR_SIZE;
+        if (disk.size() < position + length)
+            disk.resize(position + length, 0);
+        std::copy(data + at, data + at + length, disk.begin() + static_cast<long>(position));
+        at += length;
+    }
+    return disk;
+}
+
+void carve(HumaxDisk *disk, CarveScope scope)
+{
+    CarveVolume volume;
+    if (carve_volume_make(disk, scope, &volume) != CarveVolumeProblem::None)
+        return;
+    CarveResult result;
+    carve_find(disk, volume, &result, nullptr);
+    size_t copies = 0;
+    for (size_t i = 0; i < result.streams.size(); ++i) {
+        const CarveStream &s = result.streams[i];
+        if (carve_stream_line(s, static_cast<unsigned>(i + 1)).empty())
+            abort();
+        if (s.size <= COPY_BUDGET && copies++ < MOST_COPIES)
+            carve_copy_stream(&disk->stream, volume.av, result, s, "found.ts", nullptr);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    fuzz::begin_input();
+    fuzz::enter_host_dir();
+    fuzz::Bytes image = memory_image(data + 1, size - 1);
+    try {
+        fuzz::DiskHandle disk(disk_create());
+        disk->path = "memory";
+        disk_stream_open_memory(&disk->stream, image.data(), image.size(), false);
+        disk_read_volume(disk.get(), DiskOpenPolicy{});
+        carve(disk.get(), data[0] & 1 ? CarveScope::All : CarveScope::Free);
+    } catch (const fuzz::ProgramExit &) {
+    }
+    return 0;
+}
