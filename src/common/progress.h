@@ -8,9 +8,9 @@
 // Besides, for front-ends (--progress-fd N, as e2fsck's -C fd), whatever the terminal:
 // lines "PHASE DONE TOTAL NAME\n" on a descriptor, in bytes, for every file copied (the
 // first with DONE 0, the last with DONE equal to TOTAL, between them one whenever a
-// further hundredth is done or a second has passed) and for the stages of a check.
-// PHASE is one word ("get", "put", "copy", "check", "save"); NAME runs to the end of the
-// line, with every control byte in it written as '?'.
+// further hundredth is done or a second has passed), for the carver's scan, and for the
+// stages of a check. PHASE is one word ("get", "put", "copy", "carve", "check", "save");
+// NAME runs to the end of the line, with every control byte in it written as '?'.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

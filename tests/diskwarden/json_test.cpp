@@ -180,7 +180,7 @@ TEST_F(Json, QuestionsAndOtherCommandsAreRefusedWithADocument)
 
     const std::pair<std::vector<std::string>, int> refusals[] = {
         {{"--repair"}, 16}, {{"-d", "1"}, 1}, {{"-g", "1"}, 1}, {{"-y", "-p", "x.ts"}, 1}, {{}, 1},
-        {{"-l", "--progress-fd", "1"}, 1}};
+        {{"-l", "--progress-fd", "1"}, 1}, {{"--carve", "-l"}, 1}};
     for (const auto &[args, status] : refusals) {
         Value doc = run_json(args, "yes\n", &r);
         EXPECT_EQ(r.status, status) << args.size();
