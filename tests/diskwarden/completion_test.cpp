@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "disk_image.h"
@@ -75,6 +76,27 @@ TEST_F(Completion, OptionsFilesAndDisks)
     EXPECT_THAT(offered({"wardenfs", "-f", "im"}), ElementsAre("image.img"));
     EXPECT_THAT(offered({"wardenfs", "-o", "allow_other", "image.img", ""}), ElementsAre("sub"));
     EXPECT_THAT(offered({"wardenfs", "-o", "allow_o"}), ElementsAre("allow_other"));
+}
+
+// Every option diskwarden's command line parses is offered: its short options as the
+// option string gives them, its long ones as their table names them.
+TEST_F(Completion, EveryOptionOfTheDriverIsOffered)
+{
+    testimg::Bytes source = testimg::read_host_file(std::string(DW_SOURCE_DIR) + "/src/diskwarden/driver.cpp");
+    std::string driver(source.begin(), source.end());
+    std::smatch letters;
+    ASSERT_TRUE(std::regex_search(driver, letters, std::regex("OPTION_STRING = \"([^\"]*)\"")));
+    std::vector<std::string> options;
+    for (char c : letters[1].str())
+        if (c != ':')
+            options.push_back(std::string("-") + c);
+    std::regex long_option("\\{\"([a-z-]+)\", (no|required)_argument");
+    for (auto it = std::sregex_iterator(driver.begin(), driver.end(), long_option); it != std::sregex_iterator(); ++it)
+        options.push_back("--" + (*it)[1].str());
+    ASSERT_GT(options.size(), 30u);
+    std::vector<std::string> all = offered({"diskwarden", "-"});
+    for (const std::string &option : options)
+        EXPECT_THAT(all, ::testing::Contains(option));
 }
 
 TEST_F(Completion, InstalledUnderEachProgramsName)

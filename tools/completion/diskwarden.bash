@@ -43,7 +43,7 @@ _diskwarden()
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "-b -d -D -E -g -h -H -i -l -M -n -O -p -r -s -u -v -V -w -x -y -Z
-            --help --version --check --repair --bad-map --json --progress-fd" -- "$cur"))
+            --help --version --check --repair --bad-map --carve --carve-all --json --progress-fd" -- "$cur"))
         return
     fi
     _diskwarden_disks "$cur"
