@@ -44,8 +44,9 @@ windows-package: windows
 	@tools/windows-package.sh $(WINDOWS_BUILD) $(WINDOWS_PROGRAMS)
 
 # groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
-# (tests/windows) run them beside the Linux ones.
-TEST_PACKAGES := groff-base wine wine64
+# (tests/windows) run them beside the Linux ones. python3: the tests parse every --json
+# document with its json module.
+TEST_PACKAGES := groff-base wine wine64 python3
 
 test-plain: build windows
 	@tools/install-deps.sh $(TEST_PACKAGES)
@@ -64,7 +65,12 @@ test: test-plain test-asan
 check: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|e2e)$$'
 
-demo: build
+# The demo builds only what it runs: the programs and the sample-disk maker, not the tests.
+DEMO_TARGETS := diskwarden reelhead wardenfs make_sample_disk
+
+demo: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	@tools/demo.sh $(BUILD)
 
 # BENCH_MIB and BENCH_RUNS change the recording size and the number of runs.

@@ -21,10 +21,14 @@ struct CheckRequest {
     std::string path;    // the disk (image or drive)
     bool repair = false; // --repair: mend what is safe after one question
     std::string bad_map; // --bad-map: a GNU ddrescue mapfile of the disk, or empty
+    bool json = false;   // --json: the report as one JSON document (check_write_json)
 };
 
 // Runs a check (and repair) of one disk: the report on standard output, the question and
-// errors on standard error. Returns the exit status. The answer to the question comes from
+// errors on standard error; with `json` the report is one JSON document, written at the
+// end (none when the disk or the map cannot be read at all). Progress lines for a
+// front-end (progress_report) mark the check's start and end, and the bytes a repair
+// saves to the host. Returns the exit status. The answer to the question comes from
 // prompt_yes_no (run_options.ask: -y). Disk-library failures during a repair end the
 // process through fatal_exit.
 int check_run(const CheckRequest &request);

@@ -83,6 +83,9 @@ enum class Remedy : uint8_t {
 
 struct ProblemInfo {
     Problem problem;
+    // The kind's stable name for scripts (--check --json): lower case, words joined by
+    // '-' ("shared-clusters"). Never changed once released; a new kind gets a new name.
+    const char *name;
     Remedy remedy;
     bool blocks_writing; // writing commands refuse a disk with it
     bool blocks_repair;  // the partition's layout is in doubt: nothing in it is repaired

@@ -14,6 +14,18 @@ const char *plural(uint64_t count)
     return count == 1 ? "" : "s";
 }
 
+// Whether the repaired disk still shows `finding` (the same kind, in the same place,
+// about the same file).
+bool still_there(const Finding &finding, const std::vector<Finding> &remaining)
+{
+    for (const Finding &r : remaining) {
+        if (r.problem == finding.problem && r.scope == finding.scope && r.file.partition == finding.file.partition &&
+            r.file.name == finding.file.name)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool check_repairable(const CheckResult &result, const Finding &finding)
@@ -47,17 +59,92 @@ void check_sort_findings(CheckResult *result)
                      [](const Finding &a, const Finding &b) { return scope_rank(a.scope) < scope_rank(b.scope); });
 }
 
+std::string check_finding_line(const CheckResult &result, const Finding &finding, const FileDescriber &describe)
+{
+    const ProblemInfo &info = check_problem_info(finding.problem);
+    std::string line = std::string(check_scope_name(finding.scope)) + ": " + check_format(info.message, finding, describe);
+    const char *advice = finding.advice != nullptr ? finding.advice : info.advice;
+    if (advice != nullptr && !check_repairable(result, finding))
+        line += std::string("; ") + advice;
+    return line;
+}
+
 void check_print_findings(FILE *out, const CheckResult &result)
 {
     FileDescriber describe = check_describer(result);
-    for (const Finding &f : result.findings) {
-        const ProblemInfo &info = check_problem_info(f.problem);
-        std::string line = std::string(check_scope_name(f.scope)) + ": " + check_format(info.message, f, describe);
-        const char *advice = f.advice != nullptr ? f.advice : info.advice;
-        if (advice != nullptr && !check_repairable(result, f))
-            line += std::string("; ") + advice;
-        fprintf(out, "%s\n", line.c_str());
+    for (const Finding &f : result.findings)
+        fprintf(out, "%s\n", check_finding_line(result, f, describe).c_str());
+}
+
+std::optional<unsigned> check_finding_recording(const CheckResult &result, const Finding &finding)
+{
+    if (finding.problem == Problem::StreamMissing || finding.problem == Problem::StreamPastEnd ||
+        finding.problem == Problem::NumberTwice)
+        return static_cast<unsigned>(finding.n[0]);
+    for (const FileRef *file : {&finding.file, &finding.other}) {
+        unsigned number = 0;
+        bool named = file->partition == PARTITION_AV
+                         ? check_numbered_name(file->name, ".av", &number) ||
+                               check_numbered_name(file->name, ".elu", &number)
+                         : file->partition == PARTITION_EPG && check_numbered_name(file->name, ".epg", &number);
+        auto it = named ? result.records.position_of.find(number) : result.records.position_of.end();
+        if (it != result.records.position_of.end())
+            return it->second;
     }
+    return std::nullopt;
+}
+
+void check_write_json(JsonWriter *json, const std::string &path, const CheckResult &result,
+                      const CheckTally &tally, int status, const RepairOutcome *repair)
+{
+    FileDescriber describe = check_describer(result);
+    json_begin_object(json);
+    json_key(json, "disk");
+    json_string(json, path);
+    json_key(json, "status");
+    json_int(json, status);
+    json_key(json, "findings");
+    json_begin_array(json);
+    for (const Finding &f : result.findings) {
+        bool repairable = check_repairable(result, f);
+        json_begin_object(json);
+        json_key(json, "partition");
+        if (f.scope >= 0 && f.scope < PARTITION_MAX)
+            json_string(json, partition_name(f.scope));
+        else
+            json_null(json);
+        json_key(json, "kind");
+        json_string(json, check_problem_info(f.problem).name);
+        json_key(json, "message");
+        json_string(json, check_finding_line(result, f, describe));
+        json_key(json, "recording");
+        std::optional<unsigned> recording = check_finding_recording(result, f);
+        if (recording)
+            json_uint(json, *recording);
+        else
+            json_null(json);
+        json_key(json, "repairable");
+        json_bool(json, repairable);
+        json_key(json, "repaired");
+        json_bool(json, repairable && repair != nullptr && repair->written && !still_there(f, repair->remaining));
+        json_end_object(json);
+    }
+    json_end_array(json);
+    json_key(json, "leaked_bytes");
+    json_uint(json, tally.leaked_bytes);
+    if (repair != nullptr) {
+        json_key(json, "changes");
+        json_begin_array(json);
+        for (const std::string &line : repair->lines)
+            json_string(json, line);
+        json_end_array(json);
+        json_key(json, "notes");
+        json_begin_array(json);
+        for (const std::string &line : repair->notes)
+            json_string(json, line);
+        json_end_array(json);
+    }
+    json_end_object(json);
 }
 
 void check_print_summary(FILE *out, const std::string &path, const CheckTally &tally)

@@ -11,6 +11,9 @@
 #include "check/check_report.h"
 #include "check/check_scan.h"
 #include "check/check.h"
+#include "common/fatal.h"
+#include "common/json.h"
+#include "common/progress.h"
 #include "common/prompt.h"
 #include "platform/disk_failure.h"
 #include "platform/host_space.h"
@@ -28,12 +31,12 @@ DiskHandle open_for_check(const CheckRequest &request)
     DiskHandle disk(disk_create());
     disk->path = request.path;
     if (!disk_stream_open(&disk->stream, request.path.c_str(), request.repair)) {
-        fputs(platform_open_failure(request.path.c_str(), errno).c_str(), stderr);
+        message_write(platform_open_failure(request.path.c_str(), errno).c_str());
         return nullptr;
     }
     DiskLock mode = request.repair ? DiskLock::Exclusive : DiskLock::Shared;
     if (!disk_stream_lock(&disk->stream, mode)) {
-        fputs(platform_lock_failure(request.path.c_str(), errno).c_str(), stderr);
+        message_write(platform_lock_failure(request.path.c_str(), errno).c_str());
         return nullptr;
     }
     return disk;
@@ -49,6 +52,15 @@ bool confirmed(const RepairPlan &plan, const SaveSize &size)
     fprintf(stderr, "%u problem%s can be repaired, which writes to the disk%s - do you wish to continue? [no]: ",
             plan.repaired, plan.repaired == 1 ? "" : "s", saves.c_str());
     return prompt_yes_no() != 0;
+}
+
+// The bytes of the partitions a check covers (what its progress lines count).
+uint64_t covered_bytes(const HumaxDisk *disk)
+{
+    uint64_t bytes = 0;
+    for (int i = 0; i < disk->partition_count; ++i)
+        bytes += uint64_t{disk->partitions[i].sector_count} * SECTOR_SIZE;
+    return bytes;
 }
 
 // False, after a message, when the current directory's file system has less room than
@@ -67,18 +79,27 @@ bool room_for_saves(const SaveSize &size)
     return false;
 }
 
-void print_lines(const std::vector<std::string> &lines, const char *suffix = "")
+// Prints the report's lines (when `kept` is null) or keeps them for the JSON document.
+void report_lines(const std::vector<std::string> &lines, std::vector<std::string> *kept, const char *suffix = "")
 {
-    for (const std::string &line : lines)
-        printf("%s%s\n", line.c_str(), suffix);
+    for (const std::string &line : lines) {
+        if (kept != nullptr)
+            kept->push_back(line + suffix);
+        else
+            printf("%s%s\n", line.c_str(), suffix);
+    }
 }
 
-int repair(HumaxDisk *disk, const CheckResult &result, int status)
+// Plans, asks, saves and writes. With `outcome` (--json) nothing goes to standard output:
+// what it did and what it left is kept there instead.
+int repair(HumaxDisk *disk, const CheckResult &result, int status, RepairOutcome *outcome)
 {
+    std::vector<std::string> *changes = outcome != nullptr ? &outcome->lines : nullptr;
+    std::vector<std::string> *notes = outcome != nullptr ? &outcome->notes : nullptr;
     RepairPlan plan = check_plan_repairs(disk, result);
     bool anything = plan.changed[0] || plan.changed[1] || plan.changed[2];
     if (!anything || plan.repaired == 0) {
-        print_lines(plan.notes);
+        report_lines(plan.notes, notes);
         return status;
     }
     SaveSize size = check_save_size(plan);
@@ -88,20 +109,37 @@ int repair(HumaxDisk *disk, const CheckResult &result, int status)
         fprintf(stderr, "Aborting...\n");
         return status;
     }
+    if (size.bytes > 0)
+        progress_report("save", 0, size.bytes, disk->path);
     std::vector<std::string> saved_lines;
     if (!check_save_contents(disk, plan, &saved_lines)) {
-        print_lines(saved_lines);
+        report_lines(saved_lines, changes);
         fprintf(stderr, "Nothing was written to the disk: the contents it would free could not all be saved\n");
         return status | CHECK_OPERATIONAL;
     }
+    if (size.bytes > 0)
+        progress_report("save", size.bytes, size.bytes, disk->path);
     check_write_repairs(disk, plan);
-    print_lines(plan.changes);
-    print_lines(saved_lines, " and freed");
-    print_lines(plan.notes);
-    printf("%s: %u problem%s repaired, %u left\n", check_inert(disk->path).c_str(), plan.repaired,
-           plan.repaired == 1 ? "" : "s", plan.left);
+    report_lines(plan.changes, changes);
+    report_lines(saved_lines, changes, " and freed");
+    report_lines(plan.notes, notes);
+    if (outcome != nullptr) {
+        outcome->written = true;
+        outcome->remaining = plan.remaining;
+    } else {
+        printf("%s: %u problem%s repaired, %u left\n", check_inert(disk->path).c_str(), plan.repaired,
+               plan.repaired == 1 ? "" : "s", plan.left);
+    }
     int repaired = (status & CHECK_OPERATIONAL) | CHECK_REPAIRED;
     return plan.left > 0 ? repaired | CHECK_LEFT : repaired;
+}
+
+void print_json(const std::string &path, const CheckResult &result, const CheckTally &tally, int status,
+                const RepairOutcome *outcome)
+{
+    JsonWriter json;
+    check_write_json(&json, path, result, tally, status, outcome);
+    json_print(&json);
 }
 
 } // namespace
@@ -112,7 +150,7 @@ int check_run(const CheckRequest &request)
     if (!request.bad_map.empty()) {
         std::string error;
         if (!check_read_bad_map(request.bad_map, &map, &error)) {
-            fprintf(stderr, "%s\n", error.c_str());
+            message_write((error + "\n").c_str());
             return CHECK_OPERATIONAL;
         }
     }
@@ -120,21 +158,31 @@ int check_run(const CheckRequest &request)
     if (!disk)
         return CHECK_OPERATIONAL;
     disk_read_volume(disk.get(), DiskOpenPolicy{});
+    uint64_t covered = covered_bytes(disk.get());
+    progress_report("check", 0, covered, request.path);
     CheckResult result;
     check_volume(disk.get(), &result);
     check_record_list(disk.get(), &result);
     check_lost_chains(disk.get(), &result);
     if (!request.bad_map.empty())
         check_bad_areas(disk.get(), map, &result);
+    progress_report("check", covered, covered, request.path);
     check_sort_findings(&result);
-    check_print_findings(stdout, result);
     CheckTally tally = check_tally(result);
-    check_print_summary(stdout, request.path, tally);
+    if (!request.json) {
+        check_print_findings(stdout, result);
+        check_print_summary(stdout, request.path, tally);
+    }
     int status = tally.problems > 0 ? CHECK_LEFT : CHECK_CLEAN;
     if (result.read_errors)
         status |= CHECK_OPERATIONAL;
-    if (!request.repair || tally.repairable == 0)
-        return status;
-    fflush(stdout);
-    return repair(disk.get(), result, status);
+    RepairOutcome outcome;
+    RepairOutcome *kept = request.json ? &outcome : nullptr;
+    if (request.repair && tally.repairable > 0) {
+        fflush(stdout);
+        status = repair(disk.get(), result, status, kept);
+    }
+    if (request.json)
+        print_json(request.path, result, tally, status, request.repair ? &outcome : nullptr);
+    return status;
 }

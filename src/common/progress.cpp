@@ -8,6 +8,8 @@
 
 namespace {
 
+int line_fd = -1; // --progress-fd
+
 constexpr unsigned TIME_LEFT_LIMIT = 100 * 3600 - 1; // shown as 99:59:59 at most
 
 // "999 B", "12.3 MB": decimal units, as the free space of the listing uses.
@@ -45,7 +47,51 @@ void draw(Progress *progress, const char *line)
     progress->width = length > progress->width ? length : progress->width;
 }
 
+void send_line(const char *phase, uint64_t done, uint64_t total, const std::string &name)
+{
+    if (line_fd < 0)
+        return;
+    char numbers[64];
+    snprintf(numbers, sizeof numbers, " %llu %llu ", static_cast<unsigned long long>(done),
+             static_cast<unsigned long long>(total));
+    std::string line = std::string(phase) + numbers;
+    for (char c : name)
+        line += static_cast<unsigned char>(c) < 0x20 || c == '\x7F' ? '?' : c;
+    line += '\n';
+    if (!platform_fd_write(line_fd, line.data(), line.size()))
+        line_fd = -1;
+}
+
+void send_progress_line(Progress *progress, double now)
+{
+    send_line(progress->phase.c_str(), progress->done, progress->total, progress->name);
+    progress->line_done = progress->done;
+    progress->line_time = now;
+}
+
+// A line is due when a further hundredth of the copy is done, or a second has passed
+// since the last line with something done since.
+bool line_due(const Progress *progress, double now)
+{
+    if (progress->done == progress->line_done)
+        return false;
+    uint64_t total = progress->total;
+    if (total > 0 && progress->done * 100 / total > progress->line_done * 100 / total)
+        return true;
+    return now - progress->line_time >= PROGRESS_LINE_INTERVAL;
+}
+
 } // namespace
+
+void progress_set_fd(int fd)
+{
+    line_fd = fd < 0 ? -1 : fd;
+}
+
+void progress_report(const char *phase, uint64_t done, uint64_t total, const std::string &name)
+{
+    send_line(phase, done, total, name);
+}
 
 double progress_now()
 {
@@ -86,8 +132,22 @@ void progress_start(Progress *progress, uint64_t total, uint64_t unit)
     progress_start_on(progress, total, unit, stderr, platform_stderr_is_terminal());
 }
 
+void progress_start_named(Progress *progress, const char *phase, const std::string &name, uint64_t total,
+                          uint64_t unit)
+{
+    progress_start(progress, total, unit);
+    progress->phase = phase;
+    progress->name = name;
+    progress->lines = line_fd >= 0;
+    if (progress->lines)
+        send_progress_line(progress, progress->started);
+}
+
 void progress_update_at(Progress *progress, uint64_t done, double now)
 {
+    progress->done = done;
+    if (progress->lines && line_due(progress, now))
+        send_progress_line(progress, now);
     if (!progress->active || done >= progress->total)
         return;
     if (progress->last_drawn >= 0 && now - progress->last_drawn < PROGRESS_INTERVAL)
@@ -100,12 +160,17 @@ void progress_update_at(Progress *progress, uint64_t done, double now)
 
 void progress_update(Progress *progress, uint64_t done)
 {
-    if (progress->active)
+    if (progress->active || progress->lines)
         progress_update_at(progress, done, progress_now());
+    else
+        progress->done = done;
 }
 
 void progress_finish(Progress *progress)
 {
+    if (progress->lines && progress->done != progress->line_done)
+        send_progress_line(progress, progress_now());
+    progress->lines = false;
     if (progress->active && progress->width > 0) {
         fprintf(progress->out, "\r%*s\r", static_cast<int>(progress->width), "");
         fflush(progress->out);

@@ -39,6 +39,9 @@ int prompt_yes_no_from(FILE *input)
         fprintf(stderr, "yes\n");
         return 1;
     }
+    // A front-end reading the document of --json is not there to answer.
+    if (run_options.json)
+        end_run(1, "\n--json does not wait for answers: add -y to answer yes\n");
     fflush(stdout);
     char *line = nullptr;
     size_t capacity = 0;

@@ -5,7 +5,8 @@
 // Asks for a yes/no answer on standard input; the caller has printed the question
 // (ending in "[no]: ") on standard error. Under -y (run_options.ask == 0) prints "yes\n"
 // and answers yes without reading. y, ye and yes in any case, followed by the end of the
-// line, are yes; anything else, end of input and read failures are no.
+// line, are yes; anything else, end of input and read failures are no. Under --json
+// (run_options.json) without -y nothing is read: the run ends with status 1.
 // Returns 1 for yes, 0 for no.
 int prompt_yes_no();
 

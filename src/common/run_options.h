@@ -8,6 +8,7 @@ struct RunOptions {
     int recovery = 0; // -r
     int no_info = 0;  // -n
     int extended = 0; // -x
+    int json = 0;     // --json: a question that -y does not answer ends the run instead
 };
 
 extern RunOptions run_options;

@@ -93,7 +93,7 @@ void find_streams(HumaxDisk *disk, const CarveVolume &volume, CarveResult *resul
         warn("EPG partition: the allocation table or directory cannot be read; deleted "
              "programme information is not searched\n");
     Progress progress;
-    progress_start(&progress, carve_scan_bytes(volume), volume.av.cluster_length);
+    progress_start_named(&progress, "carve", disk->path, carve_scan_bytes(volume), volume.av.cluster_length);
     carve_find(disk, volume, result, [&](uint64_t done) { progress_update(&progress, done); });
     progress_finish(&progress);
     warn_unreadable("AV", result->av_reads);
@@ -134,7 +134,7 @@ void copy_stream(HumaxDisk *disk, const CarveVolume &volume, const CarveResult &
     may_replace(host_name);
     fprintf(stderr, "Copying %s...\n", host_name);
     Progress progress;
-    progress_start(&progress, found.size, volume.av.cluster_length);
+    progress_start_named(&progress, "get", host_name, found.size, volume.av.cluster_length);
     CarveCopyFailure failure = carve_copy_stream(&disk->stream, volume.av, result, found, host_name,
                                                  [&](uint64_t done) { progress_update(&progress, done); });
     progress_finish(&progress);

@@ -5,6 +5,7 @@
 
 #include "check/check.h"
 #include "diskwarden/driver.h"
+#include "diskwarden/json_commands.h"
 #include "common/fatal.h"
 #include "common/run_options.h"
 
@@ -65,12 +66,21 @@ int cmd_check(const CommandRequest &request)
         usage("--check and --repair take one disk\n");
     if (request.source_path.empty())
         usage("Humax disk not found\n");
-    fatal_set_handler(exit_operational);
+    if (request.json)
+        cmd_json_failures(request, true);
+    else
+        fatal_set_handler(exit_operational);
     CheckRequest check;
     check.path = request.source_path;
     check.repair = request.repair;
     check.bad_map = request.bad_map;
+    check.json = request.json;
     int status = check_run(check);
-    fatal_set_handler(nullptr);
+    if (request.json) {
+        cmd_json_failures(request, false);
+        cmd_json_end(status);
+    } else {
+        fatal_set_handler(nullptr);
+    }
     return status;
 }

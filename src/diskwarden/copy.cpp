@@ -83,7 +83,7 @@ void copy_contents(DiskFile *in, DiskFile *out)
         fatal_errno("malloc");
     uint64_t size = out->remaining;
     Progress progress;
-    progress_start(&progress, size, in->length);
+    progress_start_named(&progress, "copy", in->name, size, in->length);
     while (out->remaining > 0 && !dfile_eof(in)) {
         size_t got = dfile_read_into(in, buffer, capacity);
         if (got == 0)

@@ -1,6 +1,7 @@
 #include "diskwarden/driver.h"
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -11,14 +12,17 @@
 #include "diskwarden/carve_command.h"
 #include "diskwarden/copy.h"
 #include "diskwarden/get.h"
+#include "diskwarden/json_commands.h"
 #include "diskwarden/put.h"
 #include "diskwarden/recover.h"
 #include "diskwarden/recset.h"
 #include "diskwarden/remove.h"
 #include "common/fatal.h"
+#include "common/progress.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
 #include "disk/fat.h"
+#include "platform/process.h"
 #include "platform/raw_drive.h"
 #include "records/disk_records.h"
 #include "records/entry_edit.h"
@@ -33,13 +37,16 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
-constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, CARVE = 0x104, CARVE_ALL = 0x105;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, JSON = 0x104, PROGRESS_FD = 0x105, CARVE = 0x106,
+              CARVE_ALL = 0x107;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
     {"check", no_argument, nullptr, CHECK},
     {"repair", no_argument, nullptr, REPAIR},
     {"bad-map", required_argument, nullptr, BAD_MAP},
+    {"json", no_argument, nullptr, JSON},
+    {"progress-fd", required_argument, nullptr, PROGRESS_FD},
     {"carve", no_argument, nullptr, CARVE},
     {"carve-all", no_argument, nullptr, CARVE_ALL},
     {nullptr, 0, nullptr, 0},
@@ -78,6 +85,23 @@ void parse_offset(const char *text, CommandRequest *request)
     request->modify_offset = OFFSET_MG;
 }
 
+// --progress-fd N: a descriptor number in decimal that this process has open for writing.
+void parse_progress_fd(const char *text, CommandRequest *request)
+{
+    char *end = nullptr;
+    errno = 0;
+    long fd = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || text[0] == '-' || text[0] == '+' || errno != 0 || fd > INT_MAX) {
+        fprintf(stderr, "--progress-fd needs a descriptor number, not \"%s\"\n", text);
+        fatal_exit(usage_status);
+    }
+    if (!platform_fd_writable(static_cast<int>(fd))) {
+        fprintf(stderr, "--progress-fd %ld: no descriptor %ld is open for writing\n", fd, fd);
+        fatal_exit(usage_status);
+    }
+    request->progress_fd = static_cast<int>(fd);
+}
+
 void apply_option(int option, const char *program, CommandRequest *request)
 {
     switch (option) {
@@ -110,6 +134,11 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case CHECK: request->check = true; break;
     case REPAIR: request->repair = true; break;
     case BAD_MAP: request->bad_map = optarg; break;
+    case JSON:
+        request->json = true;
+        run_options.json = 1;
+        break;
+    case PROGRESS_FD: parse_progress_fd(optarg, request); break;
     case CARVE: request->carve = CarveRequest::Free; break;
     case CARVE_ALL: request->carve = CarveRequest::All; break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
@@ -133,6 +162,11 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
         prompt_or_end("WARNING swapping main and backup recording lists should only be done if "
                      "the main list is corrupt - do you wish to continue? [no]: ", 1);
         reclist_swap_backup(disk);
+        disk_close(disk);
+        return;
+    }
+    if (request.json) {
+        cmd_json_recovery(disk, request);
         disk_close(disk);
         return;
     }
@@ -173,6 +207,10 @@ void run_modify(HumaxDisk *disk, const CommandRequest &request)
 
 void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandRequest &request)
 {
+    if (request.json) {
+        cmd_json_records(source, request);
+        return;
+    }
     if (request.update)
         epg_update_all(source);
     if (request.list) {
@@ -290,12 +328,27 @@ void load_disk(HumaxDisk *disk)
     disk_load_records(disk, open_policy());
 }
 
+// What --json and --progress-fd need of the rest of the command line.
+void refuse_scripting_misuse(const CommandRequest &request)
+{
+    int status = request.check || request.repair ? CHECK_USAGE : 1;
+    if (request.json && request.progress_fd == 1)
+        end_run(status, "--progress-fd 1 would mix progress into the JSON on standard output\n");
+    std::string refusal = request.json ? cmd_json_refusal(request) : "";
+    if (!refusal.empty())
+        end_run(status, "%s", refusal.c_str());
+    progress_set_fd(request.progress_fd);
+}
+
 } // namespace
 
 int cmd_main(int argc, char **argv)
 {
     CommandRequest request;
     cmd_parse(argc, argv, &request);
+    if (request.json)
+        cmd_json_failures(request, false);
+    refuse_scripting_misuse(request);
     if (request.check || request.repair)
         return cmd_check(request);
     if (!request.bad_map.empty())

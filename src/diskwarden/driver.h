@@ -21,6 +21,8 @@ struct CommandRequest {
     int32_t modify_value = 0;
     bool check = false, repair = false; // --check, --repair
     std::string bad_map;                // --bad-map
+    bool json = false;                  // --json
+    int progress_fd = -1;               // --progress-fd; -1: none
     CarveRequest carve = CarveRequest::None;
 };
 

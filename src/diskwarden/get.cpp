@@ -70,7 +70,7 @@ void copy_contents(DiskFile *file, const char *host_path)
     uint64_t size = 0, done = 0;
     dfile_size(file, &size);
     Progress progress;
-    progress_start(&progress, size, file->length);
+    progress_start_named(&progress, "get", host_path, size, file->length);
     size_t filled;
     while ((filled = fill_from_disk(file, buffer)) > 0) {
         if (!host_output_write(&out, buffer.data, filled))

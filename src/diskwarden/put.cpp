@@ -81,7 +81,7 @@ void copy_contents(int fd, const char *name, DiskFile *file, uint64_t size)
     if (capacity > 0)
         aligned_buffer_make(&buffer, static_cast<size_t>(capacity), BUFFER_ALIGNMENT);
     Progress progress;
-    progress_start(&progress, size, cluster);
+    progress_start_named(&progress, "put", name, size, cluster);
     for (uint64_t left = size; left > 0;) {
         size_t want = static_cast<size_t>(left < capacity ? left : capacity);
         size_t got = read_fully(fd, buffer.data, want, name);

@@ -53,4 +53,8 @@ void cmd_usage(const char *program)
     fprintf(stderr, "  -g <list>\tcopy found streams to current directory as found_nnnn.ts\n");
     fprintf(stderr, "  The disk is only read. A found stream is a transport stream: make its header\n");
     fprintf(stderr, "  with reelhead, then put it back with -p.\n");
+    fprintf(stderr, "\nFor scripts and front-ends\n==========================\n");
+    fprintf(stderr, "  --json\tthe output of -l, -i, -r -l, -r -i, --check and --repair as one\n");
+    fprintf(stderr, "                JSON document (questions need -y)\n");
+    fprintf(stderr, "  --progress-fd <n>\n\t\tprogress of copies and checks as lines on descriptor n\n");
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 // What the programs expect of their process on every host, set up first thing in main.
 
 // Whether the program expands wildcard arguments itself where the shell leaves them.
@@ -20,3 +21,12 @@ void platform_start(int *argc, char ***argv, ArgumentWildcards wildcards);
 // POSIX systems; a console on Windows (never a pipe or a file, nor the NUL device, which
 // the C library's isatty counts as a terminal).
 bool platform_stderr_is_terminal();
+
+// Whether `fd` is an open file descriptor of this process that can be written (for
+// --progress-fd, given by the program that started this one).
+bool platform_fd_writable(int fd);
+
+// Writes all of `size` bytes to descriptor `fd`. False on any failure, among them a pipe
+// whose reader has gone: that never ends the process (SIGPIPE is ignored once this has
+// been called on a POSIX host).
+bool platform_fd_write(int fd, const char *data, size_t size);

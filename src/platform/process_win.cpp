@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <windows.h>
+#include <io.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -61,4 +62,22 @@ bool platform_stderr_is_terminal()
     DWORD mode = 0;
     HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+bool platform_fd_writable(int fd)
+{
+    return fd >= 0 && _get_osfhandle(fd) != -1;
+}
+
+bool platform_fd_write(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        unsigned piece = size > 0x10000000 ? 0x10000000u : static_cast<unsigned>(size);
+        int written = _write(fd, data, piece);
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
 }

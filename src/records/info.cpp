@@ -3,16 +3,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "common/names.h"
 #include "disk/disk_file.h"
+#include "records/dvb_text.h"
 #include "records/epg_format.h"
 #include "records/listing.h"
 #include "records/text.h"
 
 namespace {
-
 
 struct EventText {
     // A field buffer and its terminator, so that skipping a prefix stays inside it.
@@ -31,7 +32,7 @@ struct ShowState {
     FILE *out;
     const RecordEntry *entry;
     int mode;
-    uint32_t event_count;
+    uint32_t event_count = 0;
     uint32_t shown = 0;     // events with a duration, repeats included
     uint32_t displayed = 0; // events printed
     int64_t remaining = 0; // of the recording's length, after the events shown so far
@@ -65,32 +66,60 @@ void show_event(ShowState *state, const uint8_t *record, unsigned record_size)
     fprintf(state->out, "\n");
 }
 
-// Shows the events of an open .epg file; returns how many were counted.
-uint32_t show_events(DiskFile *file, ShowState *state)
+// Calls `visit` for every event the display shows, in file order: records without a
+// duration are skipped, a repeated start counts but is not shown. `visit` gets the
+// record, its size, the events counted so far (this one included) and the file's count.
+// Returns how many were counted.
+using EventVisitor = std::function<void(const uint8_t *record, unsigned record_size, uint32_t counted,
+                                        uint32_t event_count)>;
+uint32_t walk_events(DiskFile *file, const EventVisitor &visit)
 {
     uint8_t count_bytes[EPG_COUNT_SIZE];
     if (dfile_read_into(file, count_bytes, sizeof count_bytes) < sizeof count_bytes)
         return 0;
-    state->event_count = epg_be32(count_bytes);
-    unsigned record_size = epg_detect_record_size(file, state->event_count);
+    uint32_t event_count = epg_be32(count_bytes);
+    unsigned record_size = epg_detect_record_size(file, event_count);
     dfile_rewind(file);
     dfile_read_into(file, count_bytes, sizeof count_bytes);
     uint32_t last_start = 0xFFFFFFFF;
+    uint32_t counted = 0;
     uint8_t record[EPG_RECORD_LONG];
-    while (!dfile_eof(file) && state->shown < state->event_count) {
+    while (!dfile_eof(file) && counted < event_count) {
         if (dfile_read_into(file, record, record_size) < record_size)
             break;
         if (epg_be32(record + EVENT_DURATION) == 0)
             continue;
-        ++state->shown;
+        ++counted;
         // A repeated start is the same event again: it counts but is not shown.
         uint32_t start = epg_be32(record + EVENT_START);
         if (start == last_start)
             continue;
         last_start = start;
-        show_event(state, record, record_size);
+        visit(record, record_size, counted, event_count);
     }
-    return state->shown;
+    return counted;
+}
+
+// Shows the events of an open .epg file; returns how many were counted.
+uint32_t show_events(DiskFile *file, ShowState *state)
+{
+    return walk_events(file, [state](const uint8_t *record, unsigned record_size, uint32_t counted,
+                                      uint32_t event_count) {
+        state->shown = counted;
+        state->event_count = event_count;
+        show_event(state, record, record_size);
+    });
+}
+
+// The text field at `offset` of an event record, as UTF-8 (null for a table that is not
+// decoded).
+void json_event_text(JsonWriter *json, const uint8_t *record, unsigned offset, unsigned length)
+{
+    std::string text;
+    if (dvb_text_utf8(record + offset, length, &text))
+        json_string(json, text);
+    else
+        json_null(json);
 }
 
 int show_fallback(FILE *out, int mode)
@@ -162,4 +191,30 @@ int info_show(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntr
     if (mode == INFO_FULL)
         print_rule(out);
     return 0;
+}
+
+void info_json_events(JsonWriter *json, HumaxDisk *disk, const char *epg_name)
+{
+    if (disk->records.record_length == RECORD_LENGTH_LONG) {
+        json_null(json);
+        return;
+    }
+    json_begin_array(json);
+    DiskFile *file = dfile_open(disk, PARTITION_EPG, epg_name, Swap::Yes);
+    if (file != nullptr) {
+        walk_events(file, [json](const uint8_t *record, unsigned record_size, uint32_t, uint32_t) {
+            json_begin_object(json);
+            json_key(json, "start");
+            json_string(json, text_iso_time(epg_be32(record + EVENT_START)));
+            json_key(json, "duration");
+            json_uint(json, epg_be32(record + EVENT_DURATION));
+            json_key(json, "title");
+            json_event_text(json, record, EVENT_TITLE, EVENT_TITLE_LENGTH);
+            json_key(json, "synopsis");
+            json_event_text(json, record, EVENT_SYNOPSIS, record_size - EVENT_SYNOPSIS);
+            json_end_object(json);
+        });
+        dfile_close(file);
+    }
+    json_end_array(json);
 }

@@ -2,6 +2,7 @@
 // Programme information of a recording, read from its N.epg file in partition 1.
 #include <cstdio>
 
+#include "common/json.h"
 #include "common/record_entry.h"
 #include "disk/humax_disk.h"
 
@@ -26,3 +27,11 @@ int info_show_checked(FILE *out, HumaxDisk *disk, const char *epg_name,
 // information was shown, 1 otherwise (after the mode's fallback text).
 int info_show(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntry *entry,
               int mode);
+
+// The events of `epg_name` that the display shows (the same records: none without a
+// duration, a repeated start once) as a JSON array of objects: "start" (ISO 8601, UTC),
+// "duration" (the event's own, in seconds), "title" and "synopsis" (UTF-8 by
+// dvb_text_utf8; null for a character table that is not decoded). An empty array when
+// the file is missing or holds no event; null on a disk with 316-byte entries, whose
+// information is not shown.
+void info_json_events(JsonWriter *json, HumaxDisk *disk, const char *epg_name);

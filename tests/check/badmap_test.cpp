@@ -132,6 +132,25 @@ TEST_F(BadMapCheck, NamesTheFilesInUnreadAreasAndWhereTheyLie)
               "this copy is not whole: keep the drive until the recording is safe elsewhere\n"
               "Map: its unreadable areas (9728 bytes) touch 2 files; whole: 1 of the 3 listed recordings\n"
               "disk.img: 2 problems (0 repairable), 1 notice, 0 bytes leaked\n");
+
+    // For a front-end: which recordings, by kind.
+    SKIP_WITHOUT_PYTHON();
+    testjson::Value doc = run_json({"--check", "--bad-map", dir.file("map")});
+    ASSERT_EQ(doc["findings"].size(), 3u);
+    const std::pair<const char *, int> expected[] = {{"bad-area-file", 2}, {"bad-area-file", 3}, {"map-summary", 0}};
+    for (size_t i = 0; i < 3; ++i) {
+        const testjson::Value &f = doc["findings"][i];
+        EXPECT_EQ(f["kind"].str(), expected[i].first);
+        if (expected[i].second == 0) {
+            EXPECT_TRUE(f["recording"].is_null());
+            EXPECT_TRUE(f["partition"].is_null());
+        } else {
+            EXPECT_EQ(f["recording"].integer(), expected[i].second);
+        }
+        EXPECT_FALSE(f["repairable"].flag());
+    }
+    EXPECT_EQ(doc["findings"][1]["partition"].str(), "EPG");
+    EXPECT_EQ(doc["status"].integer(), 4);
 }
 
 TEST_F(BadMapCheck, TablesInUnreadAreasKeepTheRepairAwayFromTheirPartition)
@@ -179,6 +198,13 @@ TEST_F(BadMapCheck, AMapThatCannotBeReadIsAnOperationalError)
     EXPECT_EQ(malformed.status, 8);
     EXPECT_EQ(malformed.err, dir.file("map") + ": line 2: the first block does not start at position 0\n");
     EXPECT_TRUE(malformed.out.empty());
+    // With --json the same, and a document that says it.
+    SKIP_WITHOUT_PYTHON();
+    testimg::RunResult r;
+    testjson::Value doc = run_json({"--check", "--bad-map", dir.file("map")}, "", &r);
+    EXPECT_EQ(r.status, 8);
+    EXPECT_EQ(doc["status"].integer(), 8);
+    EXPECT_EQ(doc["error"].str() + "\n", malformed.err);
 }
 
 } // namespace

@@ -8,13 +8,81 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
+#include <set>
+#include <sstream>
 
+#include "check/check_problems.h"
+#include "common/utf8.h"
 #include "corruptions.h"
 #include "disk_fixture.h"
 
 namespace {
 
 using testimg::Corruption;
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// A table row's message as a pattern for a report line: its placeholders match any text.
+std::string message_pattern(const ProblemInfo &info)
+{
+    std::string pattern;
+    for (const char *p = info.message; *p != '\0'; ++p) {
+        if (*p == '{') {
+            while (*p != '\0' && *p != '}')
+                ++p;
+            pattern += ".*";
+            if (*p == '\0')
+                break;
+        } else if (std::string("\\^$.|?*+()[]{}").find(*p) != std::string::npos) {
+            pattern += std::string("\\") + *p;
+        } else {
+            pattern += *p;
+        }
+    }
+    return pattern;
+}
+
+// A report line as a JSON document carries it: each byte that starts no UTF-8 character
+// (of a name in a damaged directory) stands as U+FFFD.
+std::string as_json_text(std::string_view text)
+{
+    std::string out;
+    while (!text.empty()) {
+        size_t length = utf8_sequence_length(text);
+        out += length == 0 ? std::string_view("\xEF\xBF\xBD") : text.substr(0, length);
+        text.remove_prefix(length == 0 ? 1 : length);
+    }
+    return out;
+}
+
+const ProblemInfo *problem_named(const std::string &name)
+{
+    for (size_t i = 0; i < static_cast<size_t>(Problem::Count); ++i) {
+        const ProblemInfo &info = check_problem_info(static_cast<Problem>(i));
+        if (name == info.name)
+            return &info;
+    }
+    return nullptr;
+}
+
+TEST(ProblemTable, EveryKindHasItsOwnStableName)
+{
+    std::set<std::string> names;
+    for (size_t i = 0; i < static_cast<size_t>(Problem::Count); ++i) {
+        const char *name = check_problem_info(static_cast<Problem>(i)).name;
+        ASSERT_NE(name, nullptr) << i;
+        EXPECT_TRUE(std::regex_match(name, std::regex("[a-z]+(-[a-z]+)*"))) << name;
+        EXPECT_TRUE(names.insert(name).second) << name << " twice";
+    }
+}
 
 class Catalogue : public testimg::DiskFixture, public ::testing::WithParamInterface<Corruption> {
   protected:
@@ -29,9 +97,9 @@ class Catalogue : public testimg::DiskFixture, public ::testing::WithParamInterf
     }
 
     // The program's report with the image's path as the catalogue writes it.
-    std::string report(const testimg::RunResult &r) const
+    std::string report(const testimg::RunResult &r) const { return named_as_catalogue(r.out); }
+    std::string named_as_catalogue(std::string out) const
     {
-        std::string out = r.out;
         for (size_t at; (at = out.find(path)) != std::string::npos;)
             out.replace(at, path.size(), "disk.img");
         return out;
@@ -85,6 +153,76 @@ TEST_P(Catalogue, CheckRepairCheck)
         ASSERT_TRUE(after.count(name)) << name << " is gone";
         EXPECT_TRUE(after.at(name) == contents) << name << " changed";
     }
+}
+
+// The JSON report says what the text report says, line for line, with each finding's
+// kind named as the problem table names it; the repair's document counts what it mended.
+// -l gives one document whatever the damage.
+TEST_P(Catalogue, JsonReportsMatchTheTextAndTheProblemTable)
+{
+    SKIP_WITHOUT_PYTHON();
+    const Corruption &c = GetParam();
+    std::vector<std::string> text = lines_of(report(run({"--check"})));
+    ASSERT_FALSE(text.empty());
+    std::string summary = text.back();
+    text.pop_back();
+    testimg::RunResult r;
+    testjson::Value doc = run_json({"--check"}, "", &r);
+    EXPECT_EQ(r.status, c.check_status) << r.err;
+    EXPECT_EQ(doc["status"].integer(), c.check_status);
+    EXPECT_EQ(doc["disk"].str(), path);
+    EXPECT_THAT(summary, ::testing::HasSubstr(", " + std::to_string(doc["leaked_bytes"].integer()) + " bytes leaked"));
+    ASSERT_EQ(doc["findings"].size(), text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const testjson::Value &f = doc["findings"][i];
+        std::string message = named_as_catalogue(f["message"].str());
+        EXPECT_EQ(message, as_json_text(text[i]));
+        const ProblemInfo *info = problem_named(f["kind"].str());
+        ASSERT_NE(info, nullptr) << f["kind"].str();
+        std::string scope = f["partition"].is_null() ? "(Disk|Record list|Map)" : f["partition"].str();
+        EXPECT_TRUE(std::regex_match(message, std::regex(scope + ": " + message_pattern(*info) + "(; .*)?")))
+            << f["kind"].str() << ": " << message;
+        EXPECT_FALSE(f["repaired"].flag());
+        // The recording a finding names in words is the one it names by number; a chain in
+        // no file names the recordings it may belong to only as candidates, and none by number.
+        std::smatch named;
+        bool candidates = f["kind"].str().rfind("orphan-candidate", 0) == 0;
+        bool names_one = !candidates && std::regex_search(message, named, std::regex("recordings? ([0-9]+)"));
+        EXPECT_EQ(!f["recording"].is_null(), names_one) << message;
+        if (names_one && !f["recording"].is_null()) {
+            EXPECT_EQ(std::to_string(f["recording"].integer()), named[1].str()) << message;
+        }
+        if (f["repairable"].flag()) {
+            EXPECT_EQ(info->remedy, Remedy::Repair) << message;
+        }
+    }
+
+    testimg::RunResult text_listing = run({"-l"});
+    run_json({"-l"}, "", &r);
+    EXPECT_EQ(r.status, text_listing.status);
+
+    testjson::Value repaired = run_json({"--repair", "-y"}, "", &r);
+    EXPECT_EQ(r.status, c.repair_status) << r.err;
+    EXPECT_EQ(repaired["status"].integer(), c.repair_status);
+    int mended = 0;
+    for (size_t i = 0; i < repaired["findings"].size(); ++i)
+        mended += repaired["findings"][i]["repaired"].flag() ? 1 : 0;
+    std::smatch count;
+    std::string expected = c.repair_output;
+    int said = std::regex_search(expected, count, std::regex("disk\\.img: ([0-9]+) problems? repaired"))
+                   ? std::stoi(count[1])
+                   : 0;
+    EXPECT_EQ(mended, said);
+    std::vector<std::string> repair_lines = lines_of(as_json_text(c.repair_output));
+    size_t kept = 0;
+    for (const char *key : {"changes", "notes"}) {
+        ASSERT_TRUE(repaired.has(key)) << key;
+        for (size_t i = 0; i < repaired[key].size(); ++i, ++kept)
+            EXPECT_THAT(repair_lines, ::testing::Contains(named_as_catalogue(repaired[key][i].str())));
+    }
+    // Every line the text repair prints beyond the report and its summary is in the document.
+    size_t reported = text.size() + 1 + (said > 0 ? 1 : 0);
+    EXPECT_EQ(kept + reported, repair_lines.size()) << c.repair_output;
 }
 
 // A writing command refuses a disk with clusters in two files or a name twice, before its

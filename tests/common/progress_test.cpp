@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -126,6 +129,55 @@ TEST(ProgressLine, Text)
     char small[12];
     progress_format(small, sizeof small, 3 * MB, 12 * MB, 1.0);
     EXPECT_EQ(std::string(small), "  3.0 MB of");
+}
+
+// The lines of --progress-fd: one at the start, one per further hundredth or after a
+// second, one at the end; names made single-line; a reader that goes away ends nothing.
+TEST(ProgressFd, LinesForAFrontEnd)
+{
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK);
+    auto drain = [&] {
+        std::string text;
+        char buffer[4096];
+        for (ssize_t n; (n = read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<size_t>(n));
+        return text;
+    };
+    progress_set_fd(pipe_ends[1]);
+    Progress progress;
+    progress_start_named(&progress, "get", "a\nb\x1B.ts", 1000, 10);
+    double t0 = progress.started;
+    progress_update_at(&progress, 5, t0 + 0.1);   // not a hundredth yet
+    progress_update_at(&progress, 10, t0 + 0.2);  // 1%
+    progress_update_at(&progress, 19, t0 + 0.3);  // still 1%
+    progress_update_at(&progress, 19, t0 + 5);    // a second since the last line, more done
+    progress_update_at(&progress, 19, t0 + 7);    // nothing more done: nothing to say
+    progress_update_at(&progress, 25, t0 + 9);    // 2%
+    progress_update_at(&progress, 26, t0 + 9.5);  // 2%, half a second later
+    progress_update_at(&progress, 27, t0 + 10.6); // a second after the last line
+    progress_finish(&progress);
+    progress_finish(&progress);
+    EXPECT_EQ(drain(), "get 0 1000 a?b?.ts\nget 10 1000 a?b?.ts\nget 19 1000 a?b?.ts\nget 25 1000 a?b?.ts\n"
+                       "get 27 1000 a?b?.ts\n");
+    // Finishing tells where the copy ended, once.
+    progress_start_named(&progress, "copy", "5.av", 1000, 10);
+    progress_update_at(&progress, 5, progress.started + 0.1);
+    progress_finish(&progress);
+    progress_finish(&progress);
+    EXPECT_EQ(drain(), "copy 0 1000 5.av\ncopy 5 1000 5.av\n");
+    progress_report("check", 0, 7, "disk.img");
+    EXPECT_EQ(drain(), "check 0 7 disk.img\n");
+
+    // The reader goes away: the copy goes on (SIGPIPE would end this test).
+    close(pipe_ends[0]);
+    progress_start_named(&progress, "put", "x.ts", 100, 10);
+    progress_update(&progress, 100);
+    progress_finish(&progress);
+    progress_report("check", 7, 7, "disk.img");
+    progress_set_fd(-1);
+    close(pipe_ends[1]);
 }
 
 } // namespace

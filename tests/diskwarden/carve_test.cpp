@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
+#include <sstream>
 
 #include "support/disk_fixture.h"
 
@@ -326,6 +328,24 @@ TEST_F(Carve, CommandLineEdgesLeaveTheDiskAlone)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(host_file("found_0001.ts"), stream);
     EXPECT_EQ(host_names(), std::vector<std::string>{"found_0001.ts"});
+    // For a front-end: the scan's lines name the disk, the copy's the host file; each runs
+    // from 0 to its total.
+    r = run({"--carve", "-y", "-g", "1", "--progress-fd", "2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::vector<std::string>> lines;
+    std::istringstream err(r.err);
+    for (std::string line; std::getline(err, line);) {
+        std::string phase = line.substr(0, line.find(' '));
+        if (phase == "carve" || phase == "get")
+            lines[phase].push_back(line.substr(phase.size() + 1));
+    }
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    const std::string scanned = lines["carve"].back().substr(0, lines["carve"].back().find(' '));
+    EXPECT_EQ(lines["carve"].front(), "0 " + scanned + " " + path);
+    EXPECT_EQ(lines["carve"].back(), scanned + " " + scanned + " " + path);
+    const std::string size = std::to_string(stream.size());
+    EXPECT_EQ(lines["get"].front(), "0 " + size + " found_0001.ts");
+    EXPECT_EQ(lines["get"].back(), size + " " + size + " found_0001.ts");
     // A host that fills up: the copy is absent, the file it was to replace untouched.
     write_host_file(host + "/found_0001.ts", {4, 5});
     r = run_limited(8, {"--carve", "-y", "-g", "1"});

@@ -169,7 +169,11 @@ TEST(Program, HelpAfterOtherOptionsEndsTheParse)
         "  -l\t\tlist the streams found (the default)\n"
         "  -g <list>\tcopy found streams to current directory as found_nnnn.ts\n"
         "  The disk is only read. A found stream is a transport stream: make its header\n"
-        "  with reelhead, then put it back with -p.\n";
+        "  with reelhead, then put it back with -p.\n"
+        "\nFor scripts and front-ends\n==========================\n"
+        "  --json\tthe output of -l, -i, -r -l, -r -i, --check and --repair as one\n"
+        "                JSON document (questions need -y)\n"
+        "  --progress-fd <n>\n\t\tprogress of copies and checks as lines on descriptor n\n";
     EXPECT_EQ(r.err, expected);
 }
 

@@ -311,6 +311,13 @@ std::vector<Row> diskwarden_rows()
         {"diskwarden_repair", dw, {"--repair", "-y", "disk.img"}, "", {damaged_disk("disk.img", "orphan-chain")},
          {}, 1, {"orphan-AV-5.ts"}},
         {"diskwarden_wait", dw, {"-w", "-l", "disk.img"}, "\n", disk, {}, 0, {}},
+        // For scripts: the JSON documents, and progress lines on a descriptor (here 2).
+        {"diskwarden_json_list_and_information", dw, {"--json", "-l", "-i", "1-3", "disk.img"}, "", disk, {}, 0,
+         {}},
+        {"diskwarden_json_repair", dw, {"--json", "--repair", "-y", "disk.img"}, "",
+         {damaged_disk("disk.img", "orphan-chain")}, {}, 1, {"orphan-AV-5.ts"}},
+        {"diskwarden_progress_lines", dw, {"-g", "1", "--progress-fd", "2", "disk.img"}, "", disk, {}, 0,
+         recording_files(NEWS)},
         // The aligned path: the Windows backend refuses what a physical drive would.
         {"diskwarden_direct_get", dw, {"-g", "1-3", "disk.img"}, "", disk, {DIRECT}, 0, all_got},
         {"diskwarden_direct_put", dw, {"-p", "\"*.ts\"", "disk.img"}, "yes\n", put_set, {DIRECT}, 0, {}},

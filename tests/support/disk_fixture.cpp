@@ -148,6 +148,21 @@ RunResult DiskFixture::run(std::vector<std::string> args, const std::string &inp
     return result;
 }
 
+testjson::Value DiskFixture::run_json(std::vector<std::string> args, const std::string &input,
+                                      RunResult *result, std::vector<std::string> disks)
+{
+    args.insert(args.begin(), "--json");
+    RunResult r = run(args, input, disks);
+    if (result != nullptr)
+        *result = r;
+    try {
+        return testjson::parse(r.out);
+    } catch (const std::exception &e) {
+        ADD_FAILURE() << e.what() << " in:\n" << r.out << "\nstandard error:\n" << r.err;
+        return {};
+    }
+}
+
 RunResult DiskFixture::run_limited(unsigned blocks, std::vector<std::string> args,
                                    const std::string &input)
 {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "disk_image.h"
+#include "json_doc.h"
 
 namespace testimg {
 
@@ -93,6 +94,12 @@ class DiskFixture : public ::testing::Test {
     // images. `disks` defaults to {path}.
     RunResult run(std::vector<std::string> args, const std::string &input = "",
                   std::vector<std::string> disks = {{}});
+
+    // run() with --json in front of `args`: standard output must be one JSON document
+    // that python3's json module takes (strictly, see json_doc.h). Returns it parsed (an
+    // empty Value after a failure of the test); the run in *result if given.
+    testjson::Value run_json(std::vector<std::string> args, const std::string &input = "",
+                             RunResult *result = nullptr, std::vector<std::string> disks = {{}});
 
     // The same with a limit on the size of files the program writes (in 512-byte blocks):
     // a host disk that fills up, as `ulimit -f` makes it.
