@@ -7,17 +7,18 @@
 #include "check/check_chain.h"
 #include "check/check_problems.h"
 #include "check/check.h"
-#include "common/fatal.h"
+#include "common/error.h"
 
 namespace {
 
-[[noreturn]] void refuse(const HumaxDisk *disk, int index, const std::string &what)
+bool refuse(const HumaxDisk *disk, int index, const std::string &what, Error *error)
 {
-    fatal("%s: %s partition: %s\n"
-          "Refusing to write to a disk with clusters in two files or a name twice in a directory: "
-          "deleting one file would free what the other still holds. Run diskwarden --check %s, "
-          "then --repair.\n",
-          disk->path.c_str(), partition_name(index), what.c_str(), disk->path.c_str());
+    return error_set(error, ErrorKind::Damaged,
+                     "%s: %s partition: %s\n"
+                     "Refusing to write to a disk with clusters in two files or a name twice in a directory: "
+                     "deleting one file would free what the other still holds. Run diskwarden --check %s, "
+                     "then --repair.\n",
+                     disk->path.c_str(), partition_name(index), what.c_str(), disk->path.c_str());
 }
 
 // True when `cluster` is among the first `steps` clusters of the chain from `first`.
@@ -33,7 +34,7 @@ bool walked_before(const PartitionInfo *p, uint32_t first, uint32_t cluster, uin
     return false;
 }
 
-void guard_partition(const HumaxDisk *disk, int index)
+bool guard_partition(const HumaxDisk *disk, int index, Error *error)
 {
     const PartitionInfo *p = &disk->partitions[index];
     ClusterSet claimed(p->cluster_count);
@@ -42,7 +43,7 @@ void guard_partition(const HumaxDisk *disk, int index)
         std::string name(dirent_name(e), strnlen(dirent_name(e), DIR_NAME_LENGTH));
         std::string shown = "\"" + check_inert(name) + "\"";
         if (!names.insert(name).second)
-            refuse(disk, index, "the name " + shown + " is in its directory twice");
+            return refuse(disk, index, "the name " + shown + " is in its directory twice", error);
         uint32_t first;
         bool aligned;
         if (!check_first_cluster(p, dirent_get(e, DIRENT_FIRST_SECTOR), &first, &aligned))
@@ -52,7 +53,9 @@ void guard_partition(const HumaxDisk *disk, int index)
         for (uint64_t steps = 0;; ++steps) {
             if (claimed.has(cluster)) {
                 if (!walked_before(p, first, cluster, steps))
-                    refuse(disk, index, "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file");
+                    return refuse(disk, index,
+                                  "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file",
+                                  error);
                 break;
             }
             claimed.add(cluster);
@@ -60,13 +63,15 @@ void guard_partition(const HumaxDisk *disk, int index)
                 break;
         }
     }
+    return true;
 }
 
 } // namespace
 
-void check_refuse_damaged(const HumaxDisk *disk)
+bool check_refuse_damaged(const HumaxDisk *disk, Error *error)
 {
     for (int i = 0; i < disk->partition_count; ++i)
-        if (disk->volume.partitions[i].loaded)
-            guard_partition(disk, i);
+        if (disk->volume.partitions[i].loaded && !guard_partition(disk, i, error))
+            return false;
+    return true;
 }

@@ -54,15 +54,10 @@ struct Planner {
 // still belong to their files on the disk until the directory is written.
 std::vector<uint32_t> take_clusters(PartitionInfo *p, uint64_t count)
 {
-    std::vector<uint32_t> taken;
-    for (uint32_t c = 0; c < p->cluster_count && taken.size() < count; ++c)
-        if (p->fat[c + 1] == FAT_FREE && p->fat_on_disk[c + 1] == FAT_FREE)
-            taken.push_back(c);
-    if (taken.size() < count)
+    ClusterChain chain;
+    if (!fat_take(p, count, &chain))
         return {};
-    for (size_t k = 0; k < taken.size(); ++k)
-        fat_set(p, taken[k], k + 1 < taken.size() ? taken[k + 1] : FAT_END);
-    return taken;
+    return check_chain_clusters(p, fat_walk_chain(p, chain.first));
 }
 
 uint32_t sector_of(const PartitionInfo *p, uint32_t cluster)

@@ -1,8 +1,6 @@
 // --check and --repair: open the disk without validating it, check, report, and for a
 // repair plan, ask once, save, write.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "check/check_apply.h"
@@ -11,7 +9,8 @@
 #include "check/check_report.h"
 #include "check/check_scan.h"
 #include "check/check.h"
-#include "common/prompt.h"
+#include "common/error.h"
+#include "records/disk_open.h"
 
 namespace {
 
@@ -20,51 +19,48 @@ struct DiskCloser {
 };
 using DiskHandle = std::unique_ptr<HumaxDisk, DiskCloser>;
 
-// Opens and locks the disk; null after a message when it cannot be used.
+// Opens and locks the disk, reading it without judging it; null after a message when it
+// cannot be used.
 DiskHandle open_for_check(const CheckRequest &request)
 {
-    DiskHandle disk(disk_create());
-    disk->path = request.path;
-    if (!disk_stream_open(&disk->stream, request.path.c_str(), request.repair)) {
-        if (errno == EBUSY)
-            fprintf(stderr, "%s: the drive is mounted, or another program holds it: refusing to use it\n",
-                    request.path.c_str());
-        else
-            perror(request.path.c_str());
-        return nullptr;
-    }
-    DiskLock mode = request.repair ? DiskLock::Exclusive : DiskLock::Shared;
-    if (!disk_stream_lock(&disk->stream, mode)) {
-        fprintf(stderr, "%s is in use by another process\n", request.path.c_str());
-        return nullptr;
-    }
-    return disk;
+    DiskOpenOptions options = request.open;
+    options.writable = request.repair;
+    options.lock = true;
+    options.validation = Validation::None;
+    options.list = RecordListLoad::Skip;
+    HumaxDisk *disk = nullptr;
+    Error error;
+    if (!disk_open({request.path}, options, &disk, &error))
+        error_warn(error);
+    return DiskHandle(disk);
 }
 
 // Asks before anything is written.
-bool confirmed(const RepairPlan &plan)
+bool confirmed(const CheckRequest &request, const RepairPlan &plan)
 {
-    fprintf(stderr, "%u problem%s can be repaired, which writes to the disk%s - do you wish to continue? [no]: ",
-            plan.repaired, plan.repaired == 1 ? "" : "s",
-            plan.saves.empty() ? "" : " and saves what it frees to the current directory");
-    return prompt_yes_no() != 0;
+    char question[256];
+    snprintf(question, sizeof question,
+             "%u problem%s can be repaired, which writes to the disk%s - do you wish to continue? [no]: ",
+             plan.repaired, plan.repaired == 1 ? "" : "s",
+             plan.saves.empty() ? "" : " and saves what it frees to the current directory");
+    return request.ask && request.ask(question);
 }
 
-int repair(HumaxDisk *disk, const CheckResult &result, int status)
+int repair(const CheckRequest &request, HumaxDisk *disk, const CheckResult &result, int status)
 {
     RepairPlan plan = check_plan_repairs(disk, result);
     bool anything = plan.changed[0] || plan.changed[1] || plan.changed[2];
     if (!anything || plan.repaired == 0)
         return status;
-    if (!confirmed(plan)) {
-        fprintf(stderr, "Aborting...\n");
+    if (!confirmed(request, plan)) {
+        warn("Aborting...\n");
         return status;
     }
     std::vector<std::string> saved_lines;
     if (!check_save_contents(disk, plan, &saved_lines)) {
         for (const std::string &line : saved_lines)
             printf("%s\n", line.c_str());
-        fprintf(stderr, "Nothing was written to the disk: the contents it would free could not all be saved\n");
+        warn("Nothing was written to the disk: the contents it would free could not all be saved\n");
         return status | CHECK_OPERATIONAL;
     }
     check_write_repairs(disk, plan);
@@ -86,14 +82,13 @@ int check_run(const CheckRequest &request)
     if (!request.bad_map.empty()) {
         std::string error;
         if (!check_read_bad_map(request.bad_map, &map, &error)) {
-            fprintf(stderr, "%s\n", error.c_str());
+            warn("%s\n", error.c_str());
             return CHECK_OPERATIONAL;
         }
     }
     DiskHandle disk = open_for_check(request);
     if (!disk)
         return CHECK_OPERATIONAL;
-    disk_read_volume(disk.get(), DiskOpenPolicy{});
     CheckResult result;
     check_volume(disk.get(), &result);
     check_record_list(disk.get(), &result);
@@ -109,5 +104,5 @@ int check_run(const CheckRequest &request)
     if (!request.repair || tally.repairable == 0)
         return status;
     fflush(stdout);
-    return repair(disk.get(), result, status);
+    return repair(request, disk.get(), result, status);
 }

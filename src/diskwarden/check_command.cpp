@@ -6,6 +6,7 @@
 #include "check/check.h"
 #include "diskwarden/driver.h"
 #include "common/fatal.h"
+#include "common/prompt.h"
 #include "common/run_options.h"
 
 namespace {
@@ -54,7 +55,7 @@ bool cmd_check_requested(int argc, char **argv)
     return false;
 }
 
-int cmd_check(const CommandRequest &request)
+int cmd_check(const CommandRequest &request, const DiskOpenOptions &access)
 {
     if (request.check && request.repair)
         usage("--check and --repair exclude each other: --repair checks first\n");
@@ -69,6 +70,11 @@ int cmd_check(const CommandRequest &request)
     check.path = request.source_path;
     check.repair = request.repair;
     check.bad_map = request.bad_map;
+    check.open = access;
+    check.ask = [](const std::string &question) {
+        fputs(question.c_str(), stderr);
+        return prompt_yes_no() != 0;
+    };
     int status = check_run(check);
     fatal_set_handler(nullptr);
     return status;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "disk/humax_disk.h"
+
 // What the command line asked for (RunOptions holds the process-wide part). Paths and
 // names are kept whole, however long: images on external drives have long paths.
 struct CommandRequest {
@@ -26,8 +28,8 @@ constexpr int32_t OFFSET_MG = -2;
 // (and exits 0) and the version line as they come; ends the process on every error.
 void cmd_parse(int argc, char **argv, CommandRequest *request);
 
-// "rb+" when a command will change the source disk, "rb" otherwise.
-const char *cmd_source_mode(const CommandRequest &request);
+// True when a command will change the source disk (it is then opened for writing).
+bool cmd_source_writes(const CommandRequest &request);
 
 // The path a disk argument names: "N:" is drive N, anything else an image path.
 std::string cmd_disk_path(const char *argument);
@@ -38,12 +40,14 @@ void cmd_show_free_space(struct HumaxDisk *disk);
 void cmd_usage(const char *program);
 
 // --check and --repair (with -y and --bad-map): refuses other commands with them (exit
-// status 16), then checks the disk. Returns the exit status of the check.
-int cmd_check(const CommandRequest &request);
+// status 16), then checks the disk, reached as `access` says (direct I/O, a stream
+// wrapper). Returns the exit status of the check.
+int cmd_check(const CommandRequest &request, const DiskOpenOptions &access);
 
 // True when the command line asks for --check or --repair (its usage errors then end
 // with status 16, as fsck's do).
 bool cmd_check_requested(int argc, char **argv);
 
-// The whole run; returns the exit status.
-int cmd_main(int argc, char **argv);
+// The whole run, with every disk reached as `access` says (direct I/O, a stream wrapper:
+// the programs' test hooks); returns the exit status.
+int cmd_main(int argc, char **argv, const DiskOpenOptions &access = {});
