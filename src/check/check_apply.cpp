@@ -165,7 +165,7 @@ void check_write_repairs(HumaxDisk *disk, const RepairPlan &plan)
                 fatal_errno("Disk");
         }
     }
-    for (int i = 0; i < PARTITION_MAX; ++i)
+    for (int i = 0; i < PARTITION_COUNT; ++i)
         if (plan.changed[i])
             disk_write_tables(disk, i);
 }

@@ -20,7 +20,7 @@ bool check_repairable(const CheckResult &result, const Finding &finding)
 {
     if (check_problem_info(finding.problem).remedy != Remedy::Repair || result.disk_in_doubt)
         return false;
-    if (finding.scope >= 0 && finding.scope < PARTITION_MAX)
+    if (finding.scope >= 0 && finding.scope < PARTITION_COUNT)
         return !result.partitions[finding.scope].layout_in_doubt;
     return true;
 }

@@ -70,7 +70,7 @@ struct RecordScan {
 
 struct CheckResult {
     std::vector<Finding> findings;
-    PartitionScan partitions[PARTITION_MAX];
+    PartitionScan partitions[PARTITION_COUNT];
     RecordScan records;
     bool disk_in_doubt = false; // nothing on the disk is repaired (truncated, no table)
     bool read_errors = false;   // a region could not be read (exit status 8)

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char *const PARTITION_NAMES[PARTITION_MAX] = {"AV", "EPG", "MPEG/JPEG"};
+const char *const PARTITION_NAMES[PARTITION_COUNT] = {"AV", "EPG", "MPEG/JPEG"};
 
 constexpr unsigned TABLE_MARKER = 444;
 constexpr unsigned TABLE_STRIDE = 16;
@@ -37,7 +37,7 @@ uint32_t table_value(const uint8_t *sector, unsigned high, unsigned low)
 
 bool table_recognised(const uint8_t *sector)
 {
-    for (int i = 0; i < PARTITION_MAX; ++i) {
+    for (int i = 0; i < PARTITION_COUNT; ++i) {
         if (le16(sector, TABLE_MARKER + TABLE_STRIDE * i) != TABLE_MARKER_VALUE)
             return false;
     }
@@ -63,7 +63,7 @@ void read_descriptor(PartitionInfo *p, const uint8_t *d)
 
 const char *partition_name(int index)
 {
-    return index >= 0 && index < PARTITION_MAX ? PARTITION_NAMES[index] : "?";
+    return index >= 0 && index < PARTITION_COUNT ? PARTITION_NAMES[index] : "?";
 }
 
 namespace {
@@ -78,13 +78,13 @@ void read_partition_table(HumaxDisk *disk, const DiskOpenPolicy &policy)
         return;
     }
     if (table_recognised(sector)) {
-        for (int i = 0; i < PARTITION_MAX; ++i) {
+        for (int i = 0; i < PARTITION_COUNT; ++i) {
             PartitionInfo *p = &disk->partitions[i];
             unsigned base = TABLE_STRIDE * i;
             p->sector_count = table_value(sector, 448 + base, 454 + base);
             p->start_sector = table_value(sector, 456 + base, 462 + base);
         }
-        disk->partition_count = PARTITION_MAX;
+        disk->partition_count = PARTITION_COUNT;
     } else {
         found->table_unknown = true;
         if (!policy_first_partition_only(policy))
@@ -280,7 +280,7 @@ void disk_close(HumaxDisk *disk)
     if (disk == nullptr)
         return;
     disk_stream_close(&disk->stream);
-    for (int i = 0; i < PARTITION_MAX; ++i) {
+    for (int i = 0; i < PARTITION_COUNT; ++i) {
         dir_clear(&disk->partitions[i]);
         fat_release(&disk->partitions[i]);
     }

@@ -19,7 +19,7 @@
 
 constexpr int PARTITION_AV = 0;
 constexpr int PARTITION_EPG = 1;
-constexpr int PARTITION_MAX = 3;
+constexpr int PARTITION_COUNT = 3;
 
 struct PartitionInfo {
     // From the partition table.
@@ -80,7 +80,7 @@ struct PartitionRead {
 struct VolumeRead {
     int table_errno = 0;        // sector 0 could not be read
     bool table_unknown = false; // sector 0 lacks the partition markers
-    PartitionRead partitions[PARTITION_MAX];
+    PartitionRead partitions[PARTITION_COUNT];
     uint64_t disk_bytes = UINT64_MAX; // the disk's length; UINT64_MAX when unknown
     // Sectors of the used partitions' data areas that lie beyond the end of the disk (a
     // truncated image): they read as zeros.
@@ -89,7 +89,7 @@ struct VolumeRead {
 
 struct HumaxDisk {
     DiskStream stream;
-    PartitionInfo partitions[PARTITION_MAX];
+    PartitionInfo partitions[PARTITION_COUNT];
     RecordList records;
     int partition_count = 0;
     VolumeRead volume;

@@ -112,8 +112,8 @@ void copy_contents(FileMap *in, DiskFile *out)
 // recording behind.
 void check_destination(HumaxDisk *source, HumaxDisk *destination, const RecordingFiles &files)
 {
-    uint64_t clusters[PARTITION_MAX] = {};
-    unsigned entries[PARTITION_MAX] = {};
+    uint64_t clusters[PARTITION_COUNT] = {};
+    unsigned entries[PARTITION_COUNT] = {};
     for (unsigned i = 0; i < FILES_PER_RECORDING; ++i) {
         int part = files.partition[i];
         const DirEntry *entry = dir_find(&source->partitions[part], files.source[i]);
@@ -127,7 +127,7 @@ void check_destination(HumaxDisk *source, HumaxDisk *destination, const Recordin
                                               size < allocated ? size : allocated);
         ++entries[part];
     }
-    for (int part = 0; part < PARTITION_MAX; ++part) {
+    for (int part = 0; part < PARTITION_COUNT; ++part) {
         if (entries[part] == 0)
             continue;
         PartitionInfo *p = &destination->partitions[part];

@@ -93,7 +93,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case 'O': parse_offset(optarg, request); break;
     case 'p': request->put_name = optarg; break;
     case 'r': run_options.recovery = 1; break;
-    case 's': request->swap = true; break;
+    case 's': request->swap_lists = true; break;
     case 'u': request->unprotect_list = optarg; break;
     case 'v': print_version(program); break;
     case VERSION_AND_EXIT: print_version(program); fatal_exit(0);
@@ -122,7 +122,7 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
 {
     if (!request.dest_path.empty())
         fatal("Not supported in recover mode\n");
-    if (request.swap) {
+    if (request.swap_lists) {
         // The lists live in the EPG partition, which -n leaves unread.
         if (disk->partition_count <= PARTITION_EPG)
             fatal("The recording lists cannot be swapped with -n\n");
@@ -252,7 +252,7 @@ bool cmd_source_writes(const CommandRequest &request)
 {
     bool writes = !request.put_name.empty() || request.delete_list || request.unprotect_list ||
                   request.modify_number > 0 || request.update ||
-                  (run_options.recovery && request.swap) || request.delete_buffers ||
+                  (run_options.recovery && request.swap_lists) || request.delete_buffers ||
                   request.delete_epg_save;
     return writes;
 }

@@ -13,7 +13,8 @@ struct CommandRequest {
     std::string dest_path;   // empty: one disk
     std::string put_name;    // empty: no -p
     std::optional<std::string> get_list, header_list, info_list, unprotect_list, delete_list;
-    bool list = false, update = false, swap = false, delete_buffers = false;
+    bool list = false, update = false, delete_buffers = false;
+    bool swap_lists = false; // -s: the record list and its backup change names
     bool delete_epg_save = false, wait = false;
     int32_t modify_number = -1;
     int32_t modify_offset = -1; // -2 stands for "mg"
