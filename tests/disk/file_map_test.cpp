@@ -4,6 +4,7 @@
 
 #include "disk/disk_file.h"
 #include "disk/file_map.h"
+#include "common/error.h"
 #include "disk_image.h"
 #include "disk_opening.h"
 
@@ -104,6 +105,40 @@ TEST_F(FileMaps, SizeIsWhatReadingByNameGives)
     Error error;
     EXPECT_TRUE(dfile_map_read(&map, 0, &byte, 1, &n, &error));
     EXPECT_EQ(n, 0u);
+}
+
+// A read the disk refuses is returned, with what the read had stored before it, so that
+// the caller can give up, go on past it or fill the gap.
+TEST_F(FileMaps, AFailedReadReturnsItsErrorAndHowFarItGot)
+{
+    DiskImage image(path, testimg::default_spec());
+    Bytes c = testimg::pattern_bytes(3 * 4096 + 2, 3);
+    image.add_file_at(0, "5.av", c, {100, 101, 50, 51}); // two runs of two clusters
+    DiskOpenOptions options;
+    // The reads of opening: sector 0, then per partition its descriptor, table and
+    // directory; then the file's first run, and its second.
+    options.wrap_stream = [](DiskStream *stream) {
+        FaultPlan plan;
+        plan.kind = FaultKind::Read;
+        plan.action = FaultAction::Fail;
+        plan.at = 1 + 3 * 3 + 2;
+        disk_stream_fault(stream, plan);
+    };
+    Error error;
+    ASSERT_TRUE(disk_open_volume({path}, options, &disk, &error)) << error.text;
+    FileMap map = map_of(0, "5.av");
+    Bytes out(c.size());
+    size_t done = 0;
+    EXPECT_FALSE(dfile_map_read(&map, 0, out.data(), out.size(), &done, &error));
+    EXPECT_EQ(done, 2u * 4096);
+    EXPECT_TRUE(std::equal(c.begin(), c.begin() + 2 * 4096, out.begin()));
+    EXPECT_EQ(error.kind, ErrorKind::Read);
+    EXPECT_EQ(error.code, EIO);
+    EXPECT_EQ(error.text, "5.av: Input/output error\n");
+    // The next read of the same bytes goes through.
+    EXPECT_TRUE(dfile_map_read(&map, 2 * 4096, out.data(), out.size(), &done, &error));
+    EXPECT_EQ(done, 4098u);
+    EXPECT_TRUE(std::equal(c.begin() + 2 * 4096, c.end(), out.begin()));
 }
 
 } // namespace

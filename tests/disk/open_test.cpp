@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 
+#include "common/error.h"
 #include "common/run_options.h"
 #include "disk/disk_file.h"
 #include "disk/disk_io.h"
@@ -171,6 +173,80 @@ TEST_F(Open, MissingImageAndCorruptTableSizes)
     image.set_descriptor_u32(0, 232, 0xFFFFFFF0);
     EXPECT_EXIT(testimg::open_volume(path), testing::ExitedWithCode(1),
                 "^FAT Memory allocation: Cannot allocate memory\n$");
+}
+
+// Opening gives back what stops it, composed where it was found, says nothing itself and
+// leaves nothing open: the caller decides what to show and whether to go on.
+TEST_F(Open, FailuresAreReturnedWithTheProgramsMessages)
+{
+    DiskImage image(path, testimg::default_spec());
+    image.write_bytes(476, Bytes{0x00, 0x00});
+    DiskOpenOptions options;
+    options.writable = true;
+    options.lock = true;
+    HumaxDisk *disk = nullptr;
+    Error error;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(disk_open_volume({path}, options, &disk, &error));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(disk, nullptr);
+    EXPECT_EQ(error.kind, ErrorKind::Volume);
+    EXPECT_EQ(error.text, "Unknown partition table\n");
+    EXPECT_FALSE(disk_open_volume({dir.file("none.img")}, options, &disk, &error));
+    EXPECT_EQ(error.kind, ErrorKind::Open);
+    EXPECT_EQ(error.code, ENOENT);
+    EXPECT_EQ(error.text, dir.file("none.img") + ": No such file or directory\n");
+
+    // Not judged, the same disk opens with what was found; the failed opening above left
+    // no lock behind, and this one's lock refuses a second writer.
+    options.validation = Validation::None;
+    ASSERT_TRUE(disk_open_volume({path}, options, &disk, &error)) << error.text;
+    EXPECT_TRUE(disk->volume.table_unknown);
+    HumaxDisk *second = nullptr;
+    EXPECT_FALSE(disk_open_volume({path}, options, &second, &error));
+    EXPECT_EQ(error.kind, ErrorKind::Locked);
+    EXPECT_EQ(error.text, path + " is in use by another process\n");
+    // Told apart before the lock: the same file under another name is the same disk.
+    DiskOpenOptions other = options;
+    other.distinct_from = disk;
+    EXPECT_FALSE(disk_open_volume({dir.path() + "/./disk.img"}, other, &second, &error));
+    EXPECT_EQ(error.kind, ErrorKind::SameDisk);
+    EXPECT_EQ(error.text, path + " and " + dir.path() + "/./disk.img are the same disk: copying a disk "
+                                                        "onto itself is refused\n");
+    disk_close(disk);
+}
+
+// A disk in memory opens like an image file, and what is written to it stays in that
+// memory for the next opening (the fuzz targets use nothing else).
+TEST_F(Open, FromMemoryWrittenInPlace)
+{
+    DiskImage image(path, testimg::default_spec());
+    Bytes file = testimg::read_host_file(path);
+    MemoryImage memory = memory_image_of(file.data(), file.size());
+    DiskOpenOptions options;
+    options.writable = true;
+    HumaxDisk *disk = nullptr;
+    Error error;
+    ASSERT_TRUE(disk_open_volume({"memory", &memory}, options, &disk, &error)) << error.text;
+    EXPECT_EQ(disk->volume.disk_bytes, file.size());
+    Bytes contents = testimg::pattern_bytes(2 * 4096 + 9, 4);
+    DiskFile *out = dfile_create(disk, 0, "2.av", contents.size(), 0x1002, Swap::Yes, &error);
+    ASSERT_NE(out, nullptr);
+    dfile_write(contents.data(), contents.size(), out);
+    dfile_close(out);
+    disk_write_tables(disk, 0);
+    disk_close(disk);
+
+    options.writable = false;
+    ASSERT_TRUE(disk_open_volume({"memory", &memory}, options, &disk, &error)) << error.text;
+    FileMap map;
+    ASSERT_TRUE(dfile_map_name(disk, 0, "2.av", FileMapOptions{}, &map));
+    Bytes back(contents.size());
+    size_t n = 0;
+    ASSERT_TRUE(dfile_map_read(&map, 0, back.data(), back.size(), &n, &error));
+    EXPECT_EQ(back, contents);
+    disk_close(disk);
+    EXPECT_EQ(testimg::read_host_file(path), file);
 }
 
 } // namespace

@@ -302,6 +302,27 @@ TEST_F(Safety, AListSaveTheDirectoryCannotTakeLeavesEveryTableAsItWas)
 
 // ---- Damaged and truncated images say so ----
 
+// Reading a file whose entry claims more than its clusters hold says so once, and leaves
+// the entry as stored: a later commit of the same run writes it back unchanged.
+TEST_F(Safety, AnEntryReadAsDamagedIsWrittenBackAsStored)
+{
+    testimg::TestRecording r = testimg::full_recording(5, "Alpha");
+    r.is_protected = true;
+    make_disk({r});
+    DiskImage image(path);
+    int slot = image.find(1, "5.epg")->slot;
+    Bytes damaged = image.dir_slot(1, slot);
+    testimg::put_le32(damaged, 36, testimg::get_le32(damaged, 36) + 3 * 4096);
+    image.set_dir_slot(1, slot, damaged);
+    expect_damaged();
+    RunResult r1 = run({"-i", "1", "-i", "1", "-u", "1"});
+    EXPECT_EQ(r1.status, 0) << r1.err;
+    EXPECT_EQ(r1.err, "Warning file allocation error - truncating to 4096 bytes\n");
+    EXPECT_EQ(DiskImage(path).dir_slot(1, DiskImage(path).find(1, "5.epg")->slot), damaged);
+    EXPECT_FALSE(DiskImage(path).record_list_entries(304).empty());
+}
+
+
 TEST_F(Safety, ATruncatedImageIsReportedAndNeverWritten)
 {
     DiskImage image(path);
