@@ -12,7 +12,6 @@
 #include <string>
 
 #include "common/error.h"
-
 #include "common/record_entry.h"
 #include "disk/directory.h"
 #include "disk/disk_io.h"
@@ -115,7 +114,8 @@ enum class Validation : uint8_t {
 enum class RecordListLoad : uint8_t {
     Skip,     // not read at all (recovery mode, the checker, the disk library's own tests)
     Required, // its problems fail the opening, as the commands have it
-    Optional, // its problems leave it empty and are kept in disk->list_error (the mount)
+    Optional, // its problems leave it empty and are kept in disk->list_error (the mount);
+              // an unknown disk format still fails the opening
 };
 
 struct DiskOpenOptions {
@@ -149,7 +149,7 @@ inline uint64_t cluster_bytes(const PartitionInfo *partition)
     return uint64_t{partition->cluster_sectors} * SECTOR_SIZE;
 }
 
-// The volume part of disk_open (records/disk_open.h), which programs and tests call:
+// The volume part of disk_open (records/disk_open.h, the call programs open disks with):
 // opens the stream (a busy drive: "%s: the drive is mounted, or another program holds it:
 // refusing to use it\n"; otherwise the system's report for the path), refuses a disk the
 // same as options.distinct_from, takes the lock ("%s is in use by another process\n"),
