@@ -6,7 +6,13 @@
 // counterpart for, and the cost on that disk of the check every writing command makes
 // first.
 //
-// Usage: check_bench [runs [work directory]]   (defaults: 5 runs, $TMPDIR)
+// Then a hostile table: 1,048,576 clusters all linked into one ring, under 1,000 directory
+// entries that each start somewhere on it, checked and repaired (each repair on a fresh
+// copy). The time of both must grow with the table, not with entries times clusters.
+//
+// Usage: check_bench [--ring | --recorder] [runs [work directory [diskwarden]]]
+// (defaults: 5 runs, $TMPDIR, the diskwarden of this build; another program can be given
+// to compare builds; --ring: the hostile table alone, --recorder: all but it)
 //
 // The images are sparse: about 125 MB (the recorder's allocation table) and 250 MB (the
 // two FATs) are really written. Each program runs once to warm the page cache, then
@@ -20,6 +26,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,8 +63,9 @@ struct Timing {
     int status = -1;
 };
 
-// Runs a program with its output discarded; its time and peak memory.
-Timing timed(const std::vector<std::string> &argv)
+// Runs a program with its output discarded (in `cwd` when given); its time and peak
+// memory.
+Timing timed(const std::vector<std::string> &argv, const std::string &cwd = "")
 {
     std::vector<char *> args;
     for (const std::string &a : argv)
@@ -70,6 +79,8 @@ Timing timed(const std::vector<std::string> &argv)
         dup2(null, 0);
         dup2(null, 1);
         dup2(null, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
         execvp(args[0], args.data());
         _exit(127);
     }
@@ -142,6 +153,41 @@ void add_recordings(const std::string &path)
     image.write_record_list(entries, RECORD_LENGTH);
 }
 
+constexpr uint32_t RING_CLUSTERS = 1u << 20;
+constexpr unsigned RING_ENTRIES = 1000;
+
+// Every cluster of the AV partition links to the next, the last back to the first; the
+// directory holds RING_ENTRIES files of four clusters' size, spread over the ring.
+void make_ring(const std::string &path)
+{
+    testimg::ImageSpec spec = testimg::default_spec();
+    spec.partitions[0].cluster_sectors = 1;
+    spec.partitions[0].cluster_count = RING_CLUSTERS;
+    testimg::DiskImage image(path, spec);
+    testimg::PartitionGeometry g = image.geometry(0);
+    testimg::Bytes region(uint64_t{g.fat_sectors} * 512, 0xFF);
+    testimg::put_le32(region, 0, 0);
+    for (uint32_t c = 0; c < RING_CLUSTERS; ++c)
+        testimg::put_le32(region, 4 * (uint64_t{c} + 1), (c + 1) % RING_CLUSTERS);
+    image.write_bytes(uint64_t{g.fat_sector} * 512, region);
+    uint32_t step = RING_CLUSTERS / RING_ENTRIES;
+    for (unsigned k = 0; k < RING_ENTRIES; ++k) {
+        testimg::Bytes slot(128, 0);
+        std::string name = "f" + std::to_string(k) + ".bin";
+        testimg::Bytes field(60, 0);
+        std::copy(name.begin(), name.end(), field.begin());
+        field = testimg::swapped_words(field);
+        std::copy(field.begin(), field.end(), slot.begin() + 64);
+        uint32_t first = k * step;
+        testimg::put_le32(slot, 12, g.data_sector + first);
+        testimg::put_le32(slot, 20, g.data_sector + first + 3);
+        testimg::put_le32(slot, 28, 4);
+        testimg::put_le32(slot, 36, 4 * 512);
+        testimg::put_le32(slot, 40, 0x1000);
+        image.set_dir_slot(0, static_cast<int>(k), slot);
+    }
+}
+
 // A FAT32 image of the same size in clusters of the same length; returns its clusters.
 uint64_t make_fat32(const std::string &path, uint32_t clusters)
 {
@@ -164,6 +210,25 @@ uint64_t make_fat32(const std::string &path, uint32_t clusters)
     };
     uint64_t reserved = le(14, 2), fats = boot[16], total = le(32, 4), per_fat = le(36, 4);
     return (total - reserved - fats * per_fat) / boot[13];
+}
+
+// A repair changes its disk and leaves saved files: each run gets a fresh copy of the
+// image and an empty working directory.
+std::vector<Timing> repairs_of(const std::string &program, const std::string &image, const std::string &dir, int runs)
+{
+    std::string copy = dir + "/repaired.img", work = dir + "/work";
+    std::vector<Timing> all;
+    for (int i = 0; i < runs; ++i) {
+        std::filesystem::remove_all(work);
+        std::filesystem::create_directory(work);
+        std::filesystem::copy_file(image, copy, std::filesystem::copy_options::overwrite_existing);
+        Timing t = timed({program, "--repair", "-y", copy}, work);
+        require(t.status < 8, "the repair ended with status " + std::to_string(t.status));
+        all.push_back(t);
+    }
+    std::filesystem::remove_all(work);
+    unlink(copy.c_str());
+    return all;
 }
 
 std::vector<Timing> runs_of(const std::vector<std::string> &argv, int runs, int wanted_status)
@@ -192,19 +257,10 @@ long peak(const std::vector<Timing> &all)
     return most;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The 1 TB geometry, empty and 60% full, next to fsck.fat; a writing command's opening.
+void bench_recorder(const std::string &diskwarden, const std::string &dir, int runs)
 {
-    int runs = argc > 1 ? atoi(argv[1]) : 5;
-    const char *tmp = getenv("TMPDIR");
-    std::string base = argc > 2 ? argv[2] : std::string(tmp ? tmp : "/tmp");
-    require(runs > 0, "usage: check_bench [runs [work directory]]");
-    std::string dir_template = base + "/check_bench.XXXXXX";
-    require(mkdtemp(dir_template.data()) != nullptr, "cannot create a work directory");
-    std::string dir = dir_template;
     std::string empty = dir + "/recorder-empty.img", full = dir + "/recorder-full.img", fat = dir + "/fat32.img";
-
     testimg::ImageSpec spec = recorder_spec();
     testimg::DiskImage(empty, spec);
     testimg::DiskImage(full, spec);
@@ -212,7 +268,6 @@ int main(int argc, char **argv)
     uint32_t clusters = spec.partitions[0].cluster_count;
     uint64_t fat_clusters = make_fat32(fat, clusters);
 
-    std::string diskwarden = testimg::diskwarden_path();
     std::vector<Timing> ours = runs_of({diskwarden, "--check", empty}, runs, 0);
     std::vector<Timing> theirs = runs_of({"fsck.fat", "-n", fat}, runs, 0);
     std::vector<Timing> ours_full = runs_of({diskwarden, "--check", full}, runs, 0);
@@ -235,6 +290,43 @@ int main(int argc, char **argv)
     unlink(empty.c_str());
     unlink(full.c_str());
     unlink(fat.c_str());
+}
+
+void bench_ring(const std::string &diskwarden, const std::string &dir, int runs)
+{
+    std::string ring = dir + "/ring.img";
+    make_ring(ring);
+    std::vector<Timing> check = runs_of({diskwarden, "--check", ring}, runs, 4);
+    std::vector<Timing> repair = repairs_of(diskwarden, ring, dir, runs);
+    printf("A hostile table, %u clusters in one ring under %u entries, median of %d runs:\n"
+           "  --check %.3f s (%ld MiB), --repair %.3f s (%ld MiB)\n",
+           RING_CLUSTERS, RING_ENTRIES, runs, median_seconds(check), peak(check) / 1024, median_seconds(repair),
+           peak(repair) / 1024);
+    unlink(ring.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool ring_only = argc > 1 && strcmp(argv[1], "--ring") == 0;
+    bool recorder_only = argc > 1 && strcmp(argv[1], "--recorder") == 0;
+    if (ring_only || recorder_only) {
+        --argc;
+        ++argv;
+    }
+    int runs = argc > 1 ? atoi(argv[1]) : 5;
+    const char *tmp = getenv("TMPDIR");
+    std::string base = argc > 2 ? argv[2] : std::string(tmp ? tmp : "/tmp");
+    require(runs > 0, "usage: check_bench [--ring | --recorder] [runs [work directory [diskwarden]]]");
+    std::string dir_template = base + "/check_bench.XXXXXX";
+    require(mkdtemp(dir_template.data()) != nullptr, "cannot create a work directory");
+    std::string dir = dir_template;
+    std::string diskwarden = argc > 3 ? argv[3] : testimg::diskwarden_path();
+    if (!ring_only)
+        bench_recorder(diskwarden, dir, runs);
+    if (!recorder_only)
+        bench_ring(diskwarden, dir, runs);
     rmdir(dir.c_str());
     return 0;
 }

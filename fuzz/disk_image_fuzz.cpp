@@ -92,6 +92,7 @@ fuzz::DiskHandle open_for_check(MemoryImage *image, bool writable, CheckResult *
     fuzz::DiskHandle disk(opened);
     check_volume(disk.get(), result);
     check_record_list(disk.get(), result);
+    check_lost_chains(disk.get(), result);
     check_sort_findings(result);
     return disk;
 }

@@ -179,6 +179,62 @@ void stream_seeds()
     seed("stream", "no-pmt", concat(text("plain name\n"), garbage.bytes()));
 }
 
+// Transport streams of a few dozen small clusters each, with every table the carver names
+// streams from.
+Bytes small_broadcast(uint32_t seed)
+{
+    tswriter::RecordingSpec spec;
+    spec.seconds = 2;
+    spec.filler = 4;
+    spec.audio_filler = 1;
+    spec.payload_seed = seed;
+    spec.first_pcr = 5000 * seed;
+    spec.tables_every = 10;
+    spec.service_name = "Channel";
+    spec.event_title = "Event " + std::to_string(seed);
+    spec.event_start = 1369602000;
+    spec.event_duration = 2;
+    spec.utc_start = 1369602000;
+    return tswriter::make_recording(spec).bytes();
+}
+
+void carve_seeds()
+{
+    const std::string path = fuzz::scratch_file("seed-carve");
+    testimg::ImageSpec spec = tiny_spec();
+    for (auto &p : spec.partitions) {
+        p.cluster_sectors = 4;
+        p.cluster_count = 64;
+    }
+    auto deleted_disk = [&] {
+        DiskImage image(path, spec);
+        image.add_file(0, "2.av", small_broadcast(1), 0x1002, testimg::Placement::Contiguous);
+        image.add_file(0, "3.av", small_broadcast(2), 0x1002, testimg::Placement::Reversed);
+        image.add_file(0, "4.av", small_broadcast(3), 0x1002, testimg::Placement::Contiguous);
+        image.add_file(1, "2.epg", testimg::make_epg({{1369602000, 2, "Event 1", "Found."}}, 332));
+        image.remove_file(0, "2.av");
+        image.remove_file(0, "3.av");
+        image.remove_file(1, "2.epg");
+        return image;
+    };
+    deleted_disk();
+    seed("carve", "deleted", concat(Bytes{0}, fuzz::chunks_of_image(path)));
+    deleted_disk().zero_tables(0);
+    seed("carve", "wiped", concat(Bytes{1}, fuzz::chunks_of_image(path)));
+    {
+        DiskImage image(path, spec);
+        Bytes a = small_broadcast(4), b = small_broadcast(5);
+        std::vector<uint32_t> at_a, at_b;
+        for (uint32_t c = 0; at_a.size() * 2048 < a.size() || at_b.size() * 2048 < b.size(); ++c)
+            (c % 3 == 1 && at_b.size() * 2048 < b.size()) || at_a.size() * 2048 >= a.size() ? at_b.push_back(c)
+                                                                                            : at_a.push_back(c);
+        image.add_file_at(0, "5.av", a, at_a);
+        image.add_file_at(0, "6.av", b, at_b);
+        image.remove_file(0, "5.av");
+    }
+    seed("carve", "interleaved", concat(Bytes{0}, fuzz::chunks_of_image(path)));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -193,5 +249,6 @@ int main(int argc, char **argv)
     epg_info_seeds();
     recording_list_seeds();
     stream_seeds();
+    carve_seeds();
     return 0;
 }

@@ -15,6 +15,8 @@ echo "== reelhead_bench"
 "$bin/reelhead_bench"
 echo "== check_bench ($runs runs)"
 "$bin/check_bench" "$runs"
+echo "== carve_bench ($mib MiB, 3 runs, cold cache)"
+"$bin/carve_bench" "$mib" 3
 if [ -x "$bin/mount_bench" ]; then
   echo "== mount_bench ($mib MiB, $runs runs, cold cache)"
   "$bin/mount_bench" "$mib" "$runs"

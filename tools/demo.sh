@@ -35,3 +35,13 @@ run "$bin/diskwarden" -r -s -y damaged.img
 run "$bin/diskwarden" -l damaged.img
 run "$bin/diskwarden" -r -l damaged.img
 run "$bin/diskwarden" -r -g 1-2 damaged.img
+
+# A recording deleted by mistake: found in its freed clusters, copied, given a name with
+# its start and title, a header, and put back.
+run "$bin/diskwarden" -y -d 3 sample.img
+run "$bin/diskwarden" --carve sample.img
+run "$bin/diskwarden" --carve -g 1 sample.img
+run mv found_0001.ts "20130528 2030 Wild Isles.ts"
+run env TZ=UTC "$bin/reelhead" "20130528 2030 Wild Isles.ts"
+run "$bin/diskwarden" -y -p "20130528 2030 Wild Isles.ts" sample.img
+run "$bin/diskwarden" -l sample.img

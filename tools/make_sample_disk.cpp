@@ -24,11 +24,20 @@ struct SampleRecording {
     std::vector<testimg::EpgEventSpec> events;
 };
 
-Bytes stream_bytes(unsigned seconds)
+// A broadcast-like stream of its own for each recording: its own clock and pictures, the
+// channel and title in its tables, and the time it began.
+Bytes stream_bytes(const SampleRecording &r)
 {
     tswriter::RecordingSpec spec;
-    spec.seconds = seconds;
+    spec.seconds = r.minutes * 2;
     spec.filler = 12;
+    spec.first_pcr = 900000 + uint64_t{r.file_number} * 54000000;
+    spec.payload_seed = r.file_number;
+    spec.service_name = r.channel;
+    spec.event_title = r.title;
+    spec.event_start = r.start;
+    spec.event_duration = r.minutes * 60;
+    spec.utc_start = r.start;
     return tswriter::make_recording(spec).bytes();
 }
 
@@ -42,7 +51,7 @@ Bytes title_field(const char *title)
 void add_recording(testimg::DiskImage &image, const SampleRecording &r)
 {
     std::string n = std::to_string(r.file_number);
-    image.add_file(0, n + ".av", stream_bytes(r.minutes * 2), 0x1002);
+    image.add_file(0, n + ".av", stream_bytes(r), 0x1002);
     image.add_file(0, n + ".elu", testimg::pattern_bytes(1000, r.file_number), 0x1000);
     image.add_file(1, n + ".epg", testimg::make_epg(r.events, 332), 0x1000);
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Packs the Windows programs with the README and the manual pages as text into
+# Packs the Windows programs with their README (tools/windows-README.txt: what a Windows
+# user needs, not the developers' README.md) and the manual pages as text into
 # BUILD/diskwarden-VERSION-windows-x64.zip. Text files get Windows line ends.
 #
 # Usage: tools/windows-package.sh BUILD PROGRAM...
@@ -33,7 +34,9 @@ for program in "$@"; do
   packed+=("$program")
 done
 [ "${#packed[@]}" -gt 0 ] || { echo "no Windows program in $build/bin" >&2; exit 1; }
-crlf "$root/README.md" "$stage/README.txt"
+sed "s/@PROJECT_VERSION@/$version/g" "$root/tools/windows-README.txt" >"$stage/README.tmp"
+crlf "$stage/README.tmp" "$stage/README.txt"
+rm "$stage/README.tmp"
 
 zip_file="$build/$name.zip"
 rm -f "$zip_file"

@@ -39,6 +39,7 @@ int check_run(const CheckRequest &request);
 // before any question; DiskOpenOptions::vet_volume): a disk with clusters in two files,
 // or a name twice in a directory, is refused (false, *error: ErrorKind::Damaged) with a
 // message that says to run --check, since deleting either file would free clusters the
-// other still holds. Leaks and a wrong free count do not stop anything. Costs a walk of
-// every chain, with one bit per cluster.
+// other still holds; so is a chain that runs into a cluster marked free, which the next
+// allocation would take. Leaks and a wrong free count do not stop anything. Costs a walk
+// of every chain, with one bit per cluster.
 bool check_refuse_damaged(const HumaxDisk *disk, Error *error);

@@ -121,6 +121,19 @@ bool write_job(HumaxDisk *disk, const SaveJob &job, const std::string &name)
 
 } // namespace
 
+SaveSize check_save_size(const RepairPlan &plan)
+{
+    SaveSize size;
+    for (const SaveJob &job : plan.saves) {
+        HostStatus status;
+        if (host_status_at(HOST_CWD, base_name(job).c_str(), &status) && status.regular && status.size == job.bytes)
+            continue;
+        ++size.files;
+        size.bytes += job.bytes;
+    }
+    return size;
+}
+
 bool check_save_contents(HumaxDisk *disk, const RepairPlan &plan, std::vector<std::string> *lines)
 {
     std::set<std::string> used;
@@ -147,7 +160,7 @@ bool check_save_contents(HumaxDisk *disk, const RepairPlan &plan, std::vector<st
                            std::to_string(job.clusters.front());
         if (!job.from_file.empty())
             line += " (of \"" + check_inert(job.from_file) + "\")";
-        lines->push_back(line + " saved as \"" + check_inert(name) + "\" and freed");
+        lines->push_back(line + " saved as \"" + check_inert(name) + "\"");
     }
     return true;
 }

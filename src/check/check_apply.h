@@ -9,11 +9,20 @@
 
 #include "check/check_plan.h"
 
+// What the saves of a plan write to the current directory: files and bytes. A file that
+// an earlier, interrupted repair saved under the same name and size is not counted.
+struct SaveSize {
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+};
+SaveSize check_save_size(const RepairPlan &plan);
+
 // Saves every SaveJob of the plan to the current directory. A host file of the same name
 // and the same contents (left by an earlier, interrupted repair) counts as saved; any
-// other existing name gets a numbered variant. Appends "AV: ... saved as ..." lines.
-// False, after a message on standard error, when the host cannot take them all or the
-// disk cannot be read: the disk must then not be written at all.
+// other existing name gets a numbered variant. Appends an "AV: ... saved as ..." line for
+// each (what becomes of the clusters is the caller's to add). False, after a message on
+// standard error, when the host cannot take them all or the disk cannot be read: the
+// disk must then not be written at all.
 bool check_save_contents(HumaxDisk *disk, const RepairPlan &plan, std::vector<std::string> *lines);
 
 // Writes the copies of shared clusters, then commits every changed partition. Failures

@@ -256,18 +256,21 @@ bool check_read_bad_map(const std::string &path, BadMap *map, std::string *error
 void check_bad_areas(HumaxDisk *disk, const BadMap &map, CheckResult *result)
 {
     uint64_t disk_bytes = disk->volume.disk_bytes;
-    if (disk_bytes != UINT64_MAX && map.mapped < disk_bytes) {
+    // A map of another length is not this disk's map (or not all of it): what it leaves
+    // out counts as unread, and the run does not end as if all were well.
+    if (disk_bytes != UINT64_MAX && map.mapped != disk_bytes) {
         Finding f;
-        f.problem = Problem::MapShort;
+        f.problem = map.mapped < disk_bytes ? Problem::MapShort : Problem::MapLong;
         f.scope = SCOPE_MAP;
         f.n[0] = map.mapped;
         f.n[1] = disk_bytes;
         result->findings.push_back(f);
     }
     check_tables(disk, map, result);
-    uint64_t unread = 0;
+    uint64_t end = disk_bytes == UINT64_MAX ? map.mapped : disk_bytes;
+    uint64_t unread = map.mapped < end ? end - map.mapped : 0;
     for (const BadArea &a : map.areas)
-        unread += a.size;
+        unread += a.position < end ? std::min(a.end(), end) - a.position : 0;
     unsigned touched = 0;
     std::set<unsigned> damaged_numbers;
     for (int i = 0; i < disk->partition_count; ++i) {

@@ -56,6 +56,12 @@ inline uint64_t check_cluster_sector(const PartitionInfo *partition, uint32_t cl
     return fat_cluster_sector(partition, cluster);
 }
 
-// "cluster 12", "clusters 12-15", "clusters 12-15, 40, 42-43 and 9 more runs": runs of
-// consecutive clusters.
-std::string check_cluster_runs(const std::vector<uint32_t> &clusters, unsigned most_runs = 8);
+// "cluster 12", "clusters 12-15", "clusters 12-15, 40, 42-43 and 90 more": the runs of
+// consecutive clusters, at most `most_runs` of them. `total` is the number of clusters
+// the text stands for, when `clusters` holds only the first of them.
+std::string check_cluster_runs(const std::vector<uint32_t> &clusters, uint64_t total = 0, unsigned most_runs = 8);
+
+// The same for `count` clusters of a chain, from `first` on. At most CHAIN_TEXT_WALK of
+// them are walked, so that a line costs the same for a chain of any length.
+constexpr uint64_t CHAIN_TEXT_WALK = 4096;
+std::string check_chain_runs(const PartitionInfo *partition, uint32_t first, uint64_t count);

@@ -185,8 +185,6 @@ void check_volume(HumaxDisk *disk, CheckResult *result)
         if (!loaded)
             continue;
         check_scan_partition(disk, i, scan, &out);
-        if (scan->orphan_chains > ORPHAN_CHAINS_KEPT)
-            scan->layout_in_doubt = true;
     }
     // Partitions that overlap each other were reported with the first of the two.
     for (const Finding &f : out)

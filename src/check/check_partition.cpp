@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "check/check_runs.h"
 #include "check/check_scan.h"
 #include "disk/fat.h"
 
@@ -41,61 +42,10 @@ std::vector<FileState> read_files(const PartitionInfo *p)
         f.first_sector = dirent_get(e, DIRENT_FIRST_SECTOR);
         f.size = dirent_size(e);
         f.needed = fat_clusters_needed(p, f.size);
-        uint32_t first;
-        f.placed = check_first_cluster(p, f.first_sector, &first, &f.aligned);
-        if (f.placed)
-            f.chain = fat_walk_chain(p, first);
+        f.placed = check_first_cluster(p, f.first_sector, &f.chain.first, &f.aligned);
         files.push_back(f);
     }
     return files;
-}
-
-// Claims every file's clusters in directory order; a file that meets a cluster an earlier
-// file holds shares the rest of its chain with it (chains merge, they never part).
-void claim_chains(const PartitionInfo *p, std::vector<FileState> &files, ClusterSet &claimed)
-{
-    for (FileState &f : files) {
-        if (!f.placed)
-            continue;
-        check_for_each_cluster(p, f.chain, [&](uint64_t i, uint32_t cluster) {
-            if (claimed.has(cluster)) {
-                f.shared_at = i;
-                f.shared_cluster = cluster;
-                return false;
-            }
-            claimed.add(cluster);
-            return true;
-        });
-    }
-}
-
-// Which earlier file holds each first shared cluster: a second walk, only on a disk that
-// has shared clusters.
-void find_sharers(const PartitionInfo *p, std::vector<FileState> &files)
-{
-    std::unordered_map<uint32_t, int> holder;
-    for (const FileState &f : files)
-        if (f.shared_at != NOT_SHARED)
-            holder.emplace(f.shared_cluster, -1);
-    if (holder.empty())
-        return;
-    for (size_t k = 0; k < files.size(); ++k) {
-        const FileState &f = files[k];
-        if (!f.placed)
-            continue;
-        uint64_t own = f.shared_at == NOT_SHARED ? f.chain.length : f.shared_at;
-        check_for_each_cluster(p, f.chain, [&](uint64_t i, uint32_t cluster) {
-            if (i >= own)
-                return false;
-            auto it = holder.find(cluster);
-            if (it != holder.end() && it->second < 0)
-                it->second = static_cast<int>(k);
-            return true;
-        });
-    }
-    for (FileState &f : files)
-        if (f.shared_at != NOT_SHARED)
-            f.shared_with = holder[f.shared_cluster];
 }
 
 void match_names(std::vector<FileState> &files)
@@ -111,15 +61,17 @@ void match_names(std::vector<FileState> &files)
     }
 }
 
-std::vector<uint32_t> clusters_from(const PartitionInfo *p, const FileState &f, uint64_t from)
+// A chain that ends properly under an entry whose allocated and last sectors count all of
+// it: the size alone is wrong (what a damaged size field leaves), not the chain.
+void find_short_sizes(const PartitionInfo *p, std::vector<FileState> &files)
 {
-    std::vector<uint32_t> out;
-    check_for_each_cluster(p, f.chain, [&](uint64_t i, uint32_t cluster) {
-        if (i >= from)
-            out.push_back(cluster);
-        return true;
-    });
-    return out;
+    for (FileState &f : files) {
+        if (!f.placed || f.duplicate || f.shared_at != NOT_SHARED || f.chain.end != ChainEnd::Marker ||
+            f.chain.length <= f.needed)
+            continue;
+        f.size_short = dirent_get(f.entry, DIRENT_ALLOCATED_SECTORS) == f.chain.length * p->cluster_sectors &&
+                       dirent_get(f.entry, DIRENT_LAST_SECTOR) == check_cluster_sector(p, f.chain.last);
+    }
 }
 
 void report_chain_end(const FileState &f, int scope, std::vector<Finding> *out)
@@ -150,9 +102,8 @@ void report_sharing(const PartitionInfo *p, const std::vector<FileState> &files,
     }
     Finding x = file_finding(Problem::SharedClusters, scope, f);
     x.other = {scope, holder.name};
-    std::vector<uint32_t> shared = clusters_from(p, f, f.shared_at);
-    x.n[0] = shared.size();
-    x.text = check_cluster_runs(shared);
+    x.n[0] = f.chain.length - f.shared_at;
+    x.text = check_chain_runs(p, f.shared_cluster, x.n[0]);
     out->push_back(x);
 }
 
@@ -160,6 +111,13 @@ void report_size(const PartitionInfo *p, const FileState &f, int scope, std::vec
 {
     uint64_t length = cluster_bytes(p);
     uint64_t held = f.chain.length * length;
+    if (f.size_short) {
+        Finding x = file_finding(Problem::SizeShort, scope, f);
+        x.n[0] = f.size;
+        x.n[1] = f.chain.length;
+        out->push_back(x);
+        return;
+    }
     if (f.chain.length < f.needed) {
         Finding x = file_finding(Problem::ChainShort, scope, f);
         x.n[0] = f.size - held;
@@ -168,10 +126,11 @@ void report_size(const PartitionInfo *p, const FileState &f, int scope, std::vec
         out->push_back(x);
     } else if (f.chain.length > f.needed) {
         Finding x = file_finding(Problem::ChainLong, scope, f);
-        std::vector<uint32_t> past = clusters_from(p, f, f.needed);
-        x.n[0] = past.size();
+        uint32_t past = f.kept_last;
+        check_next_cluster(p, f.kept_last, &past);
+        x.n[0] = f.chain.length - f.needed;
         x.n[1] = f.size;
-        x.text = check_cluster_runs(past);
+        x.text = check_chain_runs(p, past, x.n[0]);
         out->push_back(x);
     }
     // The entry's own record of its clusters, against what its contents keep.
@@ -184,14 +143,7 @@ void report_size(const PartitionInfo *p, const FileState &f, int scope, std::vec
         x.n[1] = sectors;
         out->push_back(x);
     }
-    uint32_t last_cluster = f.chain.last;
-    if (keeps < f.chain.length) {
-        check_for_each_cluster(p, f.chain, [&](uint64_t i, uint32_t cluster) {
-            last_cluster = cluster;
-            return i + 1 < keeps;
-        });
-    }
-    uint64_t last_sector = check_cluster_sector(p, last_cluster);
+    uint64_t last_sector = check_cluster_sector(p, f.kept_last);
     uint32_t stored_last = dirent_get(f.entry, DIRENT_LAST_SECTOR);
     if (stored_last != last_sector) {
         Finding x = file_finding(Problem::LastSectorWrong, scope, f);
@@ -236,6 +188,35 @@ void report_files(const PartitionInfo *p, const std::vector<FileState> &files, i
     }
 }
 
+// The files with clusters past the end of a truncated disk (they read as zeros), each
+// counted in its own run.
+void report_past_end(const HumaxDisk *disk, const PartitionInfo *p, const std::vector<FileState> &files,
+                     int scope, std::vector<Finding> *out)
+{
+    uint64_t disk_sectors = disk->volume.disk_bytes / SECTOR_SIZE;
+    if (disk->volume.disk_bytes == UINT64_MAX || p->cluster_sectors == 0 ||
+        check_cluster_sector(p, p->cluster_count) <= disk_sectors)
+        return;
+    for (const FileState &f : files) {
+        if (!f.placed || f.duplicate)
+            continue;
+        uint64_t past = 0;
+        ChainWalk run;
+        run.first = f.chain.first;
+        run.length = f.own;
+        check_for_each_cluster(p, run, [&](uint64_t, uint32_t c) {
+            past += check_cluster_sector(p, c) + p->cluster_sectors > disk_sectors ? 1 : 0;
+            return true;
+        });
+        if (past == 0)
+            continue;
+        Finding x = file_finding(Problem::FilePastEnd, scope, f);
+        x.n[0] = past;
+        x.n[1] = f.own;
+        out->push_back(x);
+    }
+}
+
 // ---- the table ----
 
 bool is_leak(const PartitionInfo *p, const ClusterSet &claimed, uint32_t cluster)
@@ -244,23 +225,26 @@ bool is_leak(const PartitionInfo *p, const ClusterSet &claimed, uint32_t cluster
 }
 
 // Follows an orphan chain from `first` through leaked clusters not yet visited.
-uint64_t walk_orphan(const PartitionInfo *p, const ClusterSet &claimed, ClusterSet &visited, uint32_t first)
+OrphanChain walk_orphan(const PartitionInfo *p, const ClusterSet &claimed, ClusterSet &visited, uint32_t first)
 {
-    uint64_t length = 0;
+    OrphanChain o;
+    o.first = first;
     uint32_t cluster = first;
     while (is_leak(p, claimed, cluster) && !visited.has(cluster)) {
         visited.add(cluster);
-        ++length;
+        ++o.length;
+        o.last = cluster;
         if (!check_next_cluster(p, cluster, &cluster))
             break;
     }
-    return length;
+    o.end_value = fat_get(p, o.last);
+    return o;
 }
 
-void add_orphan(PartitionScan *scan, uint32_t first, uint64_t length)
+void add_orphan(PartitionScan *scan, const OrphanChain &orphan)
 {
     if (scan->orphans.size() < ORPHAN_CHAINS_KEPT + 1)
-        scan->orphans.push_back({first, length});
+        scan->orphans.push_back(orphan);
     ++scan->orphan_chains;
 }
 
@@ -276,10 +260,10 @@ void group_orphans(const PartitionInfo *p, const ClusterSet &claimed, PartitionS
     }
     for (uint32_t c = 0; c < p->cluster_count; ++c)
         if (is_leak(p, claimed, c) && !linked.has(c))
-            add_orphan(scan, c, walk_orphan(p, claimed, visited, c));
+            add_orphan(scan, walk_orphan(p, claimed, visited, c));
     for (uint32_t c = 0; c < p->cluster_count; ++c)
         if (is_leak(p, claimed, c) && !visited.has(c))
-            add_orphan(scan, c, walk_orphan(p, claimed, visited, c));
+            add_orphan(scan, walk_orphan(p, claimed, visited, c));
 }
 
 void report_table(const PartitionInfo *p, const ClusterSet &claimed, PartitionScan *scan,
@@ -365,10 +349,11 @@ void check_scan_partition(HumaxDisk *disk, int index, PartitionScan *scan, std::
     scan->scanned = true;
     scan->files = read_files(p);
     ClusterSet claimed(p->cluster_count);
-    claim_chains(p, scan->files, claimed);
-    find_sharers(p, scan->files);
+    check_claim_runs(p, scan->files, claimed);
     match_names(scan->files);
+    find_short_sizes(p, scan->files);
     report_files(p, scan->files, index, findings);
+    report_past_end(disk, p, scan->files, index, findings);
     report_table(p, claimed, scan, findings);
 }
 

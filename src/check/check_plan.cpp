@@ -1,54 +1,27 @@
 // Repairs in steps, each on a fresh scan of the tables as the steps before left them:
 //   1. chain ends: an end marker where a chain ends free, in a value naming no cluster, or
-//      by looping back; first sectors moved to the start of their cluster;
-//   2. names and shared clusters: the second of two identical entries goes, a second entry
-//      of a name with its own chain is renamed, a file that runs into another's chain gets
-//      a copy of the shared clusters its size covers (or is cut before them when there is
-//      no room); companions without a recording and leftovers of -E go; a record list
-//      lost in an interrupted save comes back from its backup;
-//   3. sizes: a chain is cut to the clusters its size needs, a size lowered to what its
-//      chain holds, allocated and last sectors set from the chain;
-//   4. clusters in no chain are saved to the host and freed; word 0 counts the free ones.
+//      by looping back; first sectors moved to the start of their cluster, or back to the
+//      chain in no file that is, by its size and last sector, the file's own;
+//   2. lengths: a chain that runs past its size is cut after what its size needs (so that
+//      the file whose chain runs past its size gives way to a file that needs those
+//      clusters), unless another file needs the link cut; a size its entry's allocated and
+//      last sectors contradict is raised to its chain;
+//   3. names and shared clusters (check_separate.cpp);
+//   4. sizes: a size lowered to what its chain holds, allocated and last sectors set from
+//      the chain, and what step 2 could not cut yet;
+//   5. clusters in no chain are saved to the host and freed (unless they are kept as
+//      candidates for a missing stream, or are too many to be leaks); word 0 counts the
+//      free ones.
+// A listed recording's files are never cut, emptied or freed where their sizes need them.
 #include "check/check_plan.h"
 
 #include <algorithm>
-#include <set>
 
+#include "check/check_planner.h"
 #include "check/check_report.h"
 #include "disk/fat.h"
-#include "records/record_list.h"
 
 namespace {
-
-struct Planner {
-    HumaxDisk *disk;
-    const CheckResult &result;
-    RepairPlan plan;
-    FileDescriber describe;
-    PartitionScan scan;
-
-    PartitionInfo *partition() { return &disk->partitions[scan.index]; }
-
-    void rescan()
-    {
-        std::vector<Finding> ignored;
-        check_scan_partition(disk, scan.index, &scan, &ignored);
-    }
-
-    void note(const char *message, const Finding &detail)
-    {
-        plan.changes.push_back(std::string(check_scope_name(scan.index)) + ": " +
-                               check_format(message, detail, describe));
-        plan.changed[scan.index] = true;
-    }
-
-    Finding about(const FileState &f)
-    {
-        Finding detail;
-        detail.file = {scan.index, f.name};
-        return detail;
-    }
-};
 
 // Clusters free both in the planned table and on the disk: clusters this repair frees
 // still belong to their files on the disk until the directory is written.
@@ -60,9 +33,12 @@ std::vector<uint32_t> take_clusters(PartitionInfo *p, uint64_t count)
     return check_chain_clusters(p, fat_walk_chain(p, chain.first));
 }
 
-uint32_t sector_of(const PartitionInfo *p, uint32_t cluster)
+const FoundChain *found_chain(const Planner &pl, const FileState &f)
 {
-    return static_cast<uint32_t>(check_cluster_sector(p, cluster));
+    for (const FoundChain &c : pl.result.found)
+        if (c.partition == pl.scan.index && c.name == f.name)
+            return &c;
+    return nullptr;
 }
 
 // ---- step 1 ----
@@ -71,13 +47,21 @@ void mend_chain_ends(Planner &pl)
 {
     PartitionInfo *p = pl.partition();
     for (const FileState &f : pl.scan.files) {
-        if (!f.placed)
+        const FoundChain *found = f.duplicate ? nullptr : found_chain(pl, f);
+        if (found != nullptr) {
+            Finding d = pl.about(f);
+            d.n[0] = check_sector_of(p, found->first);
+            dirent_set(f.entry, DIRENT_FIRST_SECTOR, static_cast<uint32_t>(d.n[0]));
+            pl.note("{file}: first sector set to {1}, where its chain starts", d);
+            continue;
+        }
+        if (!f.placed || pl.is_held(f))
             continue;
         // Both copies of a doubled entry move, so that they still match as copies.
         if (!f.aligned) {
-            dirent_set(f.entry, DIRENT_FIRST_SECTOR, sector_of(p, f.chain.first));
+            dirent_set(f.entry, DIRENT_FIRST_SECTOR, check_sector_of(p, f.chain.first));
             Finding d = pl.about(f);
-            d.n[0] = sector_of(p, f.chain.first);
+            d.n[0] = check_sector_of(p, f.chain.first);
             if (!f.duplicate)
                 pl.note("{file}: first sector set to {1}", d);
         }
@@ -90,180 +74,59 @@ void mend_chain_ends(Planner &pl)
     }
 }
 
-// ---- step 2 ----
+// ---- steps 2 and 4 ----
 
-std::string unused_name(const PartitionScan &scan, const std::string &name, std::set<std::string> &taken)
+// Cuts file k's chain after the clusters its size needs, unless another file needs the
+// link there (it runs on through those clusters to clusters of its own).
+void cut_past_size(Planner &pl, const RunNeeds &needs, size_t k)
 {
-    for (const FileState &f : scan.files)
-        taken.insert(f.name);
-    size_t dot = name.find('.');
-    std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-    std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    for (unsigned k = 1;; ++k) {
-        std::string suffix = "_" + std::to_string(k);
-        std::string candidate = stem + suffix + extension;
-        if (candidate.size() > DIR_NAME_LENGTH) {
-            size_t room = DIR_NAME_LENGTH - std::min<size_t>(DIR_NAME_LENGTH, suffix.size() + extension.size());
-            candidate = stem.substr(0, room) + suffix + extension;
-            candidate.resize(std::min<size_t>(candidate.size(), DIR_NAME_LENGTH));
-        }
-        if (taken.insert(candidate).second)
-            return candidate;
-    }
-}
-
-// With no free cluster left (a repair cut after its allocations leaks the clusters it took),
-// the first cluster of a chain in no file, saved to the host before it is taken.
-std::vector<uint32_t> take_leaked_cluster(Planner &pl)
-{
-    PartitionInfo *p = pl.partition();
-    for (const OrphanChain &o : pl.scan.orphans) {
-        uint32_t c = o.first;
-        if (fat_get(p, c) == FAT_FREE || std::any_of(pl.plan.saves.begin(), pl.plan.saves.end(),
-                                                      [&](const SaveJob &j) { return j.clusters.front() == c; }))
-            continue;
-        pl.plan.saves.push_back({pl.scan.index, {c}, cluster_bytes(p), ""});
-        fat_set(p, c, FAT_END);
-        return {c};
-    }
-    return {};
-}
-
-// A file that runs into an earlier file's chain at index k keeps its own clusters before
-// k and gets copies of the shared ones its size covers.
-void separate(Planner &pl, const FileState &f, const std::vector<uint32_t> &chain)
-{
-    PartitionInfo *p = pl.partition();
-    const FileState &holder = pl.scan.files[static_cast<size_t>(f.shared_with)];
-    uint64_t k = f.shared_at;
-    uint64_t wanted = std::min<uint64_t>(f.needed, chain.size());
+    const FileState &f = pl.scan.files[k];
+    if (needs.link_needed(f.kept_run, f.kept_at, static_cast<int>(k)))
+        return;
+    fat_set(pl.partition(), f.kept_last, FAT_END);
     Finding d = pl.about(f);
-    d.other = {pl.scan.index, holder.name};
-    d.n[0] = f.shared_cluster;
-    if (wanted <= k) {
-        fat_set(p, chain[k - 1], FAT_END);
-        pl.note("{file}: cut before cluster {1}, which {other} holds and its size does not reach", d);
-        return;
-    }
-    std::vector<uint32_t> copy = take_clusters(p, wanted - k);
-    if (!copy.empty()) {
-        if (k == 0)
-            dirent_set(f.entry, DIRENT_FIRST_SECTOR, sector_of(p, copy[0]));
-        else
-            fat_set(p, chain[k - 1], copy[0]);
-        pl.plan.copies.push_back({pl.scan.index, std::vector<uint32_t>(chain.begin() + k, chain.begin() + wanted), copy});
-        d.n[1] = copy.size();
-        d.text = check_cluster_runs(copy);
-        pl.note("{file}: its {2} cluster{s2} shared with {other} copied to {text}", d);
-        return;
-    }
-    if (k > 0) {
-        fat_set(p, chain[k - 1], FAT_END);
-        pl.note("{file}: no room for a copy: cut before cluster {1}, which stays with {other}", d);
-        return;
-    }
-    std::vector<uint32_t> fresh = take_clusters(p, 1);
-    if (fresh.empty())
-        fresh = take_leaked_cluster(pl);
-    if (fresh.empty())
-        return; // nothing can be done: the problem stays
-    dirent_set(f.entry, DIRENT_FIRST_SECTOR, sector_of(p, fresh[0]));
-    dirent_set_size(f.entry, 0);
-    pl.note("{file}: no room for a copy: emptied, its contents stay with {other}", d);
+    d.n[0] = f.needed;
+    pl.note("{file}: chain cut after the {1} cluster{s1} its size needs", d);
 }
 
-// The record-list findings that name files of this partition to remove or rename.
-void settle_leftovers(Planner &pl, std::vector<DirEntry *> &removed, std::set<std::string> &taken)
+void settle_lengths(Planner &pl)
 {
-    for (const Finding &finding : pl.result.findings) {
-        if (finding.scope != pl.scan.index ||
-            (finding.problem != Problem::StrayCompanion && finding.problem != Problem::LeftoverTmp &&
-             finding.problem != Problem::ListMissing))
-            continue;
-        const FileState *f = check_find_file(pl.scan, finding.file.name);
-        if (f == nullptr || std::find(removed.begin(), removed.end(), f->entry) != removed.end())
-            continue;
-        Finding d = pl.about(*f);
-        if (finding.problem == Problem::ListMissing) {
-            if (taken.insert(RECORD_LIST_NAME).second && check_find_file(pl.scan, RECORD_LIST_NAME) == nullptr) {
-                dirent_set_name(f->entry, RECORD_LIST_NAME);
-                pl.note("{file}: renamed to _RECORD_LIST_", d);
-            }
-            continue;
-        }
-        if (finding.problem == Problem::LeftoverTmp) {
-            std::string epg = f->name.substr(0, f->name.size() - 4) + ".epg";
-            // Without its .epg, the .tmp is the only (and complete) converted copy.
-            if (check_find_file(pl.scan, epg) == nullptr && taken.insert(epg).second) {
-                dirent_set_name(f->entry, epg.c_str());
-                d.text = epg;
-                pl.note("{file}: renamed to \"{text}\", the converted copy that was to replace it", d);
-                continue;
-            }
-        }
-        removed.push_back(f->entry);
-        pl.note("{file}: removed (its contents are saved below)", d);
-    }
-}
-
-void separate_files(Planner &pl)
-{
-    PartitionInfo *p = pl.partition();
-    std::set<std::string> taken;
-    std::vector<DirEntry *> removed;
-    // Copies are taken from the chains as they are now, before any relinking.
-    std::vector<std::vector<uint32_t>> chains(pl.scan.files.size());
-    for (size_t k = 0; k < pl.scan.files.size(); ++k)
-        if (pl.scan.files[k].shared_at != NOT_SHARED && !pl.scan.files[k].duplicate)
-            chains[k] = check_chain_clusters(p, pl.scan.files[k].chain);
+    RunNeeds needs(pl.scan.files);
     for (size_t k = 0; k < pl.scan.files.size(); ++k) {
         const FileState &f = pl.scan.files[k];
-        Finding d = pl.about(f);
-        d.n[0] = static_cast<uint64_t>(f.slot);
-        if (f.duplicate) {
-            removed.push_back(f.entry);
-            pl.note("{file}: its second entry (slot {1}) removed", d);
+        if (!f.placed || f.duplicate || f.chain.length <= f.needed || pl.is_held(f))
+            continue;
+        if (!f.size_short) {
+            cut_past_size(pl, needs, k);
             continue;
         }
-        if (f.same_name_as >= 0) {
-            std::string name = unused_name(pl.scan, f.name, taken);
-            dirent_set_name(f.entry, name.c_str());
-            d.text = name;
-            pl.note("{file} in slot {1}: renamed to \"{text}\"", d);
-        }
-        if (f.shared_at != NOT_SHARED && f.shared_with >= 0)
-            separate(pl, f, chains[k]);
+        Finding d = pl.about(f);
+        d.n[0] = f.chain.length * cluster_bytes(pl.partition());
+        dirent_set_size(f.entry, d.n[0]);
+        pl.note("{file}: size raised to the {1} bytes its chain holds", d);
     }
-    settle_leftovers(pl, removed, taken);
-    for (DirEntry *entry : removed)
-        dir_remove_entry(p, entry);
 }
-
-// ---- step 3 ----
 
 void fit_sizes(Planner &pl)
 {
     PartitionInfo *p = pl.partition();
-    uint64_t length = cluster_bytes(p);
-    for (const FileState &f : pl.scan.files) {
-        if (!f.placed || f.duplicate)
+    RunNeeds needs(pl.scan.files);
+    for (size_t k = 0; k < pl.scan.files.size(); ++k) {
+        const FileState &f = pl.scan.files[k];
+        // Files still sharing clusters are left as they are, with their sharing.
+        if (!f.placed || f.duplicate || f.shared_at != NOT_SHARED || pl.is_held(f))
             continue;
         Finding d = pl.about(f);
         uint64_t keeps = std::min(f.chain.length, f.needed);
-        uint32_t last = f.chain.last;
         if (f.chain.length > f.needed) {
-            std::vector<uint32_t> chain = check_chain_clusters(p, f.chain, f.needed);
-            last = chain.back();
-            fat_set(p, last, FAT_END);
-            d.n[0] = f.needed;
-            pl.note("{file}: chain cut after the {1} cluster{s1} its size needs", d);
+            cut_past_size(pl, needs, k);
         } else if (f.chain.length < f.needed) {
-            dirent_set_size(f.entry, f.chain.length * length);
-            d.n[0] = f.chain.length * length;
+            dirent_set_size(f.entry, f.chain.length * cluster_bytes(p));
+            d.n[0] = f.chain.length * cluster_bytes(p);
             pl.note("{file}: size lowered to the {1} bytes its chain holds", d);
         }
         uint64_t sectors = keeps * p->cluster_sectors;
-        uint32_t last_sector = sector_of(p, last);
+        uint32_t last_sector = check_sector_of(p, f.kept_last);
         if (dirent_get(f.entry, DIRENT_ALLOCATED_SECTORS) != sectors ||
             dirent_get(f.entry, DIRENT_LAST_SECTOR) != last_sector) {
             dirent_set(f.entry, DIRENT_ALLOCATED_SECTORS, static_cast<uint32_t>(sectors));
@@ -275,9 +138,9 @@ void fit_sizes(Planner &pl)
     }
 }
 
-// ---- step 4 ----
+// ---- step 5 ----
 
-// A file step 2 removed: its clusters are orphans now, saved under its name.
+// A file step 3 removed: its clusters are orphans now, saved under its name.
 struct RemovedFile {
     uint32_t first = 0;
     std::string name;
@@ -287,8 +150,9 @@ struct RemovedFile {
 void free_orphans(Planner &pl, const std::vector<RemovedFile> &removed_files)
 {
     PartitionInfo *p = pl.partition();
-    if (pl.scan.orphan_chains > ORPHAN_CHAINS_KEPT)
-        return; // not a leak but an overwritten table: left alone
+    // Too many to be leaks (an overwritten table), or kept for a missing stream.
+    if (pl.scan.orphan_chains > ORPHAN_CHAINS_KEPT || (pl.scan.index == PARTITION_AV && pl.result.records.orphans_kept))
+        return;
     std::vector<SaveJob> jobs;
     for (const OrphanChain &o : pl.scan.orphans) {
         SaveJob job;
@@ -330,7 +194,7 @@ void count_free(Planner &pl)
     pl.note("word 0 set to {1} free clusters", d);
 }
 
-// The first clusters of the files step 2 removes, for naming their saved contents.
+// The first clusters of the files step 3 removes, for naming their saved contents.
 std::vector<RemovedFile> removed_files(const PartitionScan &before, const PartitionScan &after)
 {
     std::vector<RemovedFile> gone;
@@ -349,8 +213,10 @@ void repair_partition(Planner &pl, int index)
     pl.rescan();
     mend_chain_ends(pl);
     pl.rescan();
+    settle_lengths(pl);
+    pl.rescan();
     PartitionScan before = pl.scan;
-    separate_files(pl);
+    check_separate_files(pl);
     pl.rescan();
     std::vector<RemovedFile> removed = removed_files(before, pl.scan);
     fit_sizes(pl);
@@ -360,6 +226,65 @@ void repair_partition(Planner &pl, int index)
 }
 
 } // namespace
+
+void Planner::rescan()
+{
+    std::vector<Finding> ignored;
+    check_scan_partition(disk, scan.index, &scan, &ignored);
+}
+
+void Planner::note(const char *message, const Finding &detail)
+{
+    plan.changes.push_back(std::string(check_scope_name(scan.index)) + ": " + check_format(message, detail, describe));
+    plan.changed[scan.index] = true;
+}
+
+Finding Planner::about(const FileState &f) const
+{
+    Finding detail;
+    detail.file = {scan.index, f.name};
+    return detail;
+}
+
+bool Planner::is_protected(const FileState &f) const
+{
+    return check_protected(result, scan.index, f.name);
+}
+
+bool Planner::is_held(const FileState &f) const
+{
+    Finding probe;
+    probe.scope = scan.index;
+    probe.file = {scan.index, f.name};
+    return check_held(result, probe);
+}
+
+std::vector<uint32_t> check_take_clusters(PartitionInfo *partition, uint64_t count)
+{
+    return take_clusters(partition, count);
+}
+
+std::vector<uint32_t> check_take_leaked_cluster(Planner &pl)
+{
+    PartitionInfo *p = pl.partition();
+    if (pl.scan.index == PARTITION_AV && pl.result.records.orphans_kept)
+        return {};
+    for (const OrphanChain &o : pl.scan.orphans) {
+        uint32_t c = o.first;
+        if (fat_get(p, c) == FAT_FREE || std::any_of(pl.plan.saves.begin(), pl.plan.saves.end(),
+                                                      [&](const SaveJob &j) { return j.clusters.front() == c; }))
+            continue;
+        pl.plan.saves.push_back({pl.scan.index, {c}, cluster_bytes(p), ""});
+        fat_set(p, c, FAT_END);
+        return {c};
+    }
+    return {};
+}
+
+uint32_t check_sector_of(const PartitionInfo *partition, uint32_t cluster)
+{
+    return static_cast<uint32_t>(check_cluster_sector(partition, cluster));
+}
 
 RepairPlan check_plan_repairs(HumaxDisk *disk, const CheckResult &result)
 {
@@ -380,7 +305,7 @@ RepairPlan check_plan_repairs(HumaxDisk *disk, const CheckResult &result)
             std::vector<Finding> after;
             check_scan_partition(disk, i, &check, &after);
             for (const Finding &f : after)
-                if (check_problem_info(f.problem).remedy == Remedy::Repair)
+                if (check_problem_info(f.problem).remedy == Remedy::Repair && !check_held(result, f))
                     pl.plan.remaining.push_back(f);
         }
     }

@@ -17,6 +17,7 @@ const char *const LAYOUT = "nothing in this partition is repaired: copy the reco
                            "(-g, or recovery mode -r)";
 const char *const LIST_HELP = "swap in the backup list with -r -s if it is sound, or read the "
                               "recordings with recovery mode (-r)";
+const char *const KEPT = "kept on the disk while a listed stream is missing";
 
 // In the order of the Problem enumeration (checked at start-up by check_problem_info).
 const ProblemInfo PROBLEMS[] = {
@@ -42,16 +43,18 @@ const ProblemInfo PROBLEMS[] = {
     {Problem::DirectoryUnreadable, L, false, true, true, "its directory cannot be read: {text}", IMAGE_IT},
     {Problem::TablesUnreadableAreas, L, false, true, false, "its {text} in unreadable areas of the map",
      "findings here may come from the unreadable sectors: nothing in this partition is repaired"},
-    {Problem::FatOverwritten, L, false, true, false,
+    {Problem::FatOverwritten, L, false, false, false,
      "{1} cluster{s1} in {2} chain{s2} marked used but in no file: the allocation table looks overwritten",
      "image the drive; recovery mode (-r) still finds the recordings whose chains are whole"},
     {Problem::InvalidEntry, R, false, false, false, "cluster {1} has the entry {x2}, which names no cluster", nullptr},
     {Problem::InvalidEntriesMore, R, false, false, false, "{1} more cluster{s1} with entries that name no cluster", nullptr},
     {Problem::WrongFreeCount, R, false, false, false, "word 0 says {1} free clusters, the table has {2}", nullptr},
     {Problem::FirstUnaligned, R, false, false, false, "{file} starts at sector {1}, inside cluster {2} but not at its start", nullptr},
-    {Problem::FirstOutside, L, false, false, false, "{file} starts at sector {1}, outside the data area: it has no clusters",
+    {Problem::FirstOutside, R, false, false, false, "{file} starts at sector {1}, outside the data area: it has no clusters",
      "its contents cannot be found: remove a recording's entry with -d"},
-    {Problem::ChainEndsFree, R, false, false, false, "{file}: its chain ends in cluster {1}, which is marked free", nullptr},
+    {Problem::GarbageEntry, R, false, false, false,
+     "{file} starts at sector {1}, outside the data area: it has no clusters and belongs to no recording", nullptr},
+    {Problem::ChainEndsFree, R, true, false, false, "{file}: its chain ends in cluster {1}, which is marked free", nullptr},
     {Problem::ChainEndsInvalid, R, false, false, false, "{file}: its chain ends in cluster {1}, whose entry {x2} names no cluster", nullptr},
     {Problem::ChainLoops, R, false, false, false, "{file}: its chain loops back from cluster {1} to cluster {2}", nullptr},
     {Problem::SharedClusters, R, true, false, false, "{file}: {1} cluster{s1} shared with {other}: {text}", nullptr},
@@ -60,14 +63,30 @@ const ProblemInfo PROBLEMS[] = {
     {Problem::NameClash, R, true, false, false, "the name {file} is in slots {1} and {2}, for different clusters", nullptr},
     {Problem::ChainShort, R, false, false, false, "{file}: {1} bytes missing: its size is {2} bytes, its chain holds {3}", nullptr},
     {Problem::ChainLong, R, false, false, false, "{file}: {1} cluster{s1} past its size of {2} bytes: {text}", nullptr},
+    {Problem::SizeShort, R, false, false, false,
+     "{file}: its size of {1} bytes is short of its chain: its entry's allocated and last sectors count all {2} "
+     "cluster{s2}",
+     nullptr},
     {Problem::AllocatedWrong, R, false, false, false, "{file}: its entry says {1} sectors allocated, its clusters hold {2}", nullptr},
     {Problem::LastSectorWrong, R, false, false, false,
      "{file}: its entry puts its last cluster at sector {1}, its chain at sector {2}", nullptr},
     {Problem::OrphanChain, R, false, false, false, "{1} cluster{s1} ({2} bytes) from cluster {3} marked used but in no file", nullptr},
     {Problem::OrphanChainsMore, R, false, false, false, "{1} more chain{s1} of {2} cluster{s2} ({3} bytes) marked used but in no file", nullptr},
+    {Problem::OrphanCandidate, L, false, false, false,
+     "{1} cluster{s1} ({2} bytes) from cluster {3} marked used but in no file, possibly {text}", KEPT},
+    {Problem::OrphanCandidatesMore, L, false, false, false,
+     "{1} more chain{s1} of {2} cluster{s2} ({3} bytes) marked used but in no file, possibly {text}", KEPT},
+    {Problem::FileFound, R, false, false, false,
+     "{1} cluster{s1} ({2} bytes) from cluster {3} marked used but in no file: the chain of {file}, by its size "
+     "and its entry's last sector",
+     nullptr},
+    {Problem::FilePastEnd, L, false, false, false, "{file}: past the end of the disk: {1} of its {2} cluster{s2}",
+     nullptr},
     {Problem::BadAreaFile, L, false, false, false, "{file}: {1} bytes unreadable, in {2} area{s2}: {text}",
      "this copy is not whole: keep the drive until the recording is safe elsewhere"},
-    {Problem::MapShort, N, false, false, false, "it covers {1} bytes of the disk's {2}: the rest counts as unreadable",
+    {Problem::MapShort, L, false, false, false, "it covers {1} bytes of the disk's {2}: the rest counts as unreadable",
+     "give the mapfile of this disk's image"},
+    {Problem::MapLong, L, false, false, false, "it covers {1} bytes, past the disk's end at {2}: it may be the map of another disk",
      "give the mapfile of this disk's image"},
     {Problem::MapSummary, N, false, false, false,
      "its unreadable areas ({1} bytes) touch {2} file{s2}; whole: {3} of the {4} listed recordings", nullptr},
@@ -87,7 +106,9 @@ const ProblemInfo PROBLEMS[] = {
     {Problem::NumberTwice, L, false, false, false, "recordings {1} and {2} both use file number {3}",
      "deleting either deletes the files of both: copy both off with -g first"},
     {Problem::StreamMissing, L, false, false, false, "recording {1} (\"{text}\"): {2}.av is missing",
-     "remove the entry with -d, or find the stream with recovery mode (-r -l)"},
+     "remove the entry with -d"},
+    {Problem::StreamPastEnd, L, false, false, false,
+     "recording {1} (\"{text}\"): {2}.av is not in the part of the AV directory that the disk holds", nullptr},
     {Problem::Unlisted, N, false, false, false, "{text} belong to no entry of the record list",
      "recovery mode gets them (-r -l, -r -g)"},
     {Problem::StrayCompanion, R, false, false, false, "{file} belongs to no recording: it blocks new recordings numbered {1}", nullptr},
@@ -139,7 +160,7 @@ std::string check_format(const char *message, const Finding &finding, const File
         else if (key == "other")
             out += describe(finding.other);
         else if (key == "text")
-            out += finding.text;
+            out += check_inert(finding.text);
         else if (key.size() == 1 && key[0] >= '1' && key[0] <= '4')
             append_number(out, finding.n[key[0] - '1'], false);
         else if (key.size() == 2 && key[0] == 'x' && key[1] >= '1' && key[1] <= '4')

@@ -33,6 +33,7 @@ enum class Problem : uint8_t {
     // Files.
     FirstUnaligned,
     FirstOutside,
+    GarbageEntry,
     ChainEndsFree,
     ChainEndsInvalid,
     ChainLoops,
@@ -42,12 +43,18 @@ enum class Problem : uint8_t {
     NameClash,
     ChainShort,
     ChainLong,
+    SizeShort,
     AllocatedWrong,
     LastSectorWrong,
     OrphanChain,
     OrphanChainsMore,
+    OrphanCandidate,
+    OrphanCandidatesMore,
+    FileFound,
+    FilePastEnd,
     BadAreaFile,
     MapShort,
+    MapLong,
     MapSummary,
     // The record list.
     FormatUnknown,
@@ -60,6 +67,7 @@ enum class Problem : uint8_t {
     EntriesHidden,
     NumberTwice,
     StreamMissing,
+    StreamPastEnd,
     Unlisted,
     StrayCompanion,
     LeftoverTmp,
@@ -81,7 +89,8 @@ struct ProblemInfo {
     bool operational;    // the disk could not be read (exit status 8)
     // Placeholders: {file} and {other} name files (with their recording), {1}..{4}
     // numbers, {x1}..{x4} the same in hexadecimal, {s1}..{s4} an "s" unless the number
-    // is 1 ({y1}..{y4}: "y" or "ies"), {text} free text.
+    // is 1 ({y1}..{y4}: "y" or "ies"), {text} free text (made inert for a terminal, as
+    // every name from the disk is).
     const char *message;
     const char *advice; // for Leave and Notice: what helps; null for Repair
 };
@@ -109,6 +118,11 @@ struct Finding {
     std::string text;
     uint64_t leaked_clusters = 0; // for the summary's leaked space
     uint64_t leaked_bytes = 0;
+    // --repair leaves it, though its kind is mended elsewhere (a listed recording's stream
+    // that may be among the chains in no file is never cut short).
+    bool held = false;
+    // What helps, where the disk rules out the kind's own advice (null: the kind's).
+    const char *advice = nullptr;
 };
 
 // Turns a file reference into what the user reads ("\"3.av\" (recording 2, \"Title\")").

@@ -33,6 +33,15 @@ Finding finding(Problem problem, int scope)
 
 unsigned be16(const uint8_t *p) { return unsigned{p[0]} << 8 | p[1]; }
 
+// The disk ends inside the partition's directory (a truncated image): the entries past
+// the end were never read.
+bool directory_cut(const HumaxDisk *disk, int index)
+{
+    const PartitionInfo *p = &disk->partitions[index];
+    uint64_t disk_bytes = disk->volume.disk_bytes;
+    return disk_bytes != UINT64_MAX && (uint64_t{p->dir_sector} + p->dir_sectors) * SECTOR_SIZE > disk_bytes;
+}
+
 // Entries whose byte 11 is 1, in chunks of `chunk` bytes after the first five bytes.
 unsigned marked_chunks(const std::vector<uint8_t> &list, unsigned chunk)
 {
@@ -87,20 +96,27 @@ bool read_list_file(HumaxDisk *disk, const FileState &file, std::vector<uint8_t>
     return true;
 }
 
-void check_backup(HumaxDisk *disk, const PartitionScan &epg, CheckResult *result)
+// What is wrong with the form of the backup list: Problem::Count when it is sound,
+// Problem::ListMissing when there is none (or no record length to judge it by).
+Problem backup_form(HumaxDisk *disk, const PartitionScan &epg, CheckResult *result, uint64_t *size)
 {
     const FileState *backup = check_find_file(epg, RECORD_BACKUP_NAME);
     unsigned length = result->records.record_length;
     if (backup == nullptr || length == 0)
-        return;
+        return Problem::ListMissing;
     std::vector<uint8_t> list;
     read_list_file(disk, *backup, &list, result);
-    Problem form = list_form(backup->size, list, length);
-    if (form == Problem::Count)
+    *size = backup->size;
+    return list_form(backup->size, list, length);
+}
+
+void check_backup(Problem form, uint64_t size, unsigned length, CheckResult *result)
+{
+    if (form == Problem::Count || form == Problem::ListMissing)
         return;
     Finding f = finding(Problem::BackupDamaged, SCOPE_RECORDS);
     if (form == Problem::ListSize)
-        f.text = "has " + std::to_string(backup->size) + " bytes, not whole " + std::to_string(length) +
+        f.text = "has " + std::to_string(size) + " bytes, not whole " + std::to_string(length) +
                  "-byte entries and the 5-byte end";
     else if (form == Problem::ListSignature)
         f.text = "lacks the signature 01 00 00 01 01";
@@ -131,8 +147,9 @@ void check_list_missing(HumaxDisk *disk, const PartitionScan &epg, bool detect, 
         result->records.named_numbers.push_back(be16(list.data() + at + ENTRY_FILE_NUMBER));
 }
 
-// The entries as opening loads them, numbered as the listing numbers them.
-void check_entries(const std::vector<uint8_t> &list, const PartitionScan &av, CheckResult *result)
+// The entries as opening loads them, numbered as the listing numbers them. `av_cut`: the
+// disk ends inside the AV directory, so a stream not found may lie in what is missing.
+void check_entries(const std::vector<uint8_t> &list, const PartitionScan &av, bool av_cut, CheckResult *result)
 {
     RecordScan &records = result->records;
     unsigned length = records.record_length;
@@ -168,7 +185,7 @@ void check_entries(const std::vector<uint8_t> &list, const PartitionScan &av, Ch
             result->findings.push_back(f);
         }
         if (check_find_file(av, std::to_string(number) + ".av") == nullptr) {
-            Finding f = finding(Problem::StreamMissing, SCOPE_RECORDS);
+            Finding f = finding(av_cut ? Problem::StreamPastEnd : Problem::StreamMissing, SCOPE_RECORDS);
             f.n[0] = r.position;
             f.n[1] = number;
             f.text = r.title;
@@ -178,11 +195,12 @@ void check_entries(const std::vector<uint8_t> &list, const PartitionScan &av, Ch
     }
 }
 
-// The .tmp files of an interrupted -E.
+// The N.tmp files of an interrupted -E (it writes no other name).
 void check_leftover_tmp(const PartitionScan &epg, CheckResult *result)
 {
     for (const FileState &f : epg.files) {
-        if (f.duplicate || f.name.size() <= 4 || f.name.compare(f.name.size() - 4, 4, ".tmp") != 0)
+        unsigned n;
+        if (f.duplicate || !check_numbered_name(f.name, ".tmp", &n))
             continue;
         Finding x = finding(Problem::LeftoverTmp, PARTITION_EPG);
         x.file = {PARTITION_EPG, f.name};
@@ -295,17 +313,22 @@ void check_record_list(HumaxDisk *disk, CheckResult *result)
     bool known = format == FORMAT_DETECT || format == FORMAT_304_A || format == FORMAT_304_B;
     if (list_file == nullptr && known)
         check_list_missing(disk, epg, format == FORMAT_DETECT, result);
+    uint64_t backup_size = 0;
+    Problem backup = backup_form(disk, epg, result, &backup_size);
     if (records.record_length != 0 && list_file != nullptr) {
         Problem form = list_form(list_file->size, list, records.record_length);
         if (form != Problem::Count) {
             Finding f = finding(form, SCOPE_RECORDS);
             f.n[0] = list_file->size;
             f.n[1] = records.record_length;
+            // Without a sound backup there is nothing to swap in.
+            if (backup != Problem::Count)
+                f.advice = "read the recordings with recovery mode (-r)";
             result->findings.push_back(f);
         }
-        check_entries(list, av, result);
+        check_entries(list, av, directory_cut(disk, PARTITION_AV), result);
     }
-    check_backup(disk, epg, result);
+    check_backup(backup, backup_size, records.record_length, result);
     bool list_read = list_file == nullptr || records.record_length != 0;
     check_files_without_entry(av, epg, list_read, result);
 }

@@ -18,7 +18,7 @@ const char *plural(uint64_t count)
 
 bool check_repairable(const CheckResult &result, const Finding &finding)
 {
-    if (check_problem_info(finding.problem).remedy != Remedy::Repair || result.disk_in_doubt)
+    if (check_problem_info(finding.problem).remedy != Remedy::Repair || finding.held || result.disk_in_doubt)
         return false;
     if (finding.scope >= 0 && finding.scope < PARTITION_COUNT)
         return !result.partitions[finding.scope].layout_in_doubt;
@@ -53,8 +53,9 @@ void check_print_findings(FILE *out, const CheckResult &result)
     for (const Finding &f : result.findings) {
         const ProblemInfo &info = check_problem_info(f.problem);
         std::string line = std::string(check_scope_name(f.scope)) + ": " + check_format(info.message, f, describe);
-        if (info.advice != nullptr && !check_repairable(result, f))
-            line += std::string("; ") + info.advice;
+        const char *advice = f.advice != nullptr ? f.advice : info.advice;
+        if (advice != nullptr && !check_repairable(result, f))
+            line += std::string("; ") + advice;
         fprintf(out, "%s\n", line.c_str());
     }
 }

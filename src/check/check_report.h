@@ -14,8 +14,8 @@ struct CheckTally {
     uint64_t leaked_bytes = 0;
 };
 
-// True when --repair mends this finding of `result` (its kind is repairable and its
-// partition's layout, and the disk, are not in doubt).
+// True when --repair mends this finding of `result` (its kind is repairable, it is not
+// held, and its partition's layout, and the disk, are not in doubt).
 bool check_repairable(const CheckResult &result, const Finding &finding);
 
 CheckTally check_tally(const CheckResult &result);

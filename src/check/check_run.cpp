@@ -2,6 +2,7 @@
 // repair plan, ask once, save, write.
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "check/check_apply.h"
 #include "check/check_badmap.h"
@@ -10,6 +11,7 @@
 #include "check/check_scan.h"
 #include "check/check.h"
 #include "common/error.h"
+#include "platform/host_space.h"
 #include "records/disk_open.h"
 
 namespace {
@@ -35,39 +37,65 @@ DiskHandle open_for_check(const CheckRequest &request)
     return DiskHandle(disk);
 }
 
-// Asks before anything is written.
-bool confirmed(const CheckRequest &request, const RepairPlan &plan)
+// Asks before anything is written, saying what the host is to take.
+bool confirmed(const CheckRequest &request, const RepairPlan &plan, const SaveSize &size)
 {
-    char question[256];
-    snprintf(question, sizeof question,
-             "%u problem%s can be repaired, which writes to the disk%s - do you wish to continue? [no]: ",
-             plan.repaired, plan.repaired == 1 ? "" : "s",
-             plan.saves.empty() ? "" : " and saves what it frees to the current directory");
+    std::string saves;
+    if (!plan.saves.empty())
+        saves = " and saves what it frees to the current directory (" + std::to_string(size.files) + " file" +
+                (size.files == 1 ? "" : "s") + ", " + std::to_string(size.bytes) + " bytes)";
+    std::string question = std::to_string(plan.repaired) + " problem" + (plan.repaired == 1 ? "" : "s") +
+                           " can be repaired, which writes to the disk" + saves +
+                           " - do you wish to continue? [no]: ";
     return request.ask && request.ask(question);
+}
+
+// False, after a message, when the current directory's file system has less room than
+// the saves need: better refused before the question than after hours of copying.
+bool room_for_saves(const SaveSize &size)
+{
+    uint64_t room;
+    if (size.bytes == 0 || !host_free_space(".", &room) || room >= size.bytes)
+        return true;
+    warn("The repair saves %llu bytes (%llu file%s) to the current directory before it frees anything, "
+         "but its file system has room for %llu: nothing was written (run the repair from a directory "
+         "with room)\n",
+         static_cast<unsigned long long>(size.bytes), static_cast<unsigned long long>(size.files),
+         size.files == 1 ? "" : "s", static_cast<unsigned long long>(room));
+    return false;
+}
+
+void print_lines(const std::vector<std::string> &lines, const char *suffix = "")
+{
+    for (const std::string &line : lines)
+        printf("%s%s\n", line.c_str(), suffix);
 }
 
 int repair(const CheckRequest &request, HumaxDisk *disk, const CheckResult &result, int status)
 {
     RepairPlan plan = check_plan_repairs(disk, result);
     bool anything = plan.changed[0] || plan.changed[1] || plan.changed[2];
-    if (!anything || plan.repaired == 0)
+    if (!anything || plan.repaired == 0) {
+        print_lines(plan.notes);
         return status;
-    if (!confirmed(request, plan)) {
+    }
+    SaveSize size = check_save_size(plan);
+    if (!room_for_saves(size))
+        return status | CHECK_OPERATIONAL;
+    if (!confirmed(request, plan, size)) {
         warn("Aborting...\n");
         return status;
     }
     std::vector<std::string> saved_lines;
     if (!check_save_contents(disk, plan, &saved_lines)) {
-        for (const std::string &line : saved_lines)
-            printf("%s\n", line.c_str());
+        print_lines(saved_lines);
         warn("Nothing was written to the disk: the contents it would free could not all be saved\n");
         return status | CHECK_OPERATIONAL;
     }
     check_write_repairs(disk, plan);
-    for (const std::string &line : plan.changes)
-        printf("%s\n", line.c_str());
-    for (const std::string &line : saved_lines)
-        printf("%s\n", line.c_str());
+    print_lines(plan.changes);
+    print_lines(saved_lines, " and freed");
+    print_lines(plan.notes);
     printf("%s: %u problem%s repaired, %u left\n", check_inert(disk->path).c_str(), plan.repaired,
            plan.repaired == 1 ? "" : "s", plan.left);
     int repaired = (status & CHECK_OPERATIONAL) | CHECK_REPAIRED;
@@ -92,6 +120,7 @@ int check_run(const CheckRequest &request)
     CheckResult result;
     check_volume(disk.get(), &result);
     check_record_list(disk.get(), &result);
+    check_lost_chains(disk.get(), &result);
     if (!request.bad_map.empty())
         check_bad_areas(disk.get(), map, &result);
     check_sort_findings(&result);

@@ -12,7 +12,7 @@
 enum class ErrorKind : uint8_t {
     None,
     Open,         // the disk could not be opened (code: the system's error; EBUSY: in use)
-    Locked,       // another process holds the disk
+    Locked,       // the disk's lock was not taken (code EWOULDBLOCK: another process holds it)
     SameDisk,     // two disks of one run are the same file or device
     Volume,       // the partition table, a descriptor, an allocation table or a directory
     Truncated,    // a truncated disk opened for writing

@@ -9,6 +9,7 @@
 #include "common/byte_order.h"
 #include "common/fatal.h"
 #include "disk/fat.h"
+#include "platform/disk_failure.h"
 
 namespace {
 
@@ -230,11 +231,9 @@ bool open_stream(HumaxDisk *disk, const DiskSource &source, const DiskOpenOption
     if (source.memory != nullptr) {
         disk_stream_open_memory(&disk->stream, source.memory, options.writable);
     } else if (!disk_stream_open(&disk->stream, path, options.writable, options.direct)) {
-        if (errno == EBUSY)
-            return error_set(error, ErrorKind::Open,
-                             "%s: the drive is mounted, or another program holds it: refusing to use it\n",
-                             path);
-        return error_set_errno(error, ErrorKind::Open, errno, path);
+        int code = errno;
+        *error = Error{ErrorKind::Open, code, platform_open_failure(path, code)};
+        return false;
     }
     if (options.wrap_stream)
         options.wrap_stream(&disk->stream);
@@ -251,8 +250,11 @@ bool open_volume(HumaxDisk *disk, const DiskSource &source, const DiskOpenOption
                          "%s and %s are the same disk: copying a disk onto itself is refused\n",
                          other->path.c_str(), disk->path.c_str());
     DiskLock mode = options.writable ? DiskLock::Exclusive : DiskLock::Shared;
-    if (options.lock && !disk_stream_lock(&disk->stream, mode))
-        return error_set(error, ErrorKind::Locked, "%s is in use by another process\n", disk->path.c_str());
+    if (options.lock && !disk_stream_lock(&disk->stream, mode)) {
+        int code = errno;
+        *error = Error{ErrorKind::Locked, code, platform_lock_failure(disk->path.c_str(), code)};
+        return false;
+    }
     read_volume(disk, options.policy);
     if (options.validation == Validation::Strict && !judge_volume(disk, options.policy, error))
         return false;

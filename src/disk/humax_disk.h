@@ -150,13 +150,15 @@ inline uint64_t cluster_bytes(const PartitionInfo *partition)
 }
 
 // The volume part of disk_open (records/disk_open.h, the call programs open disks with):
-// opens the stream (a busy drive: "%s: the drive is mounted, or another program holds it:
-// refusing to use it\n"; otherwise the system's report for the path), refuses a disk the
-// same as options.distinct_from, takes the lock ("%s is in use by another process\n"),
-// reads the partition table, the descriptors and every used partition's allocation table
-// and directory, judges them as options.validation says (warnings go to the message
-// sink) and calls options.vet_volume. On success *disk holds the disk; on failure it is
-// null, *error says why, and nothing is left open.
+// opens the stream (on failure the message is platform_open_failure's: the system's
+// error for the path, a busy drive as mounted or held by another program, a drive refused
+// for the volumes it holds), refuses a disk the same as options.distinct_from, takes the
+// lock (platform_lock_failure's message: "%s is in use by another process\n" when another
+// run holds it, else why it cannot be taken), reads the partition table, the descriptors
+// and every used partition's allocation table and directory, judges them as
+// options.validation says (warnings go to the message sink) and calls options.vet_volume.
+// On success *disk holds the disk; on failure it is null, *error says why, and nothing is
+// left open.
 bool disk_open_volume(const DiskSource &source, const DiskOpenOptions &options, HumaxDisk **disk,
                       Error *error);
 

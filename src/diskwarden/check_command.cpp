@@ -34,7 +34,8 @@ bool other_commands(const CommandRequest &r)
     return !r.put_name.empty() || r.get_list || r.header_list || r.info_list || r.unprotect_list ||
            r.delete_list || r.list || r.update || r.swap_lists || r.delete_buffers || r.delete_epg_save ||
            r.wait || r.modify_number != -1 || r.modify_offset != -1 || r.modify_value != 0 ||
-           run_options.backup || run_options.recovery || run_options.no_info || run_options.extended;
+           run_options.backup || run_options.recovery || run_options.no_info || run_options.extended ||
+           r.carve != CarveRequest::None;
 }
 
 [[noreturn]] void usage(const char *message)

@@ -8,6 +8,7 @@
 #include <getopt.h>
 
 #include "check/check.h"
+#include "diskwarden/carve_command.h"
 #include "diskwarden/copy.h"
 #include "diskwarden/get.h"
 #include "diskwarden/put.h"
@@ -33,13 +34,15 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
-constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, CARVE = 0x104, CARVE_ALL = 0x105;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
     {"check", no_argument, nullptr, CHECK},
     {"repair", no_argument, nullptr, REPAIR},
     {"bad-map", required_argument, nullptr, BAD_MAP},
+    {"carve", no_argument, nullptr, CARVE},
+    {"carve-all", no_argument, nullptr, CARVE_ALL},
     {nullptr, 0, nullptr, 0},
 };
 // The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
@@ -108,6 +111,8 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case CHECK: request->check = true; break;
     case REPAIR: request->repair = true; break;
     case BAD_MAP: request->bad_map = optarg; break;
+    case CARVE: request->carve = CarveRequest::Free; break;
+    case CARVE_ALL: request->carve = CarveRequest::All; break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
 }
@@ -142,15 +147,15 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
     disk_close(disk);
 }
 
-// Returns false when a recording could not be backed up (its stream is missing); the
-// loop still visits every recording after it.
+// Returns false when a recording could not be backed up (its stream is missing, or a host
+// file under its name had to be kept); the loop still visits every recording after it.
 bool run_backup(HumaxDisk *source, HumaxDisk *destination)
 {
     bool complete = true;
     for (int i = 1; reclist_find(&source->records, i, 0) != nullptr; ++i) {
         int result = destination != nullptr ? cmd_copy_recording(source, destination, i)
                                             : cmd_get_recording(source, i);
-        complete = complete && result != GET_STREAM_MISSING;
+        complete = complete && result != GET_STREAM_MISSING && result != GET_PIECE_KEPT;
         run_options.ask = 0;
     }
     return complete;
@@ -329,6 +334,8 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
         return cmd_check(request, access);
     if (!request.bad_map.empty())
         fatal("--bad-map works only with --check or --repair\n");
+    if (request.carve != CarveRequest::None)
+        return cmd_carve(request, access);
     if (request.source_path.empty())
         fatal("Humax disk not found\n");
     // Every disk is opened, told apart, locked and vetted before anything is asked: the

@@ -6,6 +6,9 @@
 
 #include "disk/humax_disk.h"
 
+// --carve (free clusters) or --carve-all (every cluster).
+enum class CarveRequest { None, Free, All };
+
 // What the command line asked for (RunOptions holds the process-wide part). Paths and
 // names are kept whole, however long: images on external drives have long paths.
 struct CommandRequest {
@@ -21,6 +24,7 @@ struct CommandRequest {
     int32_t modify_value = 0;
     bool check = false, repair = false; // --check, --repair
     std::string bad_map;                // --bad-map
+    CarveRequest carve = CarveRequest::None;
 };
 
 constexpr int32_t OFFSET_MG = -2;

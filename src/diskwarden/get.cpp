@@ -13,6 +13,7 @@
 #include "common/progress.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
+#include "diskwarden/backup.h"
 #include "disk/file_map.h"
 #include "platform/host_file.h"
 #include "records/header_file.h"
@@ -77,20 +78,18 @@ void copy_contents(FileMap *file, const char *host_path)
         fatal_errno(host_path);
 }
 
-// Returns false when the existing host file is to be left alone (backup mode); ends the
-// process when replacing it is refused.
-bool may_write_host_file(const char *host_path)
+// What to do with the disk file when its host name is taken: in backup mode, as
+// backup_decide_file says; otherwise the question, which ends the process on no.
+BackupPiece decide_host_file(const FileMap &file, const char *host_path)
 {
     // A link counts as an existing file, dangling or not: it is never written through.
     if (host_path == nullptr || !host_exists(host_path))
-        return true;
-    if (run_options.backup) {
-        fprintf(stderr, "Skipping file \"%s\", it already exists\n", host_path);
-        return false;
-    }
+        return BackupPiece::Copy;
+    if (run_options.backup)
+        return backup_decide_file(host_path, file.size);
     std::string question = std::string("File \"") + host_path + "\" already exists, overwrite? [no]: ";
     prompt_or_end(question.c_str(), 1, "");
-    return true;
+    return BackupPiece::Copy;
 }
 
 // Puts `extension` in place of the host name's extension (searching for it when
@@ -118,8 +117,9 @@ int cmd_get_file(HumaxDisk *disk, int index, const char *disk_name, const char *
     FileMap file;
     if (!dfile_map_name(disk, index, disk_name, options, &file))
         return 1;
-    if (!may_write_host_file(host_path))
-        return 0;
+    BackupPiece piece = decide_host_file(file, host_path);
+    if (piece != BackupPiece::Copy)
+        return piece == BackupPiece::Skip ? GET_FILE_SKIPPED : GET_FILE_KEPT;
     const char *dot = strchr(disk_name, '.');
     fprintf(stderr, "Copying %s file...\n", dot != nullptr ? dot + 1 : disk_name);
     if (host_path == nullptr || host_path[0] == '\0')
@@ -143,6 +143,30 @@ RecordEntry *walk_to_recording(HumaxDisk *disk, int number, char *host_name)
     return entry;
 }
 
+// In backup mode, the host name under which this directory already holds the recording
+// (backup.h); the listed name otherwise.
+void choose_host_name(const HumaxDisk *disk, const RecordEntry *entry, char *host_name)
+{
+    if (!run_options.backup)
+        return;
+    std::string listed(host_name, strlen(host_name) - strlen(".ts"));
+    std::string stem = backup_choose_stem(listed, entry, disk->records.record_length);
+    format_bounded(host_name, HOST_NAME_SIZE, "%s.ts", stem.c_str());
+}
+
+// Writes the header beside the stream unless, in backup mode, what is there must stay.
+// True when nothing was kept.
+bool write_header(HumaxDisk *disk, const RecordEntry *entry, const char *host_name, bool stream_copied)
+{
+    if (run_options.backup) {
+        BackupPiece piece = backup_decide_header(host_name, entry, disk->records.record_length, stream_copied);
+        if (piece != BackupPiece::Copy)
+            return piece == BackupPiece::Skip;
+    }
+    hre_write(&disk->records, entry, host_name);
+    return true;
+}
+
 } // namespace
 
 int cmd_get_recording(HumaxDisk *disk, int number)
@@ -151,9 +175,14 @@ int cmd_get_recording(HumaxDisk *disk, int number)
     RecordEntry *entry = walk_to_recording(disk, number, host_name);
     if (entry == nullptr)
         return 0;
+    choose_host_name(disk, entry, host_name);
     char disk_name[DISK_NAME_SIZE];
     disk_file_name(disk_name, "%d.av", entry);
-    if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1) {
+    int stream = cmd_get_file(disk, PARTITION_AV, disk_name, host_name);
+    // Nothing more of the recording goes beside a file that is not its stream.
+    if (stream == GET_FILE_KEPT)
+        return GET_PIECE_KEPT;
+    if (stream == 1) {
         // A backup goes on: on a damaged disk, the recordings after this one matter most.
         if (!run_options.backup)
             fatal("Error opening %s\n", disk_name);
@@ -162,13 +191,13 @@ int cmd_get_recording(HumaxDisk *disk, int number)
     }
     set_host_extension(".elu", true, host_name);
     disk_file_name(disk_name, "%d.elu", entry);
-    cmd_get_file(disk, PARTITION_AV, disk_name, host_name);
+    bool kept = cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == GET_FILE_KEPT;
     set_host_extension(".epg", false, host_name);
     disk_file_name(disk_name, "%d.epg", entry);
-    cmd_get_file(disk, PARTITION_EPG, disk_name, host_name);
+    kept = cmd_get_file(disk, PARTITION_EPG, disk_name, host_name) == GET_FILE_KEPT || kept;
     set_host_extension(".hre", false, host_name);
-    hre_write(&disk->records, entry, host_name);
-    return 1;
+    kept = !write_header(disk, entry, host_name, stream == 0) || kept;
+    return kept ? GET_PIECE_KEPT : 1;
 }
 
 int cmd_get_header(HumaxDisk *disk, int number)

@@ -45,4 +45,12 @@ void cmd_usage(const char *program)
     fprintf(stderr, "  --bad-map <mapfile>\n\t\tname the recordings in areas a GNU ddrescue mapfile marks unread\n");
     fprintf(stderr, "  Exit status: 0 no problem, 1 all repaired, 4 problems left,\n");
     fprintf(stderr, "               8 disk, map or host file failed, 16 wrong command line (added up)\n");
+    fprintf(stderr, "\nFinding lost recordings - deleted ones, and those on a disk whose tables are gone\n=======================\n");
+    fprintf(stderr, "Usage: %s --carve [-l] [-g <list>] HUMAXDISK\n       %s --carve-all [-l] [-g <list>] HUMAXDISK\n\n", program, program);
+    fprintf(stderr, "  --carve\tsearch the clusters that no file holds (deleted recordings)\n");
+    fprintf(stderr, "  --carve-all\tsearch every cluster (allocation table or directory lost)\n");
+    fprintf(stderr, "  -l\t\tlist the streams found (the default)\n");
+    fprintf(stderr, "  -g <list>\tcopy found streams to current directory as found_nnnn.ts\n");
+    fprintf(stderr, "  The disk is only read. A found stream is a transport stream: make its header\n");
+    fprintf(stderr, "  with reelhead, then put it back with -p.\n");
 }

@@ -8,7 +8,7 @@
 // drive ("C:*.ts") names that drive's current directory.
 //
 // Matching is the host's own: on POSIX systems '*', '?' and '[...]' as the shell matches
-// them; on Windows the directory search of the system (FindFirstFileA), '*' and '?'
+// them; on Windows the directory search of the system (FindFirstFileW), '*' and '?'
 // with letters in either case. On both, a name starting with '.' matches only a pattern
 // starting with '.', and "." and ".." never. The whole directory is read when the search
 // starts and the matching names are handed out sorted bytewise, so the order does not

@@ -1,5 +1,6 @@
-// The directory search on Windows: FindFirstFileA, FindNextFileA and FindClose, with
-// GetLastError telling the normal end (ERROR_NO_MORE_FILES) from a failure.
+// The directory search on Windows: FindFirstFileW, FindNextFileW and FindClose, with
+// GetLastError telling the normal end (ERROR_NO_MORE_FILES) from a failure. Names come
+// back in UTF-16 and are kept as UTF-8, whatever the system's code page.
 #include "platform/dir_search.h"
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 
 #include "platform/wildcard.h"
 #include "platform/win_error.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -25,13 +27,13 @@ std::string find_pattern(const std::string &directory, const std::string &file_p
 // The system also matches a name by its short 8.3 alias ("*.ts" finds "A~1.TS" for
 // "a.tsx"), and '*' takes a leading '.': only names that the pattern itself matches, by
 // the rules every host shares, are kept.
-bool keeps(const std::string &file_part, const char *name)
+bool keeps(const std::string &file_part, const std::string &name)
 {
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+    if (name == "." || name == "..")
         return false;
     if (name[0] == '.' && file_part[0] != '.')
         return false;
-    return platform_wildcard_match(file_part.c_str(), name);
+    return platform_wildcard_match(file_part.c_str(), name.c_str());
 }
 
 } // namespace
@@ -41,8 +43,8 @@ bool dir_search_collect(DirSearch *search, const std::string &directory_path,
 {
     if (file_part.empty())
         return true; // "dir\": a pattern that matches no name
-    WIN32_FIND_DATAA item;
-    HANDLE found = FindFirstFileA(find_pattern(directory_path, file_part).c_str(), &item);
+    WIN32_FIND_DATAW item;
+    HANDLE found = FindFirstFileW(win_path(find_pattern(directory_path, file_part).c_str()).c_str(), &item);
     if (found == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES)
@@ -51,9 +53,10 @@ bool dir_search_collect(DirSearch *search, const std::string &directory_path,
         return false;
     }
     do {
-        if (keeps(file_part, item.cFileName))
-            search->names.emplace_back(item.cFileName);
-    } while (FindNextFileA(found, &item));
+        std::string name = win_utf8(item.cFileName);
+        if (keeps(file_part, name))
+            search->names.push_back(std::move(name));
+    } while (FindNextFileW(found, &item));
     DWORD error = GetLastError();
     FindClose(found);
     if (error != ERROR_NO_MORE_FILES) {

@@ -1,6 +1,8 @@
 // The disk stream of an image file or a block device on Linux: pread/pwrite at 64-bit
 // positions, flock(2) for one writer per disk (released by the kernel when the process
 // ends, and honoured by other tools that take part), O_EXCL for writable block devices.
+// A loop device is the file behind it: it has that file's identity and takes that file's
+// lock as well as its own, so that runs on the image and on the device meet.
 #ifndef _WIN32
 #include <cerrno>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/disk_stream.h"
+#include "platform/loop_device.h"
 
 namespace {
 
@@ -22,6 +25,7 @@ constexpr uint32_t DIRECT_FILE_ALIGNMENT = 4096;
 
 struct PosixDisk {
     int fd = -1;
+    int backing_fd = -1; // what is behind a loop device, opened to be locked
 };
 
 int fd_of(const DiskStream *stream)
@@ -105,18 +109,46 @@ void posix_close(DiskStream *stream)
     auto *disk = static_cast<PosixDisk *>(stream->state);
     if (disk != nullptr && disk->fd >= 0)
         close(disk->fd);
+    if (disk != nullptr && disk->backing_fd >= 0)
+        close(disk->backing_fd);
     delete disk;
     stream->state = nullptr;
 }
 
-bool posix_lock(DiskStream *stream, DiskLock mode)
+bool flock_now(int fd, int operation)
 {
-    int operation = (mode == DiskLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    while (flock(fd_of(stream), operation) != 0) {
+    while (flock(fd, operation) != 0) {
         if (errno != EINTR)
             return false;
     }
     return true;
+}
+
+// The lock of what is behind a loop device; true for every other disk. A backing file
+// that cannot be reached (deleted, renamed, in another mount namespace) cannot be
+// locked: false (errno ESTALE or the system's), so that no run goes on unguarded.
+bool lock_backing(PosixDisk *disk, int operation)
+{
+    LoopBacking backing;
+    if (!loop_device_backing(disk->fd, &backing))
+        return true;
+    if (disk->backing_fd < 0)
+        disk->backing_fd = loop_device_open_backing(backing);
+    return disk->backing_fd >= 0 && flock_now(disk->backing_fd, operation);
+}
+
+bool posix_lock(DiskStream *stream, DiskLock mode)
+{
+    auto *disk = static_cast<PosixDisk *>(stream->state);
+    int operation = (mode == DiskLock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    if (!flock_now(disk->fd, operation))
+        return false;
+    if (lock_backing(disk, operation))
+        return true;
+    int error = errno;
+    flock(disk->fd, LOCK_UN);
+    errno = error;
+    return false;
 }
 
 void identity_of(const struct stat &status, DiskIdentity *identity)
@@ -126,13 +158,23 @@ void identity_of(const struct stat &status, DiskIdentity *identity)
     identity->inode = identity->block_device ? 0 : status.st_ino;
 }
 
-bool posix_identity(const DiskStream *stream, DiskIdentity *identity)
+// The identity of the disk open at `fd`: a loop device's is its backing file's.
+bool identity_of_open(int fd, DiskIdentity *identity)
 {
     struct stat status;
-    if (fstat(fd_of(stream), &status) != 0)
+    if (fstat(fd, &status) != 0)
         return false;
-    identity_of(status, identity);
+    LoopBacking backing;
+    if (S_ISBLK(status.st_mode) && loop_device_backing(fd, &backing))
+        *identity = backing.identity;
+    else
+        identity_of(status, identity);
     return true;
+}
+
+bool posix_identity(const DiskStream *stream, DiskIdentity *identity)
+{
+    return identity_of_open(fd_of(stream), identity);
 }
 
 const DiskStreamOps POSIX_OPS = {
@@ -182,6 +224,14 @@ bool platform_path_identity(const char *path, DiskIdentity *identity)
     if (stat(path, &status) != 0)
         return false;
     identity_of(status, identity);
+    if (!S_ISBLK(status.st_mode))
+        return true;
+    // A device may be a loop device: asking it needs it open (which changes nothing).
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    identity_of_open(fd, identity);
+    close(fd);
     return true;
 }
 #endif

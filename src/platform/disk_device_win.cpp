@@ -1,20 +1,22 @@
 // The disk stream of an image file or a physical drive on Windows.
 //
 // Image files: positioned ReadFile/WriteFile (64-bit offsets in OVERLAPPED), bytes past
-// the end read as zero. Physical drives (\\.\PhysicalDriveN): the system's cache is
-// bypassed (FILE_FLAG_NO_BUFFERING, and write-through when writing), so every transfer
-// must be whole sectors at an aligned position and buffer: the stream's alignment is the
-// drive's sector size and the aligned wrapper (disk/disk_io.h) meets it for every caller.
-// This backend refuses what is not aligned (EINVAL) before the system sees it, as a
-// drive would, so that the same rule holds for images opened for direct I/O.
+// the end read as zero; their paths go through the wide calls (win_path), long ones in
+// extended form. Physical drives (\\.\PhysicalDriveN, also written \\?\PhysicalDriveN):
+// the system's cache is bypassed (FILE_FLAG_NO_BUFFERING, and write-through when writing),
+// so every transfer must be whole sectors at an aligned position and buffer: the stream's
+// alignment is the drive's sector size and the aligned wrapper (disk/disk_io.h) meets it
+// for every caller. This backend refuses what is not aligned (EINVAL) before the system
+// sees it, as a drive would, so that the same rule holds for images opened for direct I/O.
+// A drive's length is known, so a short read from it is an error, never its end.
 //
 // One writer per disk: a lock taken with LockFileEx without waiting, shared for reading
 // and exclusive for writing, released by the system when the process ends. An image is
 // locked on a byte far beyond any data it will hold; a drive, whose device does not take
 // byte-range locks, on a lock file of its own in the machine's program data. Windows
-// mounts nothing on a recorder disk, but a volume it did mount on the drive is locked and
-// dismounted before the drive is opened for writing, and a drive or file that another
-// program holds is refused (EBUSY).
+// mounts nothing on a recorder disk: a drive that holds any volume is refused before it is
+// even opened (nothing is locked or dismounted), and a drive or file that another program
+// holds is refused (EBUSY).
 #ifdef _WIN32
 #include <windows.h>
 #include <winioctl.h>
@@ -27,9 +29,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/disk_failure.h"
 #include "platform/disk_stream.h"
 #include "platform/raw_drive.h"
 #include "platform/win_error.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -53,7 +57,6 @@ struct WinDisk {
     unsigned drive_number = 0;
     uint64_t drive_size = UINT64_MAX;
     HANDLE lock_file = INVALID_HANDLE_VALUE; // a drive's lock file
-    std::vector<HANDLE> volumes;             // locked and dismounted volumes of the drive
 };
 
 WinDisk *disk_of(const DiskStream *stream)
@@ -82,20 +85,24 @@ bool aligned(const DiskStream *stream, uint64_t position, const void *data, size
                          reinterpret_cast<uintptr_t>(data) % unit == 0);
 }
 
-// One ReadFile at `position`; *got receives the bytes read (0 at the end of a file).
-bool read_piece(HANDLE handle, uint64_t position, uint8_t *data, DWORD length, DWORD *got)
+// One ReadFile at `position` (a RawTransfer); *got receives the bytes read (0 at the end
+// of a file).
+bool read_piece(void *context, uint64_t position, uint8_t *data, uint32_t length, uint32_t *got)
 {
     OVERLAPPED where = at_position(position);
+    DWORD count = 0;
     *got = 0;
-    if (ReadFile(handle, data, length, got, &where))
-        return true;
-    if (GetLastError() == ERROR_HANDLE_EOF) {
-        *got = 0;
+    if (ReadFile(static_cast<WinDisk *>(context)->handle, data, length, &count, &where)) {
+        *got = count;
         return true;
     }
+    if (GetLastError() == ERROR_HANDLE_EOF)
+        return true;
     return fail_with_last_error();
 }
 
+// A drive ends where the system says (its size is a whole number of sectors, so reads
+// stay aligned); raw_read tells a short read from the end.
 bool win_read_at(DiskStream *stream, uint64_t position, void *data, size_t length)
 {
     if (!aligned(stream, position, data, length)) {
@@ -103,26 +110,11 @@ bool win_read_at(DiskStream *stream, uint64_t position, void *data, size_t lengt
         return false;
     }
     WinDisk *disk = disk_of(stream);
-    auto *bytes = static_cast<uint8_t *>(data);
-    // A drive ends where the system says: what lies beyond reads as zero, as past the end
-    // of an image (the drive's size is a whole number of sectors, so this stays aligned).
-    size_t wanted = length;
-    if (disk->drive && disk->drive_size != UINT64_MAX)
-        wanted = position >= disk->drive_size ? 0
-                                              : static_cast<size_t>(std::min<uint64_t>(
-                                                    length, disk->drive_size - position));
-    size_t done = 0;
-    while (done < wanted) {
-        DWORD piece = static_cast<DWORD>(std::min<size_t>(wanted - done, PIECE_BYTES));
-        DWORD got = 0;
-        if (!read_piece(disk->handle, position + done, bytes + done, piece, &got))
-            return false;
-        done += got;
-        if (got < piece)
-            break; // the end of the image
-    }
-    memset(bytes + done, 0, length - done);
-    return true;
+    RawReadTarget target;
+    target.drive = disk->drive;
+    target.size = disk->drive_size;
+    target.piece = PIECE_BYTES;
+    return raw_read(target, read_piece, disk, position, data, length);
 }
 
 bool win_write_at(DiskStream *stream, uint64_t position, const void *data, size_t length)
@@ -167,16 +159,6 @@ bool win_sync(DiskStream *stream)
     return FlushFileBuffers(disk_of(stream)->handle) || fail_with_last_error();
 }
 
-void release_volumes(WinDisk *disk)
-{
-    DWORD ignored = 0;
-    for (HANDLE volume : disk->volumes) {
-        DeviceIoControl(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &ignored, nullptr);
-        CloseHandle(volume);
-    }
-    disk->volumes.clear();
-}
-
 void win_close(DiskStream *stream)
 {
     WinDisk *disk = disk_of(stream);
@@ -184,7 +166,6 @@ void win_close(DiskStream *stream)
         return;
     if (disk->handle != INVALID_HANDLE_VALUE)
         CloseHandle(disk->handle);
-    release_volumes(disk);
     if (disk->lock_file != INVALID_HANDLE_VALUE)
         CloseHandle(disk->lock_file);
     delete disk;
@@ -202,38 +183,57 @@ bool lock_byte(HANDLE handle, uint64_t offset, DiskLock mode)
     return fail_with_last_error();
 }
 
+// The value of an environment variable, "" when unset.
+std::wstring environment_value(const wchar_t *name)
+{
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0)
+        return L"";
+    std::vector<wchar_t> value(needed);
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
+    return length > 0 && length < needed ? std::wstring(value.data(), length) : L"";
+}
+
 // The directory of the drives' lock files, shared by every user of the machine
 // (%ProgramData%\diskwarden), else the user's temporary directory.
-std::string lock_directory()
+std::wstring lock_directory()
 {
-    const char *shared = getenv("ProgramData");
-    if (shared != nullptr && *shared != '\0') {
-        std::string directory = std::string(shared) + "\\diskwarden";
-        if (CreateDirectoryA(directory.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+    const std::wstring shared = environment_value(L"ProgramData");
+    if (!shared.empty()) {
+        std::wstring directory = shared + L"\\diskwarden";
+        if (CreateDirectoryW(directory.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
             return directory;
     }
-    char temporary[MAX_PATH + 1];
-    DWORD length = GetTempPathA(sizeof temporary, temporary);
+    wchar_t temporary[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length == 0 || length > MAX_PATH)
-        return ".";
-    return std::string(temporary, length);
+        return L".";
+    return std::wstring(temporary, length);
 }
 
 // Opens drive N's lock file (made when missing, never removed: removing it would let two
-// processes lock two different files).
+// processes lock two different files). When it cannot be made, its path is noted for the
+// message.
 HANDLE open_drive_lock_file(unsigned number)
 {
-    std::string path = lock_directory();
-    if (path.back() != '\\')
-        path += '\\';
-    path += "PhysicalDrive" + std::to_string(number) + ".lock";
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring path = lock_directory();
+    if (path.back() != L'\\')
+        path += L'\\';
+    path += L"PhysicalDrive" + std::to_wstring(number) + L".lock";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        platform_note_lock_file(win_utf8(path));
+        SetLastError(error);
+    }
+    return file;
 }
 
 bool win_lock(DiskStream *stream, DiskLock mode)
 {
+    platform_note_lock_file("");
     WinDisk *disk = disk_of(stream);
     if (!disk->drive)
         return lock_byte(disk->handle, LOCK_OFFSET, mode);
@@ -298,74 +298,97 @@ DriveReport ask_drive(HANDLE handle)
     return report;
 }
 
-// Whether the volume behind `volume` lies (partly) on drive `number`.
-bool volume_on_drive(HANDLE volume, unsigned number)
+// The numbers of the drives the volume `name` ("\\?\Volume{...}\") lies on; empty when
+// that cannot be told (a drive without a medium, a volume that is no disk's). Asking needs
+// no access to the volume, and changes nothing on it.
+std::vector<unsigned> volume_drives(const std::wstring &name)
 {
+    std::wstring device = name;
+    if (!device.empty() && device.back() == L'\\')
+        device.pop_back(); // the volume itself, not its root directory
+    HANDLE volume = CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    std::vector<unsigned> drives;
+    if (volume == INVALID_HANDLE_VALUE)
+        return drives;
     std::vector<uint8_t> answer(sizeof(VOLUME_DISK_EXTENTS) + 15 * sizeof(DISK_EXTENT));
     DWORD returned = 0;
-    if (!DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, answer.data(),
-                         static_cast<DWORD>(answer.size()), &returned, nullptr))
-        return false; // not a disk volume (a CD drive without a disc, a network share)
-    const auto *extents = reinterpret_cast<const VOLUME_DISK_EXTENTS *>(answer.data());
-    for (DWORD i = 0; i < extents->NumberOfDiskExtents && i < 16; ++i) {
-        if (extents->Extents[i].DiskNumber == number)
-            return true;
+    bool known = DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, answer.data(),
+                                 static_cast<DWORD>(answer.size()), &returned, nullptr);
+    if (!known && GetLastError() == ERROR_MORE_DATA) {
+        // A volume spanning many drives: the first answer says how many extents it has.
+        const auto *first = reinterpret_cast<const VOLUME_DISK_EXTENTS *>(answer.data());
+        answer.resize(sizeof(VOLUME_DISK_EXTENTS) + first->NumberOfDiskExtents * sizeof(DISK_EXTENT));
+        known = DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, answer.data(),
+                                static_cast<DWORD>(answer.size()), &returned, nullptr);
     }
-    return false;
+    CloseHandle(volume);
+    if (!known)
+        return drives;
+    const auto *extents = reinterpret_cast<const VOLUME_DISK_EXTENTS *>(answer.data());
+    const size_t room = (answer.size() - offsetof(VOLUME_DISK_EXTENTS, Extents)) / sizeof(DISK_EXTENT);
+    for (DWORD i = 0; i < extents->NumberOfDiskExtents && i < room; ++i)
+        drives.push_back(extents->Extents[i].DiskNumber);
+    return drives;
 }
 
-// Locks and dismounts every volume the system mounted on drive `number`, keeping the
-// volumes' handles (the locks last while they are open). False (errno EBUSY) when one is
-// in use and cannot be locked.
-bool take_drive_volumes(WinDisk *disk, unsigned number)
+// Where the volume is mounted (drive letters, folders) and its label.
+void describe_volume(const std::wstring &name, HostVolume *volume)
 {
-    char name[MAX_PATH];
-    HANDLE search = FindFirstVolumeA(name, sizeof name);
-    if (search == INVALID_HANDLE_VALUE)
-        return true; // no volume at all
-    bool taken = true;
-    do {
-        std::string path = name;
-        if (!path.empty() && path.back() == '\\')
-            path.pop_back(); // the volume itself, not its root directory
-        HANDLE volume = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (volume == INVALID_HANDLE_VALUE)
-            continue;
-        if (!volume_on_drive(volume, number)) {
-            CloseHandle(volume);
-            continue;
-        }
-        DWORD ignored = 0;
-        if (!DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &ignored, nullptr)) {
-            CloseHandle(volume);
-            taken = false;
-            break;
-        }
-        DeviceIoControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &ignored, nullptr);
-        disk->volumes.push_back(volume);
-    } while (FindNextVolumeA(search, name, sizeof name));
-    FindVolumeClose(search);
-    if (!taken)
-        errno = EBUSY;
-    return taken;
+    DWORD needed = 0;
+    GetVolumePathNamesForVolumeNameW(name.c_str(), nullptr, 0, &needed);
+    std::vector<wchar_t> paths(needed + 1);
+    if (needed > 0 && GetVolumePathNamesForVolumeNameW(name.c_str(), paths.data(), needed, &needed)) {
+        for (const wchar_t *path = paths.data(); *path != L'\0'; path += wcslen(path) + 1)
+            volume->paths.push_back(win_utf8(path));
+    }
+    wchar_t label[MAX_PATH + 1] = {};
+    if (GetVolumeInformationW(name.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0))
+        volume->label = win_utf8(label);
 }
 
-HANDLE open_handle(const char *path, bool writable, DWORD flags)
+// The volumes of this computer that lie on drive `number`, described.
+std::vector<HostVolume> volumes_on_drive(unsigned number)
+{
+    std::vector<HostVolume> all;
+    wchar_t name[MAX_PATH + 1];
+    HANDLE search = FindFirstVolumeW(name, MAX_PATH + 1);
+    if (search == INVALID_HANDLE_VALUE)
+        return all; // no volume at all
+    do {
+        HostVolume volume;
+        volume.name = win_utf8(name);
+        volume.drives = volume_drives(name);
+        all.push_back(volume);
+    } while (FindNextVolumeW(search, name, MAX_PATH + 1));
+    FindVolumeClose(search);
+    std::vector<HostVolume> on_drive = raw_drive_volumes_on(number, all);
+    for (HostVolume &volume : on_drive)
+        describe_volume(win_wide(volume.name), &volume);
+    return on_drive;
+}
+
+HANDLE open_handle(const std::wstring &path, bool writable, DWORD flags)
 {
     DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
     // Others may keep the file or drive open: who may use it at the same time is the
     // lock's decision (win_lock), as with flock on POSIX systems.
-    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       flags, nullptr);
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
+                       nullptr);
 }
 
+// The volumes are looked at first: a drive that holds any is refused (EBUSY, with the
+// message naming them) before it is opened, locked or asked about.
 bool open_drive(WinDisk *disk, DiskStream *stream, const char *path, bool writable)
 {
-    if (writable && !take_drive_volumes(disk, disk->drive_number))
+    const std::string refusal = raw_drive_volume_refusal(path, volumes_on_drive(disk->drive_number));
+    if (!refusal.empty()) {
+        platform_note_refusal(refusal);
+        errno = EBUSY;
         return false;
+    }
     DWORD flags = FILE_FLAG_NO_BUFFERING | (writable ? FILE_FLAG_WRITE_THROUGH : 0);
-    disk->handle = open_handle(path, writable, flags);
+    disk->handle = open_handle(win_wide(raw_drive_windows_path(disk->drive_number)), writable, flags);
     if (disk->handle == INVALID_HANDLE_VALUE)
         return fail_with_last_error();
     DriveReport report = ask_drive(disk->handle);
@@ -379,7 +402,7 @@ bool open_image(WinDisk *disk, DiskStream *stream, const char *path, DiskOpenFla
     DWORD attributes = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS;
     if (flags.direct)
         attributes = FILE_FLAG_NO_BUFFERING | (flags.writable ? FILE_FLAG_WRITE_THROUGH : 0);
-    disk->handle = open_handle(path, flags.writable, attributes);
+    disk->handle = open_handle(win_path(path), flags.writable, attributes);
     if (disk->handle == INVALID_HANDLE_VALUE)
         return fail_with_last_error();
     stream->alignment = flags.direct ? DIRECT_FILE_ALIGNMENT : 1;
@@ -390,6 +413,7 @@ bool open_image(WinDisk *disk, DiskStream *stream, const char *path, DiskOpenFla
 
 bool platform_disk_open(DiskStream *stream, const char *path, DiskOpenFlags flags)
 {
+    platform_note_refusal("");
     auto *disk = new (std::nothrow) WinDisk;
     if (disk == nullptr) {
         errno = ENOMEM;
@@ -420,7 +444,7 @@ bool platform_path_identity(const char *path, DiskIdentity *identity)
         return true;
     }
     // No access asked: the identity of a file that is in use can still be read.
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE handle = CreateFileW(win_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return fail_with_last_error();

@@ -11,7 +11,8 @@ struct DiskStream;
 enum class DiskLock { Shared, Exclusive };
 
 // What makes two paths the same disk: the device and inode of a file, or the device
-// number of a block device, whatever path reached it.
+// number of a block device, whatever path reached it. A loop device has the identity of
+// the file (or device) behind it.
 struct DiskIdentity {
     uint64_t device = 0;
     uint64_t inode = 0;
@@ -32,7 +33,9 @@ struct DiskStreamOps {
     // Releases the backend's state (and, for wrappers, the stream they wrap).
     void (*close)(DiskStream *stream) = nullptr;
     // Takes an advisory lock without waiting; false (errno EWOULDBLOCK) when another
-    // process holds a conflicting one. Null: the backend needs no lock (memory).
+    // process holds a conflicting one, false with another errno when the lock cannot be
+    // taken at all (a loop device whose backing file cannot be reached). A loop device
+    // takes the lock of the file behind it too. Null: the backend needs no lock (memory).
     bool (*lock)(DiskStream *stream, DiskLock mode) = nullptr;
     // The identity of the underlying file or device; null or false when there is none.
     bool (*identity)(const DiskStream *stream, DiskIdentity *identity) = nullptr;
@@ -59,6 +62,6 @@ struct DiskOpenFlags {
 // exclusively, fails with EBUSY. False (errno set) on failure; nothing is left open then.
 bool platform_disk_open(DiskStream *stream, const char *path, DiskOpenFlags flags);
 
-// The identity of the file or device at `path` (following links); false when it cannot
-// be reached.
+// The identity of the file or device at `path` (following links; a loop device's is its
+// backing file's); false when it cannot be reached.
 bool platform_path_identity(const char *path, DiskIdentity *identity);

@@ -3,8 +3,10 @@
 //
 // Files the programs write are complete or absent: each goes to a temporary name beside
 // its final name, created anew (never through a link), and is renamed onto the final name
-// only when complete and flushed to storage. A run that fails, or is interrupted with
-// SIGINT or SIGTERM, removes its temporary files; messages name the final name.
+// only when complete and flushed to storage. A run that fails, or is interrupted (SIGINT,
+// SIGTERM, the SIGHUP of a closed terminal, ...), removes its temporary files; messages
+// name the final name. What a run could not remove (it was killed) the next run that
+// writes into the same directory removes (host_temporaries.h).
 //
 // Files the programs read are opened relative to a directory handle (HOST_CWD for the
 // current directory, or the handle of a searched directory from host_directory_open), so
@@ -29,7 +31,8 @@ struct HostOutput {
 // symbolic link (followed or not, dangling or not).
 bool host_exists(const char *path);
 
-// Creates the temporary file for `final_path` in the same directory. False (errno set)
+// Creates the temporary file for `final_path` in the same directory, the first time in a
+// directory after removing the temporaries that ended runs left there. False (errno set)
 // when it cannot be created; nothing is left behind then.
 bool host_output_begin(HostOutput *out, const char *final_path);
 
@@ -50,10 +53,11 @@ bool host_output_commit(HostOutput *out, HostReplace replace = HostReplace::Yes)
 // already committed or abandoned).
 void host_output_abandon(HostOutput *out);
 
-// Installs the process-wide handling every writing program needs: SIGINT and SIGTERM
-// remove the temporary files and then end the process as the signal would; SIGXFSZ is
-// ignored so that a file-size limit ends with the system's report (EFBIG); an error exit
-// removes the temporary files too.
+// Installs the process-wide handling every writing program needs: SIGHUP, SIGINT,
+// SIGQUIT, SIGPIPE, SIGTERM, SIGUSR1, SIGUSR2 and SIGALRM remove the temporary files and
+// then end the process as the signal would (a signal the program was started to ignore,
+// as under nohup, stays ignored); SIGXFSZ is ignored so that a file-size limit ends with
+// the system's report (EFBIG); an error exit removes the temporary files too.
 void host_output_install_cleanup();
 
 // Opens the directory at `path` as a handle that host_status_at and host_open_read_at

@@ -1,15 +1,19 @@
 #ifndef _WIN32
+#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "platform/host_file.h"
+#include "platform/host_temporaries.h"
 
 static_assert(HOST_CWD == AT_FDCWD, "HOST_CWD stands for the current directory");
 
@@ -20,44 +24,23 @@ namespace {
 // fill the page cache with dirty pages.
 constexpr uint64_t WRITE_BEHIND = uint64_t{8} << 20;
 constexpr size_t NAME_MAX_BYTES = 255;
-constexpr int TEMPORARY_SLOTS = 4;
 
-// The temporaries a signal handler removes: fixed storage, so that the handler only reads
-// memory that is never freed and calls unlink, which is safe in a handler.
-char temporary_path[TEMPORARY_SLOTS][PATH_MAX];
-volatile sig_atomic_t temporary_used[TEMPORARY_SLOTS];
-
-int claim_slot(const std::string &path)
+void unlink_path(const char *path)
 {
-    if (path.size() >= PATH_MAX)
-        return -1;
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (!temporary_used[i]) {
-            memcpy(temporary_path[i], path.c_str(), path.size() + 1);
-            temporary_used[i] = 1;
-            return i;
-        }
-    }
-    return -1;
-}
-
-void release_slot(int slot)
-{
-    if (slot >= 0)
-        temporary_used[slot] = 0;
+    unlink(path);
 }
 
 void remove_temporaries()
 {
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (temporary_used[i]) {
-            unlink(temporary_path[i]);
-            temporary_used[i] = 0;
-        }
-    }
+    host_temporaries_remove(unlink_path);
 }
 
-// Holds back SIGINT and SIGTERM while a temporary file is created and registered, or
+// The signals whose default action ends the process and that a person, a closed terminal
+// or another program sends (not those of a fault in the program itself): each removes
+// the temporary files first, then ends the process as it would have.
+constexpr int CLEANUP_SIGNALS[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM};
+
+// Holds back the cleanup signals while a temporary file is created and registered, or
 // renamed and forgotten, so that the handler never misses one nor removes a final file.
 class SignalsHeld {
   public:
@@ -65,8 +48,8 @@ class SignalsHeld {
     {
         sigset_t held;
         sigemptyset(&held);
-        sigaddset(&held, SIGINT);
-        sigaddset(&held, SIGTERM);
+        for (int signal_number : CLEANUP_SIGNALS)
+            sigaddset(&held, signal_number);
         sigprocmask(SIG_BLOCK, &held, &previous_);
     }
     ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
@@ -91,8 +74,7 @@ std::string temporary_name(const std::string &final_path, int attempt)
     size_t slash = final_path.rfind('/');
     std::string directory = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
-    std::string tag = ".diskwarden-" + std::to_string(getpid()) +
-                      (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".part";
+    std::string tag = host_temporary_tag(getpid(), attempt);
     if (base.size() + tag.size() > NAME_MAX_BYTES)
         base = "";
     return directory + base + tag;
@@ -159,17 +141,42 @@ bool host_exists(const char *path)
     return lstat(path, &status) == 0;
 }
 
+namespace {
+
+// The first write into a directory clears it of the temporaries of ended runs, once per
+// directory and run.
+void remove_leftovers_once(const std::string &final_path)
+{
+    static std::vector<std::pair<dev_t, ino_t>> cleared;
+    size_t slash = final_path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : final_path.substr(0, slash + 1);
+    struct stat status;
+    if (stat(directory.c_str(), &status) != 0)
+        return;
+    std::pair<dev_t, ino_t> key(status.st_dev, status.st_ino);
+    if (std::find(cleared.begin(), cleared.end(), key) != cleared.end())
+        return;
+    cleared.push_back(key);
+    host_remove_leftovers(directory.c_str());
+}
+
+} // namespace
+
 bool host_output_begin(HostOutput *out, const char *final_path)
 {
     *out = HostOutput{};
     out->final_path = final_path;
+    remove_leftovers_once(out->final_path);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = temporary_name(out->final_path, attempt);
         SignalsHeld held;
         int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             // Registered only once it is ours: a handler must never remove another's file.
-            out->slot = claim_slot(temp);
+            out->slot = host_temporary_claim(temp);
+            // Held while the file is written: another run never takes it for abandoned.
+            // (A file system without locks just goes without.)
+            flock(fd, LOCK_EX | LOCK_NB);
             out->fd = fd;
             out->temp_path = temp;
             return true;
@@ -231,7 +238,7 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
         errno = error;
         return false;
     }
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     out->temp_path.clear();
     sync_directory_of(out->final_path);
@@ -247,7 +254,7 @@ void host_output_abandon(HostOutput *out)
     if (!out->temp_path.empty())
         unlink(out->temp_path.c_str());
     out->temp_path.clear();
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     errno = error;
 }
@@ -261,8 +268,13 @@ void host_output_install_cleanup()
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal_number : CLEANUP_SIGNALS) {
+        // A signal the run was started to ignore (nohup, a shell's trap) stays ignored.
+        struct sigaction before {};
+        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal_number, &action, nullptr);
+    }
     signal(SIGXFSZ, SIG_IGN);
     atexit(remove_temporaries);
 }

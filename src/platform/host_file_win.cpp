@@ -1,5 +1,6 @@
 // Host files on Windows: binary mode and 64-bit positions everywhere; files written go to
-// a temporary name, are flushed, and are moved onto their final name.
+// a temporary name, are flushed, and are moved onto their final name. Paths are UTF-8 here
+// and reach the system through its wide calls (win_path), long ones in extended form.
 #include "platform/host_file.h"
 
 #include <fcntl.h>
@@ -15,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/host_temporaries.h"
 #include "platform/win_error.h"
+#include "platform/win_path.h"
 
 namespace {
 
@@ -55,39 +58,18 @@ bool resolve(int directory, const char *name, std::string *path)
     return true;
 }
 
-constexpr int TEMPORARY_SLOTS = 4;
-
-// The temporaries that an interruption (Ctrl-C, Ctrl-Break, closing the console) or an
-// error exit removes: fixed storage, read by the console handler's thread.
-char temporary_path[TEMPORARY_SLOTS][MAX_PATH];
-volatile LONG temporary_used[TEMPORARY_SLOTS];
-
-int claim_slot(const std::string &path)
+// Runs on the console handler's thread, never in a signal handler: the conversion may
+// allocate.
+void delete_path(const char *path)
 {
-    if (path.size() >= MAX_PATH)
-        return -1;
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (!temporary_used[i]) {
-            memcpy(temporary_path[i], path.c_str(), path.size() + 1);
-            InterlockedExchange(&temporary_used[i], 1);
-            return i;
-        }
-    }
-    return -1;
+    DeleteFileW(win_path(path).c_str());
 }
 
-void release_slot(int slot)
-{
-    if (slot >= 0)
-        InterlockedExchange(&temporary_used[slot], 0);
-}
-
+// Run by an interruption (Ctrl-C, Ctrl-Break, closing the console, on the console
+// handler's thread) or an error exit.
 void remove_temporaries()
 {
-    for (int i = 0; i < TEMPORARY_SLOTS; ++i) {
-        if (InterlockedExchange(&temporary_used[i], 0))
-            DeleteFileA(temporary_path[i]);
-    }
+    host_temporaries_remove(delete_path);
 }
 
 BOOL WINAPI on_console_event(DWORD)
@@ -98,9 +80,7 @@ BOOL WINAPI on_console_event(DWORD)
 
 std::string temporary_name(const std::string &final_path, int attempt)
 {
-    std::string tag = ".diskwarden-" + std::to_string(_getpid()) +
-                      (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".part";
-    return final_path + tag;
+    return final_path + host_temporary_tag(_getpid(), attempt);
 }
 
 // Creates the temporary file anew (never through a link or onto a file that is there)
@@ -109,7 +89,8 @@ std::string temporary_name(const std::string &final_path, int attempt)
 // the mark back. Its descriptor, or -1 (errno set; EEXIST when the name is taken).
 int create_temporary(const std::string &path)
 {
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = win_errno(GetLastError());
@@ -136,6 +117,14 @@ bool keep_temporary(int fd)
     return false;
 }
 
+// A file time (100-nanosecond steps since 1601) in seconds since 1970.
+int64_t win_unix_time(uint64_t file_time)
+{
+    constexpr int64_t STEPS_PER_SECOND = 10000000;
+    constexpr int64_t SECONDS_1601_TO_1970 = 11644473600;
+    return static_cast<int64_t>(file_time / STEPS_PER_SECOND) - SECONDS_1601_TO_1970;
+}
+
 } // namespace
 
 bool host_output_begin(HostOutput *out, const char *final_path)
@@ -146,7 +135,7 @@ bool host_output_begin(HostOutput *out, const char *final_path)
         std::string temp = temporary_name(out->final_path, attempt);
         int fd = create_temporary(temp);
         if (fd >= 0) {
-            out->slot = claim_slot(temp);
+            out->slot = host_temporary_claim(temp);
             out->fd = fd;
             out->temp_path = temp;
             return true;
@@ -184,7 +173,9 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
         error = errno;
     out->fd = -1;
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replace == HostReplace::Yes ? MOVEFILE_REPLACE_EXISTING : 0);
-    bool named = flushed && closed && MoveFileExA(out->temp_path.c_str(), out->final_path.c_str(), flags);
+    bool named = flushed && closed &&
+                 MoveFileExW(win_path(out->temp_path.c_str()).c_str(),
+                             win_path(out->final_path.c_str()).c_str(), flags);
     if (!named) {
         if (flushed && closed)
             error = win_errno(GetLastError());
@@ -192,7 +183,7 @@ bool host_output_commit(HostOutput *out, HostReplace replace)
         errno = error;
         return false;
     }
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     out->temp_path.clear();
     return true;
@@ -205,9 +196,9 @@ void host_output_abandon(HostOutput *out)
         _close(out->fd);
     out->fd = -1;
     if (!out->temp_path.empty())
-        DeleteFileA(out->temp_path.c_str());
+        DeleteFileW(win_path(out->temp_path.c_str()).c_str());
     out->temp_path.clear();
-    release_slot(out->slot);
+    host_temporary_release(out->slot);
     out->slot = -1;
     errno = error;
 }
@@ -225,18 +216,21 @@ void host_output_install_cleanup()
 // The attributes of a link (reparse point) are its own, so a dangling one counts too.
 bool host_exists(const char *path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 int host_directory_open(const char *path)
 {
-    char full[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full) {
+    const std::wstring wide = win_wide(path);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::vector<wchar_t> buffer(needed + 1);
+    const DWORD length = needed == 0 ? 0 : GetFullPathNameW(wide.c_str(), needed + 1, buffer.data(), nullptr);
+    if (length == 0 || length > needed) {
         errno = length == 0 ? win_errno(GetLastError()) : ENAMETOOLONG;
         return -1;
     }
-    const DWORD attributes = GetFileAttributesA(full);
+    const std::string full = win_utf8(std::wstring_view(buffer.data(), length));
+    const DWORD attributes = GetFileAttributesW(win_path(full.c_str()).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         errno = win_errno(GetLastError());
         return -1;
@@ -261,16 +255,30 @@ void host_directory_close(int directory)
         directory_paths[static_cast<size_t>(directory)].clear();
 }
 
+// Asks for no access, so that a file another program holds can still be looked at; links
+// are followed, as stat follows them.
 bool host_status_at(int directory, const char *name, HostStatus *status)
 {
-    struct _stat64 s;
     std::string path;
-    if (!resolve(directory, name, &path) || _stat64(path.c_str(), &s) != 0)
+    if (!resolve(directory, name, &path))
         return false;
-    status->regular = (s.st_mode & _S_IFMT) == _S_IFREG;
-    status->directory = (s.st_mode & _S_IFMT) == _S_IFDIR;
-    status->size = static_cast<uint64_t>(s.st_size);
-    status->modified = static_cast<int64_t>(s.st_mtime);
+    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information)) {
+        errno = win_errno(GetLastError());
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        return false;
+    }
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    status->directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status->regular = !status->directory && type == FILE_TYPE_DISK;
+    status->size = uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+    status->modified = win_unix_time(uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32 |
+                                     information.ftLastWriteTime.dwLowDateTime);
     return true;
 }
 
@@ -280,7 +288,18 @@ int host_open_read_at(int directory, const char *name)
     std::string path;
     if (!resolve(directory, name, &path))
         return -1;
-    return _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT | _O_SEQUENTIAL);
+    HANDLE handle = CreateFileW(win_path(path.c_str()).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = win_errno(GetLastError());
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        errno = EMFILE;
+    }
+    return fd;
 }
 
 bool host_is_regular(int fd)

@@ -7,11 +7,13 @@
 enum class ArgumentWildcards { Expand, Keep };
 
 // On Windows: standard error unbuffered, as on POSIX hosts (so that the program's
-// messages keep their order with those the C library writes itself, such as perror's),
-// and, with ArgumentWildcards::Expand, every wildcard argument expanded
-// (platform_expand_arguments), since neither cmd nor the MinGW runtime does it; the new
+// messages keep their order with those the C library writes itself, such as perror's);
+// output to a console written in UTF-16 (platform/win_console.h); the arguments taken
+// from the system's UTF-16 command line and kept as UTF-8, as every host path is inside
+// the programs; and, with ArgumentWildcards::Expand, every wildcard argument expanded
+// (platform_expand_arguments), since neither cmd nor the MinGW runtime does it. The new
 // argument vector lives until the process ends. Elsewhere nothing changes: the shell has
-// expanded the arguments.
+// expanded the arguments, and they are the bytes the file system takes.
 void platform_start(int *argc, char ***argv, ArgumentWildcards wildcards);
 
 // Whether standard error is a terminal that someone watches, for progress lines: a tty on

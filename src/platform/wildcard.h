@@ -7,9 +7,9 @@
 // True when `argument` holds '*' or '?', the wildcards of Windows file names.
 bool platform_has_wildcard(const char *argument);
 
-// Whether `name` matches `pattern`: '*' any run of characters (also none), '?' exactly
-// one, every other character itself with ASCII letters in either case (Windows file
-// names are case-insensitive).
+// Whether `name` matches `pattern` (both UTF-8): '*' any run of characters (also none),
+// '?' exactly one, every other character itself with letters in either case (Windows file
+// names are case-insensitive; here for the Latin, Greek and Cyrillic alphabets).
 bool platform_wildcard_match(const char *pattern, const char *name);
 
 // The names that `argument` stands for, as a shell would expand it: the part after the

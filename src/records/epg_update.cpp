@@ -42,7 +42,20 @@ std::string with_suffix(const std::string &name, const char *suffix)
     return name.substr(0, name.size() - SUFFIX_LENGTH) + suffix;
 }
 
-// Names of partition 1 ending in `suffix`, in directory order. Taken before any change,
+// True for "N" followed by the 4-character suffix, N a file number as the recorder
+// writes it (decimal, no leading zero): the only names this command gives its files.
+bool numbered(const std::string &name)
+{
+    size_t digits = name.size() - SUFFIX_LENGTH;
+    if (digits == 0 || digits > 5 || (digits > 1 && name[0] == '0'))
+        return false;
+    for (size_t i = 0; i < digits; ++i)
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    return std::stoul(name.substr(0, digits)) <= 0xFFFF;
+}
+
+// Names "N" and `suffix` of partition 1, in directory order. Taken before any change,
 // because deleting and creating files rearranges the directory list.
 std::vector<std::string> names_ending_in(HumaxDisk *disk, const char *suffix)
 {
@@ -50,12 +63,13 @@ std::vector<std::string> names_ending_in(HumaxDisk *disk, const char *suffix)
     for (const DirEntry *e = disk->partitions[PARTITION_EPG].dir_head; e != nullptr; e = e->next) {
         char name[DIR_NAME_LENGTH + 1];
         dirent_copy_name(e, name);
-        if (has_suffix(name, suffix))
+        if (has_suffix(name, suffix) && numbered(name))
             names.emplace_back(name);
     }
     return names;
 }
 
+// Only N.tmp is this command's own: another .tmp file (2.epg.tmp, foo.tmp) is left alone.
 void clean_up_leftovers(HumaxDisk *disk)
 {
     for (const std::string &tmp : names_ending_in(disk, ".tmp")) {
@@ -181,6 +195,8 @@ bool epg_update_all(HumaxDisk *disk, Error *error)
     if (disk->records.record_length != RECORD_LENGTH_SHORT)
         return error_set(error, ErrorKind::Refused, "9200C is not supported\n");
     clean_up_leftovers(disk);
+    // The recorder's programme information is N.epg; so the only temporaries this command
+    // ever writes are N.tmp, and nothing else is taken for one.
     for (const std::string &epg : names_ending_in(disk, ".epg"))
         if (!update_file(disk, epg, error))
             return false;

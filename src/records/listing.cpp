@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "common/names.h"
@@ -94,27 +95,48 @@ std::string folded(std::string name)
     return name;
 }
 
-// Makes stems unique in list order: each call gives the stem of the next recording.
-class StemMaker {
-  public:
-    std::string next(const RecordEntry *entry)
-    {
-        std::string stem = plain_stem(entry);
-        if (taken_.count(folded(stem)) != 0) {
-            std::string base = stem + " (" + std::to_string(entry_be16(entry, ENTRY_FILE_NUMBER));
-            stem = base + ")";
-            // Only a damaged list gives two recordings one file number, or a title that
-            // reads like another's suffix; the counter still ends, the names being finite.
-            for (unsigned k = 2; taken_.count(folded(stem)) != 0; ++k)
-                stem = base + "-" + std::to_string(k) + ")";
-        }
-        taken_.insert(folded(stem));
-        return stem;
-    }
+std::string numbered_stem(const std::string &plain, const RecordEntry *entry, unsigned k)
+{
+    std::string stem = plain + " (" + std::to_string(entry_be16(entry, ENTRY_FILE_NUMBER));
+    return stem + (k > 1 ? "-" + std::to_string(k) : "") + ")";
+}
 
-  private:
-    std::unordered_set<std::string> taken_;
-};
+// The stems of every numbered recording, in list order. A plain stem that no other
+// recording shares stays as it is; recordings that share one all take their file number,
+// so that no name passes from one recording to another when a recording is deleted or
+// added. A suffix that meets a name already given counts on ("-2", "-3", ...): only a
+// damaged list gives two recordings one file number, or a title that reads like a
+// suffix; the names being finite, the counter ends.
+std::vector<std::string> unique_stems(const HumaxDisk *disk)
+{
+    std::vector<const RecordEntry *> entries;
+    std::vector<std::string> plain;
+    std::unordered_map<std::string, int> sharing;
+    for (const RecordEntry *entry = disk->records.head; entry != nullptr && numbered(entry);
+         entry = entry->next) {
+        entries.push_back(entry);
+        plain.push_back(plain_stem(entry));
+        ++sharing[folded(plain.back())];
+    }
+    std::unordered_set<std::string> taken;
+    for (const std::string &stem : plain) {
+        if (sharing[folded(stem)] == 1)
+            taken.insert(folded(stem));
+    }
+    std::vector<std::string> stems;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        std::string stem = plain[i];
+        if (sharing[folded(stem)] > 1) {
+            unsigned k = 1;
+            do
+                stem = numbered_stem(plain[i], entries[i], k++);
+            while (taken.count(folded(stem)) != 0);
+            taken.insert(folded(stem));
+        }
+        stems.push_back(stem);
+    }
+    return stems;
+}
 
 RecordEntry *walk(FILE *out, HumaxDisk *disk, int number, char *host_name)
 {
@@ -162,23 +184,23 @@ RecordEntry *reclist_print(FILE *out, HumaxDisk *disk, int number)
 
 std::vector<std::string> reclist_host_stems(const HumaxDisk *disk)
 {
-    std::vector<std::string> stems;
-    StemMaker maker;
-    for (const RecordEntry *entry = disk->records.head; entry != nullptr && numbered(entry);
-         entry = entry->next)
-        stems.push_back(maker.next(entry));
-    return stems;
+    return unique_stems(disk);
 }
 
 std::optional<std::string> reclist_host_stem(const HumaxDisk *disk, int number)
 {
-    StemMaker maker;
-    int index = 0;
-    for (const RecordEntry *entry = disk->records.head; entry != nullptr && numbered(entry);
-         entry = entry->next) {
-        std::string stem = maker.next(entry);
-        if (++index == number)
-            return stem;
-    }
-    return std::nullopt;
+    std::vector<std::string> stems = unique_stems(disk);
+    if (number < 1 || static_cast<size_t>(number) > stems.size())
+        return std::nullopt;
+    return stems[static_cast<size_t>(number - 1)];
+}
+
+std::string reclist_plain_stem(const RecordEntry *entry)
+{
+    return plain_stem(entry);
+}
+
+std::string reclist_numbered_stem(const RecordEntry *entry)
+{
+    return numbered_stem(plain_stem(entry), entry, 1);
 }

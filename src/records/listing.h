@@ -31,14 +31,20 @@ RecordEntry *reclist_print(FILE *out, HumaxDisk *disk, int number);
 
 // The host name stems ("YYYYmmdd HHMM title", without extension) of every numbered
 // recording, element i for recording i + 1. A stem is the start time (UTC) and the title,
-// cleaned for host file systems (sanitize_file_name, and DEL becomes '_' as well). Stems
-// are unique over the list, comparing ASCII letters without case (as Windows and FAT
-// drives compare names): the first recording of a group that would share a stem keeps
-// it; each later one gets " (N)" with its file number N added (and "-2", "-3", ... after
-// N in the rare case that is taken too). A stem depends only on the recordings before
-// it, so the same list always gives the same names. Prints nothing and changes nothing.
+// cleaned for host file systems (sanitize_file_name, and DEL becomes '_' as well): the
+// plain stem. Stems are unique over the list, comparing ASCII letters without case (as
+// Windows and FAT drives compare names): a recording whose plain stem no other shares
+// keeps it; recordings that share one all get " (N)" with their file number N added
+// (and "-2", "-3", ... after N in the rare case that is taken too). So a name never
+// passes from one recording to another when a third is deleted, and the same list always
+// gives the same names. Prints nothing and changes nothing.
 std::vector<std::string> reclist_host_stems(const HumaxDisk *disk);
 
 // The host name stem of recording n (as in reclist_host_stems), or none when there is no
 // recording n. Prints nothing.
 std::optional<std::string> reclist_host_stem(const HumaxDisk *disk, int number);
+
+// The two forms a recording's stem takes in reclist_host_stems: the plain stem, and the
+// plain stem with " (N)" for its file number N (before any "-2" a collision adds).
+std::string reclist_plain_stem(const RecordEntry *entry);
+std::string reclist_numbered_stem(const RecordEntry *entry);

@@ -28,15 +28,15 @@ bool make_header_name(const char *path, char header_name[HEADER_NAME_SIZE])
 }
 
 // The PAT and PMT of the stream; false after the skipping message.
-bool find_tables(int fd, const char *path, StreamInfo *info)
+bool find_tables(TsReader *reader, const char *path, StreamInfo *info)
 {
-    dvbpsi_pat_t *pat = ts_find_pat(fd);
+    dvbpsi_pat_t *pat = ts_find_pat(reader);
     if (pat == nullptr) {
         fprintf(stderr, "Skipping file \"%s\" - unable to find PAT\n", path);
         return false;
     }
     fprintf(stderr, "Searching for PMT...\n");
-    bool found = ts_find_pmt(fd, pat->p_first_program, info);
+    bool found = ts_find_pmt(reader, pat->p_first_program, info);
     dvbpsi_pat_delete(pat);
     if (!found) {
         fprintf(stderr, "Skipping file \"%s\" - unable to find PMT\n", path);
@@ -120,11 +120,13 @@ TsResult ts_convert_file(const char *path)
     fprintf(stderr, "Searching for PAT...\n");
 
     StreamInfo info;
-    if (!find_tables(fd, path, &info)) {
+    TsReader reader;
+    ts_reader_init(&reader, fd);
+    if (!find_tables(&reader, path, &info)) {
         host_close(fd);
         return TsResult::NoHeader;
     }
-    std::optional<uint64_t> length = ts_recording_length(fd, info.pcr_pid, info.pmt_end);
+    std::optional<uint64_t> length = ts_recording_length(&reader, info.pcr_pid, info.pmt_end);
     host_close(fd);
     if (!length)
         fprintf(stderr, "Warning: no PCR found - the recording length is unknown and set to 0\n");

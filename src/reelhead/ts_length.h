@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "reelhead/ts_packet.h"
+
 // The tail of the stream searched for the last PCR: 5320 packets.
 constexpr int64_t TS_TAIL_WINDOW = 1000160;
 // Packets searched for the first PCR after the packet that completed the PMT. Streams
@@ -17,4 +19,4 @@ constexpr unsigned TS_PCR_SEARCH_LIMIT = 32768;
 // file shorter than the window is searched on from just after the first PCR. A last PCR
 // below the first counts as one wrap of the 33-bit clock; the first PCR's own value
 // counts as the last when the tail has none. None when the first PCR was not found.
-std::optional<uint64_t> ts_recording_length(int fd, uint16_t pcr_pid, int64_t pmt_end);
+std::optional<uint64_t> ts_recording_length(TsReader *reader, uint16_t pcr_pid, int64_t pmt_end);

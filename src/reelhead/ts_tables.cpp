@@ -4,7 +4,6 @@
 
 #include "common/fatal.h"
 #include "reelhead/ts_packet.h"
-#include "platform/host_file.h"
 
 namespace {
 
@@ -45,14 +44,14 @@ void ts_on_pat(void *data, dvbpsi_pat_t *pat)
     *slot = pat;
 }
 
-dvbpsi_pat_t *ts_find_pat(int fd)
+dvbpsi_pat_t *ts_find_pat(TsReader *reader)
 {
     dvbpsi_pat_t *pat = nullptr;
     dvbpsi_t *handle = new_decoder_handle();
     if (!dvbpsi_pat_attach(handle, ts_on_pat, &pat))
         fatal("malloc\n");
     uint8_t packet[TS_PACKET_SIZE];
-    while (pat == nullptr && ts_read_packet(fd, packet)) {
+    while (pat == nullptr && ts_read_packet(reader, packet)) {
         if (ts_packet_pid(packet) == 0 && ts_packet_payload_sane(packet))
             dvbpsi_packet_push(handle, packet);
     }
@@ -86,7 +85,7 @@ void ts_on_pmt(void *data, dvbpsi_pmt_t *pmt)
     dvbpsi_pmt_delete(pmt);
 }
 
-bool ts_find_pmt(int fd, const dvbpsi_pat_program_t *programs, StreamInfo *info)
+bool ts_find_pmt(TsReader *reader, const dvbpsi_pat_program_t *programs, StreamInfo *info)
 {
     fputc('.', stdout);
     fflush(stdout);
@@ -96,7 +95,7 @@ bool ts_find_pmt(int fd, const dvbpsi_pat_program_t *programs, StreamInfo *info)
     dvbpsi_t *handle = nullptr;
     uint8_t packet[TS_PACKET_SIZE];
     unsigned passed = 0;
-    while (ts_read_packet(fd, packet)) {
+    while (ts_read_packet(reader, packet)) {
         uint16_t pid = ts_packet_pid(packet);
         if (chosen == nullptr && (chosen = find_programme(programs, pid)) != nullptr) {
             handle = new_decoder_handle();
@@ -118,6 +117,6 @@ bool ts_find_pmt(int fd, const dvbpsi_pat_program_t *programs, StreamInfo *info)
         dvbpsi_delete(handle);
     }
     if (state.delivered)
-        info->pmt_end = host_seek(fd, 0, HostSeek::Current);
+        info->pmt_end = ts_reader_position(reader);
     return state.delivered;
 }

@@ -110,10 +110,64 @@ void add_recovery(HumaxDisk *disk, MountTree *tree, int64_t time)
     }
 }
 
-bool shown_name(const char *name)
+// A name no directory can hold, whatever is done to its bytes.
+bool nameless(const char *name)
 {
-    return name[0] != '\0' && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 &&
-           strchr(name, '/') == nullptr;
+    return name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+// A disk name as the mount shows it: cleaned as the recordings' names are (bytes a
+// terminal would act on, bytes from 0x80 up and the characters host file systems refuse
+// become '_'), so that listing a directory never sends a disk's bytes to a terminal.
+std::string cleaned(const char *name)
+{
+    std::string shown(name);
+    sanitize_file_name(shown.data());
+    for (char &c : shown) {
+        if (c == '\x7F')
+            c = '_';
+    }
+    return shown;
+}
+
+// The files of a partition are added in two passes: those whose names are clean first,
+// so that a cleaned name never hides a real one.
+enum class NamePass { Clean, Cleaned };
+
+void add_partition_files(HumaxDisk *disk, MountTree *tree, int i, uint32_t directory,
+                         int64_t time, NamePass pass)
+{
+    const bool clean = pass == NamePass::Clean;
+    PartitionInfo *p = &disk->partitions[i];
+    for (const DirEntry *e = p->dir_head; e != nullptr; e = e->next) {
+        char name[DIR_NAME_LENGTH + 1];
+        dirent_copy_name(e, name);
+        std::string shown = cleaned(name);
+        if (nameless(name)) {
+            if (clean)
+                warn("%s partition: a file named \"%s\" cannot be shown\n", partition_name(i),
+                     text_shown(name).c_str());
+            continue;
+        }
+        if ((shown == name) != clean)
+            continue;
+        // Reading by name finds the first entry of a name: the others are not shown.
+        if (dir_find(p, name) != e) {
+            warn("%s partition: a second file named \"%s\" is not shown\n", partition_name(i),
+                 text_shown(name).c_str());
+            continue;
+        }
+        if (!clean && mount_find(tree, (tree->nodes[directory].path + "/" + shown).c_str()) != nullptr) {
+            warn("%s partition: a file named \"%s\" is not shown: \"%s\", as it would be shown, is "
+                 "another's name\n",
+                 partition_name(i), text_shown(name).c_str(), shown.c_str());
+            continue;
+        }
+        if (!clean)
+            warn("%s partition: the file named \"%s\" is shown as \"%s\"\n", partition_name(i),
+                 text_shown(name).c_str(), shown.c_str());
+        add_stored(disk, tree, directory, shown, i, name, time);
+    }
 }
 
 void add_partitions(HumaxDisk *disk, MountTree *tree, int64_t time)
@@ -121,23 +175,8 @@ void add_partitions(HumaxDisk *disk, MountTree *tree, int64_t time)
     uint32_t top = add_directory(tree, MOUNT_ROOT, "partitions", time);
     for (int i = 0; i < disk->partition_count; ++i) {
         uint32_t directory = add_directory(tree, top, PARTITION_DIRECTORIES[i], time);
-        PartitionInfo *p = &disk->partitions[i];
-        for (const DirEntry *e = p->dir_head; e != nullptr; e = e->next) {
-            char name[DIR_NAME_LENGTH + 1];
-            dirent_copy_name(e, name);
-            if (!shown_name(name)) {
-                warn("%s partition: a file named \"%s\" cannot be shown\n", partition_name(i),
-                     text_shown(name).c_str());
-                continue;
-            }
-            // Reading by name finds the first entry of a name: the others are not shown.
-            if (dir_find(p, name) != e) {
-                warn("%s partition: a second file named \"%s\" is not shown\n", partition_name(i),
-                     text_shown(name).c_str());
-                continue;
-            }
-            add_stored(disk, tree, directory, name, i, name, time);
-        }
+        add_partition_files(disk, tree, i, directory, time, NamePass::Clean);
+        add_partition_files(disk, tree, i, directory, time, NamePass::Cleaned);
     }
 }
 

@@ -149,6 +149,26 @@ TEST_F(BadMapCheck, TablesInUnreadAreasKeepTheRepairAwayFromTheirPartition)
     EXPECT_TRUE(image_bytes() == before);
 }
 
+// A map that does not end where the disk does is not all of this disk's map: longer, it
+// confirms nothing (a bigger drive's map would call every recording whole); shorter, its
+// unmapped tail counts as unread in the summary too.
+TEST_F(BadMapCheck, AMapOfAnotherLengthIsReportedAndConfirmsNothing)
+{
+    uint64_t size = image_bytes().size();
+    write_map({}, size + (1u << 20));
+    testimg::RunResult longer = run({"--check", "--bad-map", dir.file("map")});
+    EXPECT_EQ(longer.status, 4) << longer.err;
+    EXPECT_THAT(report(longer), HasSubstr("Map: it covers " + std::to_string(size + (1u << 20)) +
+                                          " bytes, past the disk's end at " + std::to_string(size) +
+                                          ": it may be the map of another disk; give the mapfile of this disk's image\n"));
+    EXPECT_THAT(report(longer), HasSubstr("Map: its unreadable areas (0 bytes) touch 0 files"));
+
+    write_map({}, size - 4096);
+    testimg::RunResult shorter = run({"--check", "--bad-map", dir.file("map")});
+    EXPECT_EQ(shorter.status, 4) << shorter.err;
+    EXPECT_THAT(report(shorter), HasSubstr("Map: its unreadable areas (4096 bytes) touch"));
+}
+
 TEST_F(BadMapCheck, AMapThatCannotBeReadIsAnOperationalError)
 {
     testimg::RunResult missing = run({"--check", "--bad-map", dir.file("none")});

@@ -2,9 +2,12 @@
 // the outputs and statuses as the catalogue gives them, a repaired disk that the
 // independent consistency check passes, every file of every listed recording that the
 // damage did not touch byte for byte the same, the saved host files, and a disk the
-// repair cannot mend left exactly as it was. Then the refusal of writing commands.
+// repair cannot mend left exactly as it was, and no byte a terminal acts on in any output.
+// Then the refusal of writing commands.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "corruptions.h"
 #include "disk_fixture.h"
@@ -37,6 +40,16 @@ class Catalogue : public testimg::DiskFixture, public ::testing::WithParamInterf
     std::map<std::string, testimg::Bytes> before_;
 };
 
+// No byte a terminal acts on (other than the line ends) in what a run printed.
+bool inert(const testimg::RunResult &r)
+{
+    auto acted_on = [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\n') || (byte >= 0x7F && byte <= 0x9F);
+    };
+    return std::none_of(r.out.begin(), r.out.end(), acted_on) && std::none_of(r.err.begin(), r.err.end(), acted_on);
+}
+
 TEST_P(Catalogue, CheckRepairCheck)
 {
     const Corruption &c = GetParam();
@@ -55,6 +68,8 @@ TEST_P(Catalogue, CheckRepairCheck)
 
     testimg::RunResult again = run({"--check"});
     EXPECT_EQ(report(again), c.after_output) << again.err;
+    for (const testimg::RunResult *r : {&check, &repair, &again})
+        EXPECT_TRUE(inert(*r)) << r->out << r->err;
     EXPECT_EQ(again.status, c.after_status) << again.err;
     if (c.after_status == 0) {
         EXPECT_THAT(testimg::check_image(path, testimg::CATALOGUE_RECORD_LENGTH), ::testing::IsEmpty());

@@ -1,12 +1,13 @@
 // --check and --repair beyond the catalogue's outputs: exit statuses of a wrong command
-// line, a disk that cannot be opened, read or locked; a declined repair; a host that cannot
-// take what the repair would free; the saved contents; and a repair cut at every write of
-// the disk, which a second repair finishes.
+// line, a disk that cannot be opened, read or locked; a declined repair; the question and
+// a host that cannot take what the repair would free; the saved contents; and a repair cut
+// at every write of the disk, which a second repair finishes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,6 +21,7 @@ namespace fs = std::filesystem;
 using testimg::Bytes;
 using testimg::RunResult;
 using testing::HasSubstr;
+using testing::Not;
 
 class Checker : public testimg::DiskFixture {
   protected:
@@ -139,6 +141,60 @@ TEST_F(Checker, WhatARepairWouldFreeIsSavedWholeOrNothingIsWritten)
     ASSERT_EQ(saved.size(), 4096u);
     EXPECT_TRUE(std::equal(elu.begin(), elu.end(), saved.begin()));
     EXPECT_TRUE(std::all_of(saved.begin() + 777, saved.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// The question says what the host is to take; a repair refused when the host cannot take
+// it all says what it saved, and never that anything was freed.
+TEST_F(Checker, TheQuestionStatesTheSavesAndARefusalFreesNothing)
+{
+    {
+        testimg::DiskImage image(path);
+        image.set_fat_entry(2, 1000, testimg::FAT_END);
+        for (uint32_t c = 1010; c < 1017; ++c)
+            image.set_fat_entry(2, c, c + 1);
+        image.set_fat_entry(2, 1017, testimg::FAT_END);
+        image.set_fat_word0(2, image.fat_word0(2) - 9);
+    }
+    Bytes before = image_bytes();
+    RunResult declined = run({"--repair"}, "no\n");
+    EXPECT_THAT(declined.err, HasSubstr("2 problems can be repaired, which writes to the disk and saves what it frees "
+                                        "to the current directory (2 files, 4608 bytes) - do you wish to continue?"));
+    // 2 KiB per file: the 512-byte chain is saved, the 4 KiB one is not.
+    RunResult refused = run_limited(4, {"--repair", "-y"});
+    EXPECT_EQ(refused.status, 12) << refused.err;
+    EXPECT_EQ(refused.out.substr(refused.out.find("\nMPEG/JPEG: 1 cluster from")),
+              "\nMPEG/JPEG: 1 cluster from cluster 1000 saved as \"orphan-MPEG-JPEG-1000.bin\"\n");
+    EXPECT_THAT(refused.err, HasSubstr("Nothing was written to the disk"));
+    EXPECT_TRUE(image_bytes() == before);
+}
+
+// With less room in the current directory's file system than the saves need, the repair
+// refuses before it asks or writes anything. (A small tmpfs: root only.)
+TEST_F(Checker, ARepairRefusesBeforeAskingWhenTheHostHasNoRoom)
+{
+    std::string small = dir.file("small");
+    fs::create_directory(small);
+    if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{small};
+    {
+        testimg::DiskImage image(path);
+        for (uint32_t c = 200; c < 231; ++c)
+            image.set_fat_entry(0, c, c + 1);
+        image.set_fat_entry(0, 231, testimg::FAT_END);
+        image.set_fat_word0(0, image.fat_word0(0) - 32);
+    }
+    Bytes before = image_bytes();
+    RunResult r = testimg::run_program(testimg::diskwarden_path(), {"--repair", "-y", path}, "", small);
+    EXPECT_EQ(r.status, 12) << r.out << r.err;
+    EXPECT_THAT(r.err, HasSubstr("The repair saves 131072 bytes (1 file) to the current directory before it frees "
+                                 "anything, but its file system has room for "));
+    EXPECT_THAT(r.err, Not(HasSubstr("do you wish to continue")));
+    EXPECT_TRUE(image_bytes() == before);
+    EXPECT_TRUE(fs::is_empty(small));
 }
 
 TEST_F(Checker, AHostFileOfTheSameNameIsKeptUnlessItHoldsTheSameContents)

@@ -29,6 +29,14 @@ TEST(WildcardMatch, StarQuestionMarkAndCaseAsWindowsNamesMatch)
         {"", "a", false},               {"a", "", false},
         {"**a**", "bab", true},         {"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaa", false},
         {"[ab].ts", "a.ts", false},     {"[ab].ts", "[ab].ts", true},
+        // UTF-8: '?' is one character however many bytes it takes; letters of other
+        // alphabets match in either case; look-alikes are other characters.
+        {"?.ts", "Ф.ts", true},         {"??.ts", "Ф.ts", false},
+        {"*??", "映", false},            {"*?", "映", true},
+        {"ф*.TS", "Фильм.ts", true},    {"ÉTÉ ?.ts", "été 1.ts", true},
+        {"ΣΚΌ*", "σκό.ts", true},       {"Łódź*", "łÓDŹ.ts", true},
+        {"a＊b.ts", "axb.ts", false},   {"a＊b.ts", "a＊b.ts", true},
+        {"Ｆilm.ts", "Film.ts", false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(platform_wildcard_match(c.pattern, c.name), c.match)

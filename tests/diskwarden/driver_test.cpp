@@ -159,7 +159,17 @@ TEST(Program, HelpAfterOtherOptionsEndsTheParse)
         "                what it would free is first saved to the current directory\n"
         "  --bad-map <mapfile>\n\t\tname the recordings in areas a GNU ddrescue mapfile marks unread\n"
         "  Exit status: 0 no problem, 1 all repaired, 4 problems left,\n"
-        "               8 disk, map or host file failed, 16 wrong command line (added up)\n";
+        "               8 disk, map or host file failed, 16 wrong command line (added up)\n"
+        "\nFinding lost recordings - deleted ones, and those on a disk whose tables are gone\n"
+        "=======================\n"
+        "Usage: " + program + " --carve [-l] [-g <list>] HUMAXDISK\n"
+        "       " + program + " --carve-all [-l] [-g <list>] HUMAXDISK\n\n"
+        "  --carve\tsearch the clusters that no file holds (deleted recordings)\n"
+        "  --carve-all\tsearch every cluster (allocation table or directory lost)\n"
+        "  -l\t\tlist the streams found (the default)\n"
+        "  -g <list>\tcopy found streams to current directory as found_nnnn.ts\n"
+        "  The disk is only read. A found stream is a transport stream: make its header\n"
+        "  with reelhead, then put it back with -p.\n";
     EXPECT_EQ(r.err, expected);
 }
 

@@ -147,15 +147,15 @@ TEST_F(Get, AnExistingHostFileIsReplacedOnlyAfterYes)
     EXPECT_EQ(host_file(SOME + ".epg"), r.epg);
 }
 
-TEST_F(Get, BackupSkipsExistingHostFilesButRewritesTheHeader)
+TEST_F(Get, BackupSkipsWholeCopiesAndWritesAMissingHeader)
 {
     Recording a = full(5, "Alpha");
     Recording b = full(6, "Bravo", 3 * CLUSTER);
     make_disk({a, b});
     std::string alpha = "20130526 2100 Alpha";
-    Bytes old = text_bytes("kept");
-    for (const char *ext : {".ts", ".elu", ".epg", ".hre"})
-        testimg::write_host_file(host + "/" + alpha + ext, old);
+    testimg::write_host_file(host + "/" + alpha + ".ts", a.av);
+    testimg::write_host_file(host + "/" + alpha + ".elu", a.elu);
+    testimg::write_host_file(host + "/" + alpha + ".epg", a.epg);
 
     RunResult result = run({"-b"});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -165,12 +165,14 @@ TEST_F(Get, BackupSkipsExistingHostFilesButRewritesTheHeader)
                           "Skipping file \"" + alpha + ".elu\", it already exists\n"
                           "Skipping file \"" + alpha + ".epg\", it already exists\n"
                           "Copying hre file...\n" + COPY_ALL);
-    EXPECT_EQ(host_file(alpha + ".ts"), old);
-    EXPECT_EQ(host_file(alpha + ".elu"), old);
-    EXPECT_EQ(host_file(alpha + ".epg"), old);
     EXPECT_EQ(host_file(alpha + ".hre"), stored_entry(0));
     EXPECT_EQ(host_file("20130527 2100 Bravo.ts"), b.av);
     EXPECT_EQ(host_file("20130527 2100 Bravo.hre"), stored_entry(1));
+    // Run again, every piece is skipped, the headers too.
+    RunResult again = run({"-b"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_THAT(again.err, testing::Not(HasSubstr("Copying")));
+    EXPECT_THAT(again.err, HasSubstr("Skipping file \"" + alpha + ".hre\", it already exists\n"));
 }
 
 TEST_F(Get, BackupPassesPositionsThatHaveNoNumber)
@@ -272,10 +274,14 @@ TEST_F(GetInProcess, CopyOfOneFileAndItsResults)
     EXPECT_EQ(testimg::read_host_file(target), r.av);
 
     run_options.backup = 1;
+    testimg::write_host_file(target, r.elu);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cmd_get_file(disk, PARTITION_AV, "5.elu", target.c_str()), GET_FILE_SKIPPED);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Skipping file \"" + target + "\", it already exists\n");
     testimg::write_host_file(target, text_bytes("x"));
     testing::internal::CaptureStderr();
-    EXPECT_EQ(cmd_get_file(disk, PARTITION_AV, "5.elu", target.c_str()), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Skipping file \"" + target + "\", it already exists\n");
+    EXPECT_EQ(cmd_get_file(disk, PARTITION_AV, "5.elu", target.c_str()), GET_FILE_KEPT);
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::StartsWith("Keeping file \"" + target + "\""));
     EXPECT_EQ(testimg::read_host_file(target), text_bytes("x"));
 
     EXPECT_EXIT(cmd_get_file(disk, PARTITION_EPG, "5.epg", nullptr), testing::ExitedWithCode(1),

@@ -112,12 +112,10 @@ TEST_F(Safety, ADeleteWaitingAtItsQuestionHoldsTheDiskAgainstAPut)
 
 TEST_F(Safety, ABlockDeviceHeldExclusivelyIsRefusedForWriting)
 {
-    if (geteuid() != 0 || access("/sbin/losetup", X_OK) != 0)
-        GTEST_SKIP() << "needs root and losetup for a loop device";
-    RunResult attach = testimg::run_program("/sbin/losetup", {"-f", "--show", path});
-    if (attach.status != 0)
-        GTEST_SKIP() << "no loop device: " << attach.err;
-    std::string device = attach.out.substr(0, attach.out.find('\n'));
+    testimg::LoopDevice loop(path);
+    if (loop.device.empty())
+        GTEST_SKIP() << loop.why;
+    const std::string &device = loop.device;
     int held = open(device.c_str(), O_RDONLY | O_EXCL); // as a mount holds it
     ASSERT_GE(held, 0) << device;
     RunResult r = run({"-y", "-d", "1"}, "", {device});
@@ -125,12 +123,62 @@ TEST_F(Safety, ABlockDeviceHeldExclusivelyIsRefusedForWriting)
     // Whatever path reaches a device, it is the same disk.
     fs::create_symlink(device, dir.file("drive"));
     RunResult same = run({"-y", "-g", "1"}, "", {device, dir.file("drive")});
-    testimg::run_program("/sbin/losetup", {"-d", device});
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr(device + ": the drive is mounted, or another program holds it"));
     EXPECT_EQ(same.status, 1);
     EXPECT_THAT(same.err, HasSubstr("are the same disk"));
     EXPECT_EQ(DiskImage(path).record_list_entries(304).size(), 2u);
+}
+
+TEST_F(Safety, ALoopDeviceIsTheImageBehindIt)
+{
+    testimg::LoopDevice loop(path);
+    if (loop.device.empty())
+        GTEST_SKIP() << loop.why;
+    const std::string &device = loop.device;
+    Bytes before = image_bytes();
+    // The same disk, in either order, also through a second loop device of the first.
+    testimg::LoopDevice inner(device);
+    for (const auto &[from, to] : std::vector<std::pair<std::string, std::string>>{
+             {path, device}, {device, path}, {inner.device, path}}) {
+        if (from.empty())
+            continue;
+        RunResult r = run({"-y", "-d", "1", "-g", "2"}, "", {from, to});
+        EXPECT_EQ(r.status, 1) << from << " " << to;
+        EXPECT_EQ(r.err, from + " and " + to + " are the same disk: copying a disk onto itself is refused\n");
+    }
+    EXPECT_EQ(image_bytes(), before);
+    // The locks meet: a reader of the image keeps writers off the device ...
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(fd, LOCK_SH), 0);
+    EXPECT_EQ(run({"-l"}, "", {device}).status, 0);
+    RunResult write = run({"-y", "-d", "1"}, "", {device});
+    EXPECT_EQ(write.status, 1);
+    EXPECT_EQ(write.err, device + " is in use by another process\n");
+    close(fd);
+    EXPECT_EQ(image_bytes(), before);
+    // ... and a run waiting at its question on the device keeps writers off the image.
+    stage_put("20130526 2100 Charlie");
+    std::string command = "sleep 3 | exec \"" + testimg::diskwarden_path() + "\" -d 1 \"" + device + "\"";
+    pid_t waiting = fork();
+    ASSERT_GE(waiting, 0);
+    if (waiting == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    fd = open(path.c_str(), O_RDONLY);
+    for (int i = 0; i < 200 && flock(fd, LOCK_EX | LOCK_NB) == 0; ++i) {
+        flock(fd, LOCK_UN);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(fd);
+    RunResult put = run({"-y", "-p", "*.ts"});
+    EXPECT_EQ(put.status, 1);
+    EXPECT_EQ(put.err, path + " is in use by another process\n");
+    EXPECT_EQ(testimg::wait_for_exit(waiting), 0);
+    EXPECT_EQ(image_bytes(), before);
 }
 
 // ---- Copies to the host are complete or absent ----
@@ -152,7 +200,8 @@ TEST_F(Safety, AnInterruptedCopyRemovesItsTemporaryFile)
 {
     // Big enough that the copy is still running when it is interrupted.
     make_disk({testimg::full_recording(5, "Alpha", size_t{24} << 20)});
-    for (int signal_number : {SIGINT, SIGTERM}) {
+    // A closed terminal (SIGHUP) as well as Ctrl-C and a kill.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -185,6 +234,58 @@ TEST_F(Safety, AnInterruptedCopyRemovesItsTemporaryFile)
         for (const std::string &name : host_names())
             fs::remove(host + "/" + name);
     }
+}
+
+// The identifier of a process that has ended.
+pid_t ended_process()
+{
+    pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    testimg::wait_for_exit(child);
+    return child;
+}
+
+TEST_F(Safety, TheTemporariesOfEndedRunsAreRemovedAndNothingElse)
+{
+    // What a run killed with SIGKILL leaves, beside what must stay: a live run's file, one
+    // whose writer holds its lock (a run this host cannot see), a link, a directory and
+    // names that only look alike.
+    const std::string dead = std::to_string(ended_process());
+    const std::string outside = dir.file("outside");
+    testimg::write_host_file(outside, Bytes{1, 2, 3});
+    const std::vector<std::string> abandoned = {alpha + ".ts.diskwarden-" + dead + ".part",
+                                                "x.hre.diskwarden-" + dead + "-2.part",
+                                                ".diskwarden-" + dead + ".part"};
+    const std::vector<std::string> kept = {
+        "live.ts.diskwarden-" + std::to_string(getpid()) + ".part", "locked.ts.diskwarden-" + dead + "-1.part",
+        "link.ts.diskwarden-" + dead + "-3.part", "dir.diskwarden-" + dead + "-4.part",
+        "mine.part", "x.diskwarden-" + dead + ".partial"};
+    for (const std::string &name : abandoned)
+        testimg::write_host_file(host + "/" + name, Bytes(100, 9));
+    for (const std::string &name : kept) {
+        if (name.rfind("link", 0) == 0)
+            fs::create_symlink(outside, host + "/" + name);
+        else if (name.rfind("dir", 0) == 0)
+            fs::create_directory(host + "/" + name);
+        else
+            testimg::write_host_file(host + "/" + name, Bytes(100, 9));
+    }
+    int locked = open((host + "/" + kept[1]).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(locked, LOCK_EX), 0);
+    // Reading, listing and copying only a header into another directory clear nothing here.
+    EXPECT_EQ(run({"-l"}).status, 0);
+    EXPECT_EQ(testimg::run_program(testimg::diskwarden_path(), {"-H", "1", path}, "", dir.path()).status, 0);
+    EXPECT_TRUE(fs::exists(host + "/" + abandoned[0]));
+    RunResult r = run({"-g", "1"});
+    close(locked);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string &name : abandoned)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(host + "/" + name))) << name;
+    for (const std::string &name : kept)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(host + "/" + name))) << name;
+    EXPECT_EQ(testimg::read_host_file(outside), (Bytes{1, 2, 3}));
+    EXPECT_EQ(host_file(alpha + ".ts"), testimg::pattern_bytes(100000, 5));
 }
 
 TEST_F(Safety, ADiskReadErrorInTheMiddleOfACopyLeavesNothingUnderItsName)
@@ -257,9 +358,41 @@ TEST_F(Safety, LinksNamedLikeAnOutputAreReplacedNeverFollowed)
     EXPECT_EQ(run({"-r", "-y", "-g", "1"}).status, 0);
     fs::create_symlink(outside + "/none", host + "/" + bravo + ".ts");
     RunResult backup = run({"-b"});
-    EXPECT_THAT(backup.err, HasSubstr("Skipping file \"" + bravo + ".ts\", it already exists"));
+    EXPECT_EQ(backup.status, 1);
+    EXPECT_THAT(backup.err, HasSubstr("Keeping \"" + bravo + ".ts\", it already exists and is not a regular file"));
     EXPECT_EQ(testimg::read_host_file(outside + "/keep"), (Bytes{1, 2, 3}));
     EXPECT_EQ(fs::directory_iterator(outside)->path().filename(), "keep");
+}
+
+TEST_F(Safety, BackupSkipsOnlyWholeCopiesAndKeepsWhatItCannotTell)
+{
+    ASSERT_EQ(run({"-b"}).status, 0);
+    // A short file under a stream's name, a directory under another's, and beside a whole
+    // stream a header that is no longer the recording's as the disk has it.
+    testimg::write_host_file(host + "/" + alpha + ".ts", Bytes(1000, 1));
+    fs::remove(host + "/" + alpha + ".hre");
+    fs::remove(host + "/" + bravo + ".epg");
+    fs::create_directory(host + "/" + bravo + ".epg");
+    Bytes old_header = stored_entry(1);
+    ASSERT_EQ(run({"-M", "2", "-O", "105", "-V", "9"}).status, 0);
+    RunResult r = run({"-b"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("Keeping file \"" + alpha + ".ts\", it already exists with 1000 bytes, "
+                                 "not the 100000 of the recording: move it away and run -b again\n"));
+    EXPECT_THAT(r.err, HasSubstr("Keeping \"" + bravo + ".epg\", it already exists and is not a regular file"));
+    EXPECT_THAT(r.err, HasSubstr("Keeping file \"" + bravo + ".hre\", it is not the header of this recording"));
+    EXPECT_EQ(host_file(alpha + ".ts"), Bytes(1000, 1));
+    EXPECT_FALSE(fs::exists(host + "/" + alpha + ".hre")) << "a header beside a stream not its own";
+    EXPECT_EQ(host_file(bravo + ".hre"), old_header);
+    EXPECT_EQ(host_file(bravo + ".ts"), testimg::pattern_bytes(100000, 6));
+    // Moved away, the short file is copied again whole.
+    fs::remove(host + "/" + alpha + ".ts");
+    fs::remove_all(host + "/" + bravo + ".epg");
+    fs::remove(host + "/" + bravo + ".hre");
+    RunResult again = run({"-b"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(host_file(alpha + ".ts"), testimg::pattern_bytes(100000, 5));
+    EXPECT_EQ(host_file(bravo + ".hre"), stored_entry(1));
 }
 
 // ---- Refusals change nothing ----

@@ -180,6 +180,25 @@ TEST_F(EpgUpdate, LeftoverTmpWithoutItsEpgIsKept)
     EXPECT_EQ(image.read_file(1, "8.epg"), expected_conversion(old2));
 }
 
+// Only N.epg is a recording's information, and N.tmp this command's own copy: files of
+// other names, .tmp or .epg, are not this command's and stay as they are.
+TEST_F(EpgUpdate, FilesOfOtherNamesAreLeftAlone)
+{
+    Bytes old = contiguous_epg(2, 328);
+    Bytes foreign = testimg::pattern_bytes(300, 4);
+    image.add_file(1, "2.epg.tmp", foreign);
+    image.add_file(1, "foo.tmp", foreign);
+    image.add_file(1, "notes.epg", old);
+    image.add_file(1, "07.tmp", foreign);
+
+    EXPECT_EQ(update(), "");
+    for (const char *name : {"2.epg.tmp", "foo.tmp", "07.tmp"})
+        EXPECT_EQ(image.read_file(1, name), foreign) << name;
+    EXPECT_EQ(image.read_file(1, "notes.epg"), old);
+    EXPECT_FALSE(exists("2.epg.epg"));
+    EXPECT_FALSE(exists("foo.epg"));
+}
+
 TEST_F(EpgUpdate, SecondRunFindsEverythingConverted)
 {
     image.add_file(1, "7.epg", contiguous_epg(3, 328));

@@ -174,7 +174,7 @@ TEST_F(Listing, HostStemsAreUniqueAndMadeWithoutPrinting)
                {12, SUNDAY_2100, SUNDAY_2100, "Twin", false}, // a damaged list: number 12 twice
                {15, SUNDAY_2100, SUNDAY_2100, "Del\x7F"}});
     const std::vector<std::string> expected = {
-        "20130526 2100 Twin", "20130526 2100 Twin (12)", "20130526 2100 twin (12-2)",
+        "20130526 2100 Twin (5)", "20130526 2100 Twin (12)", "20130526 2100 twin (12-2)",
         "20130526 2100 Twin (12-3)", "20130526 2100 Del_"};
     testing::internal::CaptureStdout();
     EXPECT_EQ(reclist_host_stems(disk), expected);

@@ -40,14 +40,16 @@ inline Analysis analyse(const tswriter::Bytes &stream)
         ADD_FAILURE() << "cannot open " << path;
         return result;
     }
-    dvbpsi_pat_t *pat = ts_find_pat(fd);
+    TsReader reader;
+    ts_reader_init(&reader, fd);
+    dvbpsi_pat_t *pat = ts_find_pat(&reader);
     result.pat_found = pat != nullptr;
     if (pat != nullptr) {
-        result.pmt_found = ts_find_pmt(fd, pat->p_first_program, &result.info);
+        result.pmt_found = ts_find_pmt(&reader, pat->p_first_program, &result.info);
         dvbpsi_pat_delete(pat);
         if (result.pmt_found) {
             std::optional<uint64_t> length =
-                ts_recording_length(fd, result.info.pcr_pid, result.info.pmt_end);
+                ts_recording_length(&reader, result.info.pcr_pid, result.info.pmt_end);
             result.pcr_found = length.has_value();
             result.length = length.value_or(0);
         }

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "carve/carve_psi.h"
 #include "diskwarden/driver.h"
 #include "common/fatal.h"
 #include "common/run_options.h"
@@ -60,6 +62,36 @@ TEST_F(FuzzFindings, CommandLineExitsGoThroughFatalExit)
     EXPECT_EQ(parse_status({"-l", "disk"}), -1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("invalid option -- 'q'"), std::string::npos) << err;
+}
+
+// A table section whose first three bytes end its packet made the carver's gathering of
+// sections go round for ever (input tests/fuzz-corpus/carve/fed1f7e1...).
+TEST_F(FuzzFindings, SectionBeginningAtAPacketEndIsGatheredOn)
+{
+    std::vector<uint8_t> section = {0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xE1, 0x00};
+    uint32_t crc = carve_crc32(section.data(), section.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        section.push_back(static_cast<uint8_t>(crc >> shift));
+    uint8_t first[188], second[188];
+    memset(first, 0xFF, sizeof first);
+    memset(second, 0xFF, sizeof second);
+    const uint8_t head[] = {0x47, 0x40, 0x00, 0x10, 180}; // the section starts 181 bytes on
+    memcpy(first, head, sizeof head);
+    memcpy(first + 185, section.data(), 3);
+    const uint8_t next[] = {0x47, 0x00, 0x00, 0x11};
+    memcpy(second, next, sizeof next);
+    memcpy(second + 4, section.data() + 3, section.size() - 3);
+    CarvePsi psi;
+    carve_psi_reset(&psi);
+    CarveTrack track;
+    for (const uint8_t *bytes : {first, second}) {
+        TsPacket packet;
+        ASSERT_TRUE(carve_parse_packet(bytes, &packet));
+        carve_psi_packet(&psi, bytes, packet, track);
+    }
+    ASSERT_EQ(psi.facts.programmes.size(), 1u);
+    EXPECT_EQ(psi.facts.programmes[0].number, 1);
+    EXPECT_EQ(psi.facts.programmes[0].pmt_pid, 0x100);
 }
 
 } // namespace

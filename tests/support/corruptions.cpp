@@ -202,6 +202,15 @@ Corruption left_alone(std::string name, std::function<void(DiskImage &)> damage,
     return with_effects(c, effects);
 }
 
+// Found, and left by the repair with a note on what helps; the disk is left as it was.
+Corruption left_with_note(std::string name, std::function<void(DiskImage &)> damage, const std::string &output,
+                          const std::string &note, const Effects &effects = {})
+{
+    Corruption c = left_alone(std::move(name), std::move(damage), output, 4, effects);
+    c.repair_output = output + note;
+    return c;
+}
+
 // Some of it mended (status 5), some left (the check after shows `after`, status 4).
 Corruption partly_mended(std::string name, std::function<void(DiskImage &)> damage, std::string check,
                          const std::string &repaired, std::string after, const Effects &effects = {})
@@ -243,6 +252,43 @@ void same_start(DiskImage &image)
     rename_slot(image, 0, slot, "extra.bin");
 }
 
+// Exchanges two directory slots, so that a file comes earlier in the directory.
+void swap_slots(DiskImage &image, int part, int a, int b)
+{
+    Bytes first = image.dir_slot(part, a);
+    image.set_dir_slot(part, a, image.dir_slot(part, b));
+    image.set_dir_slot(part, b, first);
+}
+
+// Moves the AV partition behind the other two (its partition-table entry and the
+// sectors its descriptor and directory name), then cuts the image after the first sector of its
+// directory: the recordings partition last, the image ending inside its directory.
+void cut_in_last_directory(DiskImage &image)
+{
+    constexpr unsigned D_UTAB_SECTOR = 244, D_FAT_SECTOR = 260, D_DATA_SECTOR = 268;
+    PartitionGeometry av = image.geometry(0), last = image.geometry(2);
+    uint32_t start = last.start_sector + last.sector_count;
+    uint32_t delta = start - av.start_sector;
+    image.write_bytes(uint64_t{start} * 512, image.read_sectors(av.start_sector, av.sector_count));
+    Bytes entry = image.read_sectors(0, 1);
+    entry[456] = uint8_t(start >> 16);
+    entry[457] = uint8_t(start >> 24);
+    entry[462] = uint8_t(start);
+    entry[463] = uint8_t(start >> 8);
+    image.write_bytes(0, entry);
+    for (unsigned offset : {D_UTAB_SECTOR, D_DIR_SECTOR, D_FAT_SECTOR, D_DATA_SECTOR})
+        image.set_descriptor_u32(0, offset, get_le32(image.read_sectors(start, 1), offset) + delta);
+    // Directory entries name absolute sectors too.
+    for (const FileInfo &f : image.files(0)) {
+        Bytes slot = image.dir_slot(0, f.slot);
+        put_le32(slot, SLOT_FIRST, f.first_sector + delta);
+        put_le32(slot, SLOT_LAST, f.last_sector + delta);
+        image.set_dir_slot(0, f.slot, slot);
+    }
+    if (truncate(image.path().c_str(), static_cast<off_t>((uint64_t{image.dir_sector(0)} + 1) * 512)) != 0)
+        throw std::runtime_error("catalogue: truncate");
+}
+
 std::vector<Corruption> make_catalogue()
 {
     std::vector<Corruption> list;
@@ -260,7 +306,8 @@ disk.img: 1 problem (1 repairable), 0 bytes leaked
            R"~(AV: "3.av" (recording 2, "Three"): end marker set in cluster 10
 AV: word 0 set to 243 free clusters
 disk.img: 1 problem repaired, 0 left
-)~"));
+)~",
+           {.blocks_writing = true}));
     add(mended("chain-ends-invalid", [](DiskImage &image) {
              FileInfo av = file(image, 0, "3.av");
              image.set_fat_entry(0, av.clusters.back(), 0x00ABCDEF);
@@ -330,19 +377,77 @@ disk.img: 1 problem (1 repairable), 0 bytes leaked
            R"~(AV: "4.av" (recording 3, "Four"): first sector set to 413
 disk.img: 1 problem repaired, 0 left
 )~"));
-    add(partly_mended("first-outside", [](DiskImage &image) { set_slot(image, 0, "4.elu", SLOT_FIRST, 5); },
-                  R"~(AV: "4.elu" (recording 3, "Four") starts at sector 5, outside the data area: it has no clusters; its contents cannot be found: remove a recording's entry with -d
-AV: 1 cluster (4096 bytes) from cluster 7 marked used but in no file
-disk.img: 2 problems (1 repairable), 4096 bytes leaked in 1 cluster
+    // A damaged first sector: its chain is found again by the entry's size and last sector.
+    add(mended("first-outside", [](DiskImage &image) { set_slot(image, 0, "4.elu", SLOT_FIRST, 5); },
+           R"~(AV: "4.elu" (recording 3, "Four") starts at sector 5, outside the data area: it has no clusters
+AV: 1 cluster (4096 bytes) from cluster 7 marked used but in no file: the chain of "4.elu" (recording 3, "Four"), by its size and its entry's last sector
+disk.img: 2 problems (2 repairable), 4096 bytes leaked in 1 cluster
 )~",
-                  R"~(AV: word 0 set to 244 free clusters
-AV: 1 cluster from cluster 7 saved as "orphan-AV-7.ts" and freed
-disk.img: 1 problem repaired, 1 left
-)~",
-                  R"~(AV: "4.elu" (recording 3, "Four") starts at sector 5, outside the data area: it has no clusters; its contents cannot be found: remove a recording's entry with -d
+           R"~(AV: "4.elu" (recording 3, "Four"): first sector set to 381, where its chain starts
+disk.img: 2 problems repaired, 0 left
+)~"));
+    // The same with the cluster gone: nothing to find, and a recording's file is not removed.
+    add(left_alone("first-outside-lost", [](DiskImage &image) {
+             FileInfo elu = file(image, 0, "4.elu");
+             image.set_fat_entry(0, elu.clusters[0], FAT_FREE);
+             image.set_fat_word0(0, image.fat_word0(0) + 1);
+             set_slot(image, 0, "4.elu", SLOT_FIRST, 5);
+         },
+               R"~(AV: "4.elu" (recording 3, "Four") starts at sector 5, outside the data area: it has no clusters; its contents cannot be found: remove a recording's entry with -d
 disk.img: 1 problem (0 repairable), 0 bytes leaked
+)~", 4, {.damaged_files = {"0:4.elu"}}));
+    // A first sector with one bit flipped, into a free cluster (item of a failing drive).
+    add(mended("first-sector", [](DiskImage &image) {
+             set_slot(image, 0, "3.av", SLOT_FIRST, file(image, 0, "3.av").first_sector ^ 0x200);
+         },
+           R"~(AV: "3.av" (recording 2, "Three"): its chain ends in cluster 68, which is marked free
+AV: "3.av" (recording 2, "Three"): 9904 bytes missing: its size is 14000 bytes, its chain holds 4096
+AV: "3.av" (recording 2, "Three"): its entry says 32 sectors allocated, its clusters hold 8
+AV: "3.av" (recording 2, "Three"): its entry puts its last cluster at sector 405, its chain at sector 869
+AV: 4 clusters (16384 bytes) from cluster 4 marked used but in no file: the chain of "3.av" (recording 2, "Three"), by its size and its entry's last sector
+disk.img: 5 problems (5 repairable), 16384 bytes leaked in 4 clusters
 )~",
-                  {.damaged_files = {"0:4.elu"}, .saved = {"orphan-AV-7.ts"}}));
+           R"~(AV: "3.av" (recording 2, "Three"): first sector set to 357, where its chain starts
+disk.img: 5 problems repaired, 0 left
+)~",
+           {.blocks_writing = true}));
+    // A size field that lost bits: the entry's allocated and last sectors still count the
+    // whole chain, which ends properly.
+    add(mended("size-too-small", [](DiskImage &image) { set_slot(image, 0, "3.av", SLOT_SIZE_LOW, 5000); },
+           R"~(AV: "3.av" (recording 2, "Three"): its size of 5000 bytes is short of its chain: its entry's allocated and last sectors count all 4 clusters
+disk.img: 1 problem (1 repairable), 0 bytes leaked
+)~",
+           R"~(AV: "3.av" (recording 2, "Three"): size raised to the 16384 bytes its chain holds
+disk.img: 1 problem repaired, 0 left
+)~",
+           {.damaged_files = {"0:3.av"}}));
+    // What a cut write can leave: the last cluster without its end marker, word 0 as it was.
+    add(mended("end-marker", [](DiskImage &image) {
+             image.set_fat_entry(0, file(image, 0, "4.av").clusters.back(), FAT_FREE);
+         },
+           R"~(AV: "4.av" (recording 3, "Four"): its chain ends in cluster 12, which is marked free
+AV: word 0 says 243 free clusters, the table has 244
+disk.img: 2 problems (2 repairable), 0 bytes leaked
+)~",
+           R"~(AV: "4.av" (recording 3, "Four"): end marker set in cluster 12
+disk.img: 2 problems repaired, 0 left
+)~",
+           {.blocks_writing = true}));
+    // Entries no recording owns, with nothing on the disk: removed, not left with advice
+    // for recordings.
+    add(mended("garbage-slot", [](DiskImage &image) {
+             int slot = free_slot(image, 2);
+             Bytes raw(128, 0);
+             put_le32(raw, SLOT_FIRST, 7);
+             put_le32(raw, SLOT_SIZE_LOW, 0x5A5A);
+             image.set_dir_slot(2, slot, raw);
+             rename_slot(image, 2, slot, std::string("\xC3\x01junk\x1B[2J"));
+         },
+           "MPEG/JPEG: \"\xC3.junk.[2J\" starts at sector 7, outside the data area: it has no clusters and belongs to "
+           "no recording\n"
+           "disk.img: 1 problem (1 repairable), 0 bytes leaked\n",
+           "MPEG/JPEG: \"\xC3.junk.[2J\": removed from the directory (it has no clusters)\n"
+           "disk.img: 1 problem repaired, 0 left\n"));
 
     // ---- clusters in two files, names twice ----
     add(mended("shared-clusters", share,
@@ -355,19 +460,18 @@ AV: word 0 set to 241 free clusters
 disk.img: 1 problem repaired, 0 left
 )~",
            {.damaged_files = {"0:2.elu"}, .blocks_writing = true}));
-    add(mended("shared-clusters-no-room", [](DiskImage &image) {
+    // Both files belong to a listed recording and there is no room for a copy: neither is
+    // cut; the sharing is left with what helps.
+    add(left_with_note("shared-clusters-no-room", [](DiskImage &image) {
              share(image);
              fill_partition(image, 0);
          },
-           R"~(AV: "2.elu" (recording 1, "Two"): 2 clusters shared with "2.av" (recording 1, "Two"): clusters 1-2
+               R"~(AV: "2.elu" (recording 1, "Two"): 2 clusters shared with "2.av" (recording 1, "Two"): clusters 1-2
 disk.img: 1 problem (1 repairable), 0 bytes leaked
 )~",
-           R"~(AV: "2.elu" (recording 1, "Two"): no room for a copy: cut before cluster 1, which stays with "2.av" (recording 1, "Two")
-AV: "2.elu" (recording 1, "Two"): size lowered to the 4096 bytes its chain holds
-AV: "2.elu" (recording 1, "Two"): allocated sectors set to 8, last sector to 349
-disk.img: 1 problem repaired, 0 left
+               R"~(AV: "2.elu" (recording 1, "Two"): left sharing the clusters from 1 on with "2.av" (recording 1, "Two"): no room for a copy, and neither may give way; copy the recordings off first (-g)
 )~",
-           {.damaged_files = {"0:2.elu"}, .blocks_writing = true}));
+               {.damaged_files = {"0:2.elu"}, .blocks_writing = true}));
     add(mended("same-start", same_start,
            R"~(AV: "extra.bin" and "4.av" (recording 3, "Four") both start at cluster 11
 disk.img: 1 problem (1 repairable), 0 bytes leaked
@@ -391,6 +495,48 @@ AV: word 0 set to 0 free clusters
 disk.img: 1 problem repaired, 0 left
 )~",
            {.blocks_writing = true}));
+    // The time-shift buffer, earlier in the directory, runs past its size into the middle
+    // of a recording on a full disk: the buffer gives way, the recording keeps every
+    // cluster.
+    add(mended("full-disk", [](DiskImage &image) {
+             FileInfo av = file(image, 0, "3.av");
+             FileInfo buffer = file(image, 0, "0.av");
+             swap_slots(image, 0, av.slot, buffer.slot);
+             image.set_fat_entry(0, buffer.clusters.back(), av.clusters[2]);
+             fill_partition(image, 0);
+         },
+           R"~(AV: "0.av": 2 clusters past its size of 4096 bytes: clusters 8, 10
+AV: "3.av" (recording 2, "Three"): 2 clusters shared with "0.av": clusters 8, 10
+disk.img: 2 problems (2 repairable), 0 bytes leaked
+)~", R"~(AV: "0.av": chain cut after the 1 cluster its size needs
+disk.img: 2 problems repaired, 0 left
+)~", {.damaged_files = {"0:0.av"}, .blocks_writing = true}));
+    // A junk entry earlier in the directory that starts at a recording's first cluster and
+    // claims its size: with room for no copy it is emptied, the recording keeps its chain.
+    add(mended("junk-before-recording", [](DiskImage &image) {
+             FileInfo av = file(image, 0, "4.av");
+             image.set_dir_slot(0, free_slot(image, 0), image.dir_slot(0, av.slot));
+             rename_slot(image, 0, av.slot, "junk.bin");
+             fill_partition(image, 0, 1);
+         },
+           R"~(AV: "4.av" (recording 3, "Four") and "junk.bin" both start at cluster 11
+disk.img: 1 problem (1 repairable), 0 bytes leaked
+)~", R"~(AV: "junk.bin": no room for a copy: emptied, its contents stay with "4.av" (recording 3, "Four")
+AV: "junk.bin": allocated sectors set to 8, last sector to 2365
+AV: word 0 set to 0 free clusters
+disk.img: 1 problem repaired, 0 left
+)~", {.blocks_writing = true}));
+    // Two files of one hostile name: the new name is shown as every name from the disk is.
+    add(mended("name-clash-escape", [](DiskImage &image) {
+             image.add_file(0, "\x1B]0;owned\x07.elu", pattern_bytes(300, 56));
+             int slot = image.add_file(0, "other.elu", pattern_bytes(300, 55));
+             rename_slot(image, 0, slot, "\x1B]0;owned\x07.elu");
+         },
+           R"~(AV: the name ".]0;owned..elu" is in slots 7 and 8, for different clusters
+disk.img: 1 problem (1 repairable), 0 bytes leaked
+)~", R"~(AV: ".]0;owned..elu" in slot 8: renamed to ".]0;owned._1.elu"
+disk.img: 1 problem repaired, 0 left
+)~", {.blocks_writing = true}));
     add(mended("duplicate-entry", [](DiskImage &image) {
              FileInfo epg = file(image, 1, "3.epg");
              image.set_dir_slot(1, free_slot(image, 1), image.dir_slot(1, epg.slot));
@@ -538,15 +684,51 @@ disk.img: 1 problem (1 repairable), 0 bytes leaked
            R"~(EPG: word 0 set to 251 free clusters
 disk.img: 1 problem repaired, 0 left
 )~"));
-    add(left_alone("fat-overwritten", [](DiskImage &image) {
+    // Past 1024 chains in no file the table looks overwritten: the clusters are left, but
+    // a loop in a file of the same partition is still mended.
+    add(partly_mended("fat-overwritten", [](DiskImage &image) {
+             image.set_fat_entry(2, file(image, 2, "photo.jpg").clusters.back(), 0);
              for (uint32_t c = 100; c < 2048; ++c)
                  image.set_fat_entry(2, c, FAT_END);
          },
-               R"~(MPEG/JPEG: 1948 clusters in 1948 chains marked used but in no file: the allocation table looks overwritten; image the drive; recovery mode (-r) still finds the recordings whose chains are whole
+               R"~(MPEG/JPEG: "photo.jpg": its chain loops back from cluster 9 to cluster 0
+MPEG/JPEG: 1948 clusters in 1948 chains marked used but in no file: the allocation table looks overwritten; image the drive; recovery mode (-r) still finds the recordings whose chains are whole
 MPEG/JPEG: word 0 says 2038 free clusters, the table has 90
-disk.img: 2 problems (0 repairable), 997376 bytes leaked in 1948 clusters
-)~"));
-
+disk.img: 3 problems (2 repairable), 997376 bytes leaked in 1948 clusters
+)~", R"~(MPEG/JPEG: "photo.jpg": end marker set in cluster 9
+MPEG/JPEG: word 0 set to 90 free clusters
+disk.img: 2 problems repaired, 1 left
+)~", R"~(MPEG/JPEG: 1948 clusters in 1948 chains marked used but in no file: the allocation table looks overwritten; image the drive; recovery mode (-r) still finds the recordings whose chains are whole
+disk.img: 1 problem (0 repairable), 997376 bytes leaked in 1948 clusters
+)~", {}));
+    // A ring through a whole table, under several files: every chain meets every other.
+    // One repair finds each file its own clusters and saves the rest.
+    add(mended("ring-through-table", [](DiskImage &image) {
+             image.add_file_at(2, "a.jpg", pattern_bytes(1000, 21), {500, 501});
+             image.add_file_at(2, "b.jpg", pattern_bytes(600, 22), {1500, 1501});
+             for (uint32_t c = 0; c < 2048; ++c)
+                 image.set_fat_entry(2, c, (c + 1) % 2048);
+             image.set_fat_word0(2, 0);
+         },
+           R"~(MPEG/JPEG: "photo.jpg": its chain loops back from cluster 2047 to cluster 0
+MPEG/JPEG: "photo.jpg": 2038 clusters past its size of 5000 bytes: clusters 10-2047
+MPEG/JPEG: "a.jpg": 2048 clusters shared with "photo.jpg": clusters 500-2047, 0-499
+MPEG/JPEG: "a.jpg": 2046 clusters past its size of 1000 bytes: clusters 502-2047, 0-499
+MPEG/JPEG: "b.jpg": 2048 clusters shared with "photo.jpg": clusters 1500-2047, 0-1499
+MPEG/JPEG: "b.jpg": 2046 clusters past its size of 600 bytes: clusters 1502-2047, 0-1499
+disk.img: 6 problems (6 repairable), 0 bytes leaked
+)~", R"~(MPEG/JPEG: "photo.jpg": end marker set in cluster 2047
+MPEG/JPEG: "photo.jpg": chain cut after the 10 clusters its size needs
+MPEG/JPEG: "a.jpg": chain cut after the 2 clusters its size needs
+MPEG/JPEG: "b.jpg": chain cut after the 2 clusters its size needs
+MPEG/JPEG: word 0 set to 2034 free clusters
+MPEG/JPEG: 490 clusters from cluster 10 saved as "orphan-MPEG-JPEG-10.bin" and freed
+MPEG/JPEG: 998 clusters from cluster 502 saved as "orphan-MPEG-JPEG-502.bin" and freed
+MPEG/JPEG: 546 clusters from cluster 1502 saved as "orphan-MPEG-JPEG-1502.bin" and freed
+disk.img: 6 problems repaired, 0 left
+)~",
+           {.saved = {"orphan-MPEG-JPEG-10.bin", "orphan-MPEG-JPEG-1502.bin", "orphan-MPEG-JPEG-502.bin"},
+            .blocks_writing = true}));
     // ---- the layout ----
     add(left_alone("descriptor-past-end", [](DiskImage &image) {
              uint64_t start = image.start_sector(2);
@@ -605,6 +787,20 @@ disk.img: 2 problems (0 repairable), 0 bytes leaked
                R"~(Disk: the disk ends 100 sectors before the end of its partitions' data areas (what is missing reads as zeros); image the drive again: nothing is repaired on a truncated disk
 disk.img: 1 problem (0 repairable), 0 bytes leaked
 )~"));
+    // The recordings partition last, the image cut inside its directory: what is past the
+    // end is not missing, and no entry is to be removed for it.
+    add(left_alone("truncated-in-directory", cut_in_last_directory, R"~(Disk: the disk ends 2303 sectors before the end of its partitions' data areas (what is missing reads as zeros); image the drive again: nothing is repaired on a truncated disk
+AV: "2.av" (recording 1, "Two"): past the end of the disk: 3 of its 3 clusters
+AV: "2.elu" (recording 1, "Two"): past the end of the disk: 1 of its 1 cluster
+AV: "3.av" (recording 2, "Three"): past the end of the disk: 4 of its 4 clusters
+AV: "3.elu" (recording 2, "Three"): past the end of the disk: 1 of its 1 cluster
+AV: 1 cluster (4096 bytes) from cluster 7 marked used but in no file
+AV: 1 cluster (4096 bytes) from cluster 9 marked used but in no file
+AV: 2 clusters (8192 bytes) from cluster 11 marked used but in no file
+Record list: recording 3 ("Four"): 4.av is not in the part of the AV directory that the disk holds
+disk.img: 9 problems (0 repairable), 16384 bytes leaked in 4 clusters
+)~", 4,
+                   {.damaged_files = {"0:2.av", "0:2.elu", "0:3.av", "0:3.elu", "0:4.av", "0:4.elu"}}));
     add(left_alone("unknown-partition-table", [](DiskImage &image) { image.write_bytes(476, {0, 0}); },
                R"~(Disk: sector 0 holds no recorder partition table: nothing else can be checked; recovery mode without information (-r -n -l, -r -n -g) reads the recordings partition from its usual place
 disk.img: 1 problem (0 repairable), 0 bytes leaked
@@ -659,10 +855,38 @@ disk.img: 1 problem (0 repairable), 1 notice, 0 bytes leaked
 )~", 4,
                {.damaged_files = {"1:_RECORD_LIST_"}}));
     add(left_alone("stream-missing", [](DiskImage &image) { image.remove_file(0, "4.av"); },
-               R"~(Record list: recording 3 ("Four"): 4.av is missing; remove the entry with -d, or find the stream with recovery mode (-r -l)
+               R"~(Record list: recording 3 ("Four"): 4.av is missing; remove the entry with -d
 disk.img: 1 problem (0 repairable), 0 bytes leaked
 )~", 4,
                {.damaged_files = {"0:4.av"}}));
+    // Two directory slots wiped (a bad sector): the streams are in chains in no file, kept
+    // as candidates while their recordings are listed.
+    add(left_alone("lost-entry", [](DiskImage &image) {
+             image.set_dir_slot(0, file(image, 0, "3.av").slot, Bytes(128, 0));
+             image.set_dir_slot(0, file(image, 0, "4.av").slot, Bytes(128, 0));
+         },
+               R"~(AV: 4 clusters (16384 bytes) from cluster 4 marked used but in no file, possibly 3.av of recording 2 or 4.av of recording 3; kept on the disk while a listed stream is missing
+AV: 2 clusters (8192 bytes) from cluster 11 marked used but in no file, possibly 3.av of recording 2 or 4.av of recording 3; kept on the disk while a listed stream is missing
+Record list: recording 2 ("Three"): 3.av is missing; the chains in no file of the AV partition may hold it: they are kept
+Record list: recording 3 ("Four"): 4.av is missing; the chains in no file of the AV partition may hold it: they are kept
+disk.img: 4 problems (0 repairable), 24576 bytes leaked in 6 clusters
+)~", 4, {.damaged_files = {"0:3.av", "0:4.av"}}));
+    // Only N.tmp is what an interrupted -E leaves.
+    add(left_alone("other-tmp-files", [](DiskImage &image) {
+             image.add_file(1, "2.epg.tmp", pattern_bytes(300, 4));
+             image.add_file(1, "foo.tmp", pattern_bytes(200, 5));
+         },
+               "disk.img: no problems, 0 bytes leaked\n", 0));
+    // A damaged list with no backup to swap in.
+    add(left_alone("list-no-backup", [](DiskImage &image) {
+             Bytes list = list_bytes(image);
+             list[0] = 0x02;
+             rewrite_file(image, 1, RECORD_LIST_NAME, list);
+             image.remove_file(1, "_RL_BACKUP_");
+         },
+               R"~(Record list: _RECORD_LIST_ lacks the signature 01 00 00 01 01: normal opening refuses the disk; read the recordings with recovery mode (-r)
+disk.img: 1 problem (0 repairable), 0 bytes leaked
+)~", 4, {.damaged_files = {"1:_RECORD_LIST_", "1:_RL_BACKUP_"}}));
     add(left_alone("unlisted-recording", [](DiskImage &image) {
              image.add_file(0, "7.av", pattern_bytes(5000, 7), 0x1002);
              image.add_file(0, "7.elu", pattern_bytes(100, 8));

@@ -5,7 +5,9 @@
 // made by the test-support image builder (the images left behind are compared too), the
 // checker on a disk of the corruption catalogue, and some of them again with the disks
 // opened for direct I/O, where the Windows backend refuses every transfer that is not
-// sector-aligned, as a physical drive does.
+// sector-aligned, as a physical drive does. Both programs also meet names outside the
+// Windows code page (Cyrillic, CJK, and look-alikes that the code page would turn into
+// other names or wildcards) and a folder whose full path is longer than MAX_PATH.
 #include "differential.h"
 
 #include "corruptions.h"
@@ -16,6 +18,21 @@ namespace difftest {
 namespace {
 
 using tswriter::RecordingSpec;
+
+// Names beyond ASCII reach a Windows program under Wine only in a UTF-8 locale: in the C
+// locale Wine takes file names and arguments as ASCII and drops the high bits.
+const std::string UTF8_LOCALE = "LC_ALL=C.UTF-8";
+
+// A folder whose full path is longer than Windows' MAX_PATH (259 characters) wherever
+// the run's directory is, inside `first`. (Wine cannot start a program in such a folder,
+// so the rows name it in their arguments; reelhead takes arguments of up to 254 bytes.)
+std::string long_folder(const std::string &first)
+{
+    std::string folder = first;
+    for (int part = 1; part <= 5; ++part)
+        folder += "/recordings of the long winter evenings, part " + std::to_string(part);
+    return folder;
+}
 
 RecordingSpec recording(unsigned seconds, uint16_t pcr_pid = 0x200)
 {
@@ -96,6 +113,23 @@ std::vector<Row> reelhead_rows()
          {"TZ=EST5"},
          0,
          {"20130526 2030 Title.hre", "001_2013May26_2030_i7Other.hre", "recover_0042.hre"}},
+        {"reelhead_names_outside_the_code_page",
+         Program::Reelhead,
+         {"*.ts"},
+         "",
+         {stream_file("20240101 2000 Фильм.ts", recording(6)), stream_file("映画.ts", recording(7)),
+          stream_file("Ｆｉｌｍ.ts", recording(8)), stream_file("Film.ts", recording(9))},
+         {UTF8_LOCALE},
+         0,
+         {"20240101 2000 Фильм.hre", "映画.hre", "Ｆｉｌｍ.hre", "Film.hre"}},
+        {"reelhead_in_a_long_folder",
+         Program::Reelhead,
+         {long_folder("r") + "/*.ts"},
+         "",
+         {stream_file(long_folder("r") + "/a.ts", recording(5))},
+         {},
+         0,
+         {long_folder("r") + "/a.hre"}},
         {"reelhead_bytes_a_text_mode_host_rewrites",
          Program::Reelhead,
          {"trap.ts"},
@@ -230,6 +264,10 @@ std::vector<Row> diskwarden_rows()
         {"diskwarden_get_replaces_after_yes", dw, {"-g", "1", "disk.img"}, "yes\n",
          joined({disk, {bytes_file(NEWS + ".ts", {9, 9, 9})}}), {}, 0, {NEWS + ".hre"}},
         {"diskwarden_backup", dw, {"-b", "disk.img"}, "", disk, {}, 0, all_got},
+        // A short file under a stream's name is kept, and nothing more of it is written.
+        {"diskwarden_backup_keeps_a_short_file", dw, {"-b", "disk.img"}, "",
+         joined({disk, {bytes_file(NEWS + ".ts", {9, 9, 9})}}), {}, 1,
+         {all_got.begin() + 4, all_got.end()}},
         {"diskwarden_headers", dw, {"-H", "1-3", "disk.img"}, "", disk, {}, 0,
          {NEWS + ".hre", FILM + ".hre", NATURE + ".hre"}},
         {"diskwarden_put_wildcard", dw, {"-p", "\"*.ts\"", "disk.img"}, "yes\n", put_set, {}, 0, {}},
@@ -237,6 +275,21 @@ std::vector<Row> diskwarden_rows()
          joined({disk, {bytes_file("rec/a.ts", testimg::pattern_bytes(5000, 3)),
                         bytes_file("rec/a.hre", testimg::make_entry(304, 0, 1400000000, 1400000600, "In Rec")),
                         bytes_file("rec/ab.ts", {1})}}),
+         {}, 0, {}},
+        // "Фильм" in the code page is "?????", a pattern that "Movie" matches; "Ｆｉｌｍ＊" is
+        // "Film*" there.
+        {"diskwarden_put_name_outside_the_code_page", dw, {"-y", "-p", "\"20240101 2000 Фильм.ts\"", "disk.img"},
+         "",
+         joined({disk, host_recording("20240101 2000 Фильм", "Film", 1),
+                 host_recording("20240101 2000 Movie", "Movie", 2)}),
+         {UTF8_LOCALE}, 0, {}},
+        {"diskwarden_put_look_alike_names", dw, {"-y", "-p", "\"Ｆｉｌｍ＊.ts\"", "disk.img"}, "",
+         joined({disk, host_recording("Ｆｉｌｍ＊", "Wide", 3), host_recording("Film 2", "Narrow", 4)}),
+         {UTF8_LOCALE}, 0, {}},
+        {"diskwarden_put_from_a_long_folder", dw,
+         {"-y", "-p", "\"" + long_folder("d") + "/*.ts\"", long_folder("d") + "/disk.img"}, "",
+         joined({{recorder_disk(long_folder("d") + "/disk.img")},
+                 host_recording(long_folder("d") + "/20240101 2000 Long", "Long", 5)}),
          {}, 0, {}},
         {"diskwarden_put_nothing_matches", dw, {"-y", "-p", "\"*.ts\"", "disk.img"}, "", disk, {}, 1, {}},
         {"diskwarden_delete_protected", dw, {"-d", "2", "disk.img"}, "yes\n", disk, {}, 0, {}},

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <unistd.h>
+
+#include "ts_writer.h"
 
 namespace testimg {
 
@@ -18,6 +21,54 @@ TestRecording full_recording(unsigned file_number, const std::string &title, siz
     r.av = pattern_bytes(av_size, file_number);
     r.elu = pattern_bytes(777, 100 + file_number);
     r.epg = make_epg({{SUNDAY_2100, 5400, title, "About " + title}}, 332);
+    return r;
+}
+
+LoopDevice::LoopDevice(const std::string &image)
+{
+    const std::string losetup = "/sbin/losetup";
+    if (geteuid() != 0 || access(losetup.c_str(), X_OK) != 0) {
+        why = "needs root and losetup for a loop device";
+        return;
+    }
+    RunResult attach = run_program(losetup, {"-f", "--show", image});
+    if (attach.status != 0) {
+        why = "no loop device: " + attach.err;
+        return;
+    }
+    device = attach.out.substr(0, attach.out.find('\n'));
+}
+
+LoopDevice::~LoopDevice()
+{
+    if (!device.empty())
+        run_program("/sbin/losetup", {"-d", device});
+}
+
+TestRecording broadcast_recording(unsigned file_number, const std::string &title, unsigned seconds,
+                                  uint32_t start, uint32_t seed)
+{
+    seed = seed != 0 ? seed : file_number;
+    tswriter::RecordingSpec spec;
+    spec.first_pcr = (900000 + uint64_t{seed} * 987654321) % (uint64_t{1} << 33);
+    spec.seconds = seconds;
+    spec.filler = 20;
+    spec.audio_filler = 4;
+    spec.payload_seed = 0x9E3779B9u * seed;
+    spec.tables_every = 10;
+    spec.service_name = "BBC ONE";
+    spec.event_title = title;
+    spec.event_start = start;
+    spec.event_duration = seconds;
+    spec.utc_start = start;
+    TestRecording r;
+    r.file_number = file_number;
+    r.title = title;
+    r.av = tswriter::make_recording(spec).bytes();
+    r.elu = pattern_bytes(777, 100 + file_number);
+    r.epg = make_epg({{start, seconds, title, "About " + title}}, 332);
+    r.start = start;
+    r.length = seconds;
     return r;
 }
 
@@ -36,7 +87,9 @@ std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestReco
     uint32_t start = SUNDAY_2100;
     for (const TestRecording &r : recordings) {
         std::string n = std::to_string(r.file_number);
-        if (!r.av.empty())
+        if (!r.av.empty() && !r.clusters.empty())
+            image.add_file_at(0, n + ".av", r.av, r.clusters, 0x1002);
+        else if (!r.av.empty())
             image.add_file(0, n + ".av", r.av, 0x1002, r.placement);
         if (!r.elu.empty())
             image.add_file(0, n + ".elu", r.elu);

@@ -25,6 +25,7 @@ struct TestRecording {
     Bytes elu = {};
     Bytes epg = {};
     Placement placement = Placement::Contiguous;
+    std::vector<uint32_t> clusters = {}; // N.av's clusters in chain order (instead of placement)
     uint32_t start = 0; // 0: one day after the previous recording, from SUNDAY_2100
     uint32_t length = 5400;
     std::string channel = "BBC ONE";
@@ -36,6 +37,15 @@ struct TestRecording {
 TestRecording full_recording(unsigned file_number, const std::string &title,
                              size_t av_size = 100000);
 
+// A recording whose stream is broadcast-like (tswriter::make_recording): payloads that
+// differ from packet to packet on a video and an audio PID, the PAT and PMT every second,
+// the channel's name in the SDT, the title in the EIT and the time in the TDT from
+// `start` on; `seconds` long at about 47 kB a second (one 32 KiB cluster every 0.7 s),
+// its clock starting at a value of its own (`seed`, default the file number). Its
+// programme information holds one event of the same title, start and length.
+TestRecording broadcast_recording(unsigned file_number, const std::string &title, unsigned seconds,
+                                  uint32_t start, uint32_t seed = 0);
+
 // The default image with partition 0 in clusters of 32 KiB, room for several MiB.
 ImageSpec fixture_spec();
 
@@ -45,6 +55,20 @@ ImageSpec fixture_spec();
 std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestRecording> &recordings,
                                     const std::vector<Bytes> &extra = {},
                                     unsigned record_length = 304);
+
+// A loop device attached to an image (losetup -f --show) for the lifetime of the object,
+// as desktop disk-image tools attach one, and detached after. Needs root and losetup:
+// without them `device` stays empty and `why` says what was missing (tests skip then).
+class LoopDevice {
+  public:
+    explicit LoopDevice(const std::string &image);
+    ~LoopDevice();
+    LoopDevice(const LoopDevice &) = delete;
+    LoopDevice &operator=(const LoopDevice &) = delete;
+
+    std::string device;
+    std::string why;
+};
 
 class DiskFixture : public ::testing::Test {
   protected:

@@ -694,6 +694,12 @@ void DiskImage::remove_file(int part, const std::string &name) {
     set_dir_slot(part, info.slot, Bytes(SLOT_SIZE, 0));
 }
 
+void DiskImage::zero_tables(int part) {
+    PartitionGeometry g = geometry(part);
+    write_bytes(uint64_t(g.fat_sector) * SECTOR, Bytes(size_t(g.fat_sectors) * SECTOR, 0));
+    write_bytes(uint64_t(g.dir_sector) * SECTOR, Bytes(size_t(g.dir_sectors) * SECTOR, 0));
+}
+
 void DiskImage::write_record_list(const std::vector<Bytes> &entries, unsigned record_length) {
     Bytes list;
     for (const Bytes &entry : entries) {

@@ -100,6 +100,9 @@ class DiskImage {
     int add_file_at(int part, const std::string &name, const Bytes &contents,
                     const std::vector<uint32_t> &clusters, uint32_t attributes = 0x1000);
     void remove_file(int part, const std::string &name); // frees its chain and slot
+    // Zeroes the allocation table and the directory of the partition, as a disk whose
+    // tables were wiped (the clusters keep their contents).
+    void zero_tables(int part);
 
     // Record list "_RECORD_LIST_" in partition 1: the entries (each record_length bytes,
     // logical order) followed by the 5-byte trailer. Replaces an existing list. As the

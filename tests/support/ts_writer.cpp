@@ -162,6 +162,95 @@ void TsWriter::payload(uint16_t pid, size_t count)
         packet(pid, false, {}, Bytes(MAX_PAYLOAD, 0xA5), true);
 }
 
+void TsWriter::distinct_payload(uint16_t pid, uint32_t seed, size_t count)
+{
+    if (random_ == 0)
+        random_ = seed != 0 ? seed : 1;
+    for (size_t i = 0; i < count; ++i) {
+        Bytes data(MAX_PAYLOAD);
+        for (uint8_t &byte : data) {
+            random_ ^= random_ << 13;
+            random_ ^= random_ >> 17;
+            random_ ^= random_ << 5;
+            byte = static_cast<uint8_t>(random_ >> 24);
+            if (byte == 0x47)
+                byte = 0x46;
+        }
+        packet(pid, false, {}, data, true);
+    }
+}
+
+namespace {
+
+// The 5-byte UTC of DVB tables: the Modified Julian Date, then hours, minutes and
+// seconds in BCD.
+void put_dvb_time(Bytes &out, uint32_t utc)
+{
+    put16(out, utc / 86400 + 40587);
+    uint32_t day = utc % 86400;
+    for (uint32_t part : {day / 3600, day / 60 % 60, day % 60})
+        out.push_back(static_cast<uint8_t>(part / 10 << 4 | part % 10));
+}
+
+void put_bcd_duration(Bytes &out, uint32_t seconds)
+{
+    for (uint32_t part : {seconds / 3600 % 100, seconds / 60 % 60, seconds % 60})
+        out.push_back(static_cast<uint8_t>(part / 10 << 4 | part % 10));
+}
+
+void put_text(Bytes &out, const std::string &text)
+{
+    out.push_back(static_cast<uint8_t>(text.size()));
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+} // namespace
+
+void TsWriter::sdt(uint16_t service_id, const std::string &provider, const std::string &name)
+{
+    Bytes descriptor = {0x01}; // digital television service
+    put_text(descriptor, provider);
+    put_text(descriptor, name);
+    Bytes body;
+    put16(body, 1);       // original network
+    body.push_back(0xFF); // reserved
+    put16(body, service_id);
+    body.push_back(0xFC); // no EIT schedule or present/following flags
+    put16(body, 0x8000 | static_cast<unsigned>(2 + descriptor.size())); // running
+    body.push_back(0x48);
+    body.push_back(static_cast<uint8_t>(descriptor.size()));
+    body.insert(body.end(), descriptor.begin(), descriptor.end());
+    section(0x11, long_section(0x42, 1, 0, body));
+}
+
+void TsWriter::eit_present(uint16_t service_id, uint32_t start, uint32_t duration,
+                           const std::string &title)
+{
+    Bytes descriptor = {'e', 'n', 'g'};
+    put_text(descriptor, title);
+    descriptor.push_back(0); // no text
+    Bytes body;
+    put16(body, 1); // transport stream
+    put16(body, 1); // original network
+    body.push_back(0);    // segment last section
+    body.push_back(0x4E); // last table
+    put16(body, 0x0100);  // event id
+    put_dvb_time(body, start);
+    put_bcd_duration(body, duration);
+    put16(body, 0x8000 | static_cast<unsigned>(2 + descriptor.size())); // running
+    body.push_back(0x4D);
+    body.push_back(static_cast<uint8_t>(descriptor.size()));
+    body.insert(body.end(), descriptor.begin(), descriptor.end());
+    section(0x12, long_section(0x4E, service_id, 0, body));
+}
+
+void TsWriter::tdt(uint32_t utc)
+{
+    Bytes table = {0x70, 0x70, 0x05}; // short form, five bytes
+    put_dvb_time(table, utc);
+    section(0x14, table);
+}
+
 void TsWriter::null_packets(size_t count)
 {
     for (size_t i = 0; i < count; ++i)
@@ -193,9 +282,44 @@ TsWriter make_recording(const RecordingSpec &spec)
     ts.pat(entries);
     ts.pmt(spec.pmt_pid, spec.program_number, spec.pcr_pid, spec.streams);
     const uint16_t filler_pid = spec.streams.empty() ? 0x1FFF : spec.streams.front().pid;
+    const uint16_t audio_pid = spec.streams.size() > 1 ? spec.streams[1].pid : filler_pid;
     for (unsigned tick = 0; tick <= spec.seconds * 10; ++tick) {
+        if (spec.tables_every != 0 && tick > 0 && tick % spec.tables_every == 0) {
+            ts.pat(entries);
+            ts.pmt(spec.pmt_pid, spec.program_number, spec.pcr_pid, spec.streams);
+        }
+        if (tick % 10 == 0) {
+            if (!spec.service_name.empty())
+                ts.sdt(spec.program_number, "diskwarden tests", spec.service_name);
+            if (!spec.event_title.empty())
+                ts.eit_present(spec.program_number, spec.event_start, spec.event_duration, spec.event_title);
+            if (spec.utc_start != 0)
+                ts.tdt(spec.utc_start + tick / 10);
+        }
         ts.pcr(spec.pcr_pid, spec.first_pcr + uint64_t{tick} * (PCR_HZ / 10));
-        ts.payload(filler_pid, spec.filler);
+        if (spec.vary_rate) {
+            uint32_t draw = spec.payload_seed * 2654435761u ^ tick * 2246822519u;
+            draw ^= draw >> 15;
+            draw *= 2654435761u;
+            draw ^= draw >> 13;
+            size_t video = spec.filler / 2 + (draw >> 8) % (spec.filler + 1);
+            size_t every = spec.audio_filler > 0 ? std::max<size_t>(video / spec.audio_filler, 1) : 0;
+            size_t audio = 0;
+            for (size_t i = 0; i < video; ++i) {
+                ts.distinct_payload(filler_pid, spec.payload_seed);
+                if (every != 0 && (i + 1) % every == 0 && audio < spec.audio_filler) {
+                    ts.distinct_payload(audio_pid, spec.payload_seed);
+                    ++audio;
+                }
+            }
+            ts.distinct_payload(audio_pid, spec.payload_seed, spec.audio_filler - audio);
+        } else if (spec.payload_seed != 0) {
+            ts.distinct_payload(filler_pid, spec.payload_seed, spec.filler);
+            ts.distinct_payload(audio_pid, spec.payload_seed, spec.audio_filler);
+        } else {
+            ts.payload(filler_pid, spec.filler);
+            ts.payload(audio_pid, spec.audio_filler);
+        }
     }
     return ts;
 }

@@ -131,8 +131,9 @@ TEST_F(RealMount, ADiskErrorGivesEioAndTheMountKeepsServing)
     EXPECT_THAT(mount.log(), HasSubstr("Input/output error at byte 0"));
 }
 
-// The mount holds the disk's shared lock: writing commands refuse while it is mounted,
-// and a disk a writer holds is refused before anything is mounted.
+// The mount holds the disk's shared lock: writing commands refuse while it is mounted
+// (whatever name reaches the disk), and a disk a writer holds is refused before anything
+// is mounted.
 TEST_F(RealMount, WritersAndTheMountExcludeEachOther)
 {
     make_mount_disk();
@@ -143,6 +144,14 @@ TEST_F(RealMount, WritersAndTheMountExcludeEachOther)
         EXPECT_EQ(deleting.status, 1);
         EXPECT_THAT(deleting.err, HasSubstr(path + " is in use by another process"));
         EXPECT_EQ(run_in(host, {"-l"}).status, 0); // readers share the disk
+        // The image attached as a loop device is the same disk under another name.
+        LoopDevice loop(path);
+        if (!loop.device.empty()) {
+            RunResult through_device =
+                run_program(diskwarden_path(), {"-y", "-d", "1", loop.device}, "", host);
+            EXPECT_EQ(through_device.status, 1);
+            EXPECT_EQ(through_device.err, loop.device + " is in use by another process\n");
+        }
         EXPECT_EQ(mount.unmount(), 0);
     }
     int fd = open(path.c_str(), O_RDONLY);
@@ -171,7 +180,7 @@ TEST_F(RealMount, WriteAttemptsGetErofs)
     make_mount_disk();
     WardenMount mount(path, mountpoint);
     expect_mounted(mount);
-    std::string file = mountpoint + "/" + host_stem(0, "Evening News") + ".ts";
+    std::string file = mountpoint + "/" + host_stem(0, "Evening News (2)") + ".ts";
     const char *p = file.c_str();
     std::string other = mountpoint + "/other";
     auto erofs = [](int result) { return result == -1 && errno == EROFS; };
@@ -206,7 +215,7 @@ TEST_F(RealMount, OpeningProblemsEndBeforeMountingButADamagedListMounts)
         WardenMount mount(path, mountpoint);
         expect_mounted(mount);
         EXPECT_TRUE(std::filesystem::exists(mountpoint + "/recovery/recover_0004.ts"));
-        EXPECT_FALSE(std::filesystem::exists(mountpoint + "/" + host_stem(0, "Evening News") + ".ts"));
+        EXPECT_FALSE(std::filesystem::exists(mountpoint + "/" + host_stem(0, "Evening News (2)") + ".ts"));
         EXPECT_EQ(mount.unmount(), 0);
         EXPECT_THAT(mount.log(), HasSubstr("Invalid record list\n"));
     }

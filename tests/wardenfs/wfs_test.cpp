@@ -160,7 +160,7 @@ TEST_F(Wfs_, EveryWriteIsRefusedByTheFileSystemItself)
     make_mount_disk();
     open_wfs();
     const fuse_operations *ops = wfs_fuse_operations(wfs);
-    std::string file = "/" + host_stem(0, "Evening News") + ".ts";
+    std::string file = "/" + host_stem(0, "Evening News (2)") + ".ts";
     const char *p = file.c_str();
     fuse_file_info info{};
     char data[4] = {1, 2, 3, 4};
@@ -269,9 +269,10 @@ INSTANTIATE_TEST_SUITE_P(Wfs, DamagedList,
                          ::testing::Values(ListDamage::NoSignature, ListDamage::UnknownLength,
                                            ListDamage::Unreadable, ListDamage::Missing));
 
-// Directory names a host file system cannot hold, and a second entry of a name, are left
-// out with a warning; the rest of the partition is shown.
-TEST_F(Wfs_, NamesAHostCannotHoldAreLeftOut)
+// Directory names are shown cleaned as the recordings' names are (no byte of a disk's
+// name reaches a terminal that lists the directory), unless that takes a real name; names
+// no directory can hold, and a second entry of a name, are left out with a warning.
+TEST_F(Wfs_, NamesAreShownCleanedOrLeftOut)
 {
     make_mount_disk();
     DiskImage image(path);
@@ -280,15 +281,27 @@ TEST_F(Wfs_, NamesAHostCannotHoldAreLeftOut)
     image.add_file(2, "..", pattern_bytes(100, 9));
     int slot = image.add_file(2, "twice", pattern_bytes(100, 10));
     image.set_dir_slot(2, slot + 1, image.dir_slot(2, slot)); // the same entry again
+    image.add_file(2, "\x1B]2;owned\x07\x9B" "2J\x7F.jpg", pattern_bytes(100, 11));
+    image.add_file(2, "c:d", pattern_bytes(100, 12));
+    image.add_file(2, "c_d", pattern_bytes(100, 13));
     snapshot();
     testing::internal::CaptureStderr();
     open_wfs();
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_THAT(names_in(wfs, "/partitions/MPEG_JPEG"), ElementsAre(".", "..", "picture.jpg", "twice"));
-    EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: a file named \"a/b\" cannot be shown"));
+    EXPECT_THAT(names_in(wfs, "/partitions/MPEG_JPEG"),
+                ElementsAre(".", "..", "picture.jpg", "twice", "c_d", "a_b", "_]2;owned__2J_.jpg"));
+    EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: the file named \"a/b\" is shown as \"a_b\"\n"));
+    EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: the file named \".]2;owned..2J..jpg\" is shown as "
+                               "\"_]2;owned__2J_.jpg\"\n"));
+    EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: a file named \"c:d\" is not shown: \"c_d\""));
     EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: a file named \"..\" cannot be shown"));
     EXPECT_THAT(err, HasSubstr("MPEG/JPEG partition: a second file named \"twice\" is not shown"));
+    for (unsigned char c : err)
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << int{c};
     EXPECT_TRUE(read_file(wfs, "/partitions/MPEG_JPEG/twice") == pattern_bytes(100, 10));
+    EXPECT_TRUE(read_file(wfs, "/partitions/MPEG_JPEG/a_b") == pattern_bytes(100, 8));
+    EXPECT_TRUE(read_file(wfs, "/partitions/MPEG_JPEG/_]2;owned__2J_.jpg") == pattern_bytes(100, 11));
+    EXPECT_TRUE(read_file(wfs, "/partitions/MPEG_JPEG/c_d") == pattern_bytes(100, 13));
 }
 
 } // namespace

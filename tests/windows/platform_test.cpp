@@ -1,9 +1,10 @@
 // The Windows platform functions under Wine, through the probe program: 64-bit positions
 // and binary mode of opened host files, the program's own wildcard expansion (with the
-// Windows forms a Linux shell has no counterpart for), the existence probe and the
-// console test of progress lines. And what only diskwarden.exe itself shows: locks
-// between two Windows runs, drive numbers, and a recording larger than 4 GiB put and got
-// back byte for byte, with an interrupted copy that leaves nothing behind.
+// Windows forms a Linux shell has no counterpart for), the existence probe, the console
+// test of progress lines and text written to a console. And what only the programs
+// themselves show: their long-path manifest, locks between two Windows runs, drive
+// numbers, and a recording larger than 4 GiB put and got back byte for byte, with an
+// interrupted copy that leaves nothing behind.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -239,6 +240,54 @@ TEST_F(WindowsPlatform, ProgressLinesOnlyOnAConsole)
     }
 }
 
+// The text a terminal shows for what was written to it: the cursor's movements to the
+// right (Wine's console skips blanks that way) as spaces, other control sequences and
+// carriage returns left out.
+std::string terminal_text(const std::string &written)
+{
+    std::string text;
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] == '\r')
+            continue;
+        if (written[i] != '\x1b' || i + 1 >= written.size() || written[i + 1] != '[') {
+            text += written[i];
+            continue;
+        }
+        size_t end = written.find_first_of("ABCDEFGHJKSTfhlmnsu", i + 2);
+        if (end == std::string::npos)
+            break;
+        if (written[end] == 'C') {
+            const std::string count = written.substr(i + 2, end - i - 2);
+            text.append(count.empty() ? 1 : static_cast<size_t>(std::stoul(count)), ' ');
+        }
+        i = end;
+    }
+    return text;
+}
+
+// Wine gives a program run on a terminal a console, which it shows on the terminal in
+// the locale's character set; the console's own code page there is 437, in which UTF-8
+// bytes written as they are would come out garbled. Progress lines still see a console.
+TEST_F(WindowsPlatform, ConsoleShowsUtf8NamesAndLatin1DiskText)
+{
+    const std::string script = testimg::find_on_path("script");
+    if (script.empty())
+        GTEST_SKIP() << "script (util-linux) is not installed";
+    const std::string name = "Фильм 映画";
+    std::vector<std::string> env = testimg::wine_environment();
+    env.insert(env.end(), {"LC_ALL=C.UTF-8", "PROBE=" + probe, "NAME=" + name});
+    const auto on_terminal = [&](const std::string &command) {
+        const testimg::RunResult r =
+            testimg::run_program(script, {"-qec", "wine \"$PROBE\" " + command, "/dev/null"}, "", tmp.path(), env);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return terminal_text(r.out);
+    };
+    const std::string said = on_terminal("say \"$NAME\"");
+    EXPECT_THAT(said, ::testing::HasSubstr(name + " Café\n")) << said;
+    EXPECT_THAT(said, ::testing::HasSubstr(name + "\n")) << said;
+    EXPECT_EQ(on_terminal("console"), "console\n");
+}
+
 TEST_F(WindowsDiskwarden, WritersExcludeEveryoneAndReadersShareBetweenWindowsRuns)
 {
     make_disk();
@@ -270,12 +319,34 @@ TEST_F(WindowsDiskwarden, WritersExcludeEveryoneAndReadersShareBetweenWindowsRun
     EXPECT_EQ(diskwarden({"-y", "-d", "2", "disk.img"}).status, 0);
 }
 
+// Without the manifest's longPathAware, Windows holds the wide calls to MAX_PATH unless a
+// path is in extended form (which Wine does not): the programs must carry it.
+TEST_F(WindowsDiskwarden, ProgramsCarryTheLongPathManifest)
+{
+    for (const std::string &program : {exe, testimg::windows_program_path("reelhead")}) {
+        const testimg::Bytes bytes = testimg::read_host_file(program);
+        const std::string text(bytes.begin(), bytes.end());
+        EXPECT_THAT(text, ::testing::HasSubstr("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                                               "WindowsSettings\">true</longPathAware>"))
+            << program;
+    }
+}
+
 TEST_F(WindowsDiskwarden, DriveNumbersNamePhysicalDrives)
 {
     // No drive 9 here: the open fails, and the message names the path "9:" stands for.
     const testimg::RunResult r = diskwarden({"-l", "9:"});
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, ::testing::StartsWith("\\\\.\\PhysicalDrive9: ")) << r.err;
+
+    // The other spelling names the same drive (it was taken for an image and refused as
+    // "in use by another process"). Wine has a drive 0 where it finds a disk of the host.
+    const testimg::RunResult same = diskwarden({"-y", "-g", "1", "\\\\?\\PhysicalDrive0", "0:"});
+    if (same.err.find("No such file") != std::string::npos)
+        GTEST_SKIP() << "Wine has no drive 0 here";
+    EXPECT_EQ(same.err, "\\\\?\\PhysicalDrive0 and \\\\.\\PhysicalDrive0 are the same disk: copying a disk "
+                        "onto itself is refused\n");
+    EXPECT_EQ(same.status, 1);
 }
 
 // A recording of 4 GiB and 1 MiB and a few bytes, sparse on the host: data at its start,

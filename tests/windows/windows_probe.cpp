@@ -6,6 +6,8 @@
 //   windows_probe taken PATH         "taken" or "free" (host_exists)
 //   windows_probe console            "console" or "no console": whether progress lines
 //                                    would be drawn on standard error
+//   windows_probe say TEXT           TEXT on standard output, then TEXT and "Caf\xE9"
+//                                    (a Latin-1 title's bytes) on standard error
 #include <unistd.h>
 
 #include <cinttypes>
@@ -56,6 +58,11 @@ int main(int argc, char **argv)
         printf("%s\n", platform_stderr_is_terminal() ? "console" : "no console");
         return 0;
     }
-    fprintf(stderr, "usage: windows_probe args ARG... | read FILE OFFSET | taken PATH | console\n");
+    if (argc == 3 && strcmp(argv[1], "say") == 0) {
+        printf("%s\n", argv[2]);
+        fprintf(stderr, "%s Caf\xE9\n", argv[2]);
+        return 0;
+    }
+    fprintf(stderr, "usage: windows_probe args ARG... | read FILE OFFSET | taken PATH | console | say TEXT\n");
     return 2;
 }
