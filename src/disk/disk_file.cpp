@@ -201,12 +201,13 @@ void dfile_delete(HumaxDisk *disk, int index, const char *name)
         uint32_t budget = static_cast<uint32_t>(
             std::min<uint64_t>(dirent_get(entry, DIRENT_ALLOCATED_SECTORS), chain));
         for (uint32_t steps = 0; steps < p->cluster_count; ++steps) {
-            uint32_t next = fat_get(p, cluster);
-            if (next == FAT_FREE)
+            if (fat_get(p, cluster) == FAT_FREE)
                 break;
+            uint32_t next;
+            bool more = fat_next(p, cluster, &next);
             fat_set(p, cluster, FAT_FREE);
             fat_set_word0(p, fat_word0(p) + 1);
-            if (next == FAT_END || next >= p->cluster_count || budget <= p->cluster_sectors)
+            if (!more || budget <= p->cluster_sectors)
                 break;
             budget -= p->cluster_sectors;
             cluster = next;

@@ -48,6 +48,16 @@ void fat_set_word0(PartitionInfo *partition, uint32_t value)
     partition->fat[0] = value;
 }
 
+uint32_t fat_word0_on_disk(const PartitionInfo *partition)
+{
+    return partition->fat_on_disk != nullptr ? partition->fat_on_disk[0] : partition->fat[0];
+}
+
+uint64_t fat_sectors_held(const PartitionInfo *partition)
+{
+    return partition->fat_words / WORDS_PER_SECTOR;
+}
+
 bool fat_next(const PartitionInfo *partition, uint32_t cluster, uint32_t *next)
 {
     uint32_t value = fat_get(partition, cluster);
@@ -283,16 +293,16 @@ uint32_t chain_step(const PartitionInfo *p, uint32_t cluster)
     return fat_next(p, cluster, &next) ? next : STOP;
 }
 
-ChainEnd end_of(const PartitionInfo *p, uint32_t value)
+} // namespace
+
+ChainEnd fat_chain_end(const PartitionInfo *partition, uint32_t value)
 {
     if (value == FAT_END)
         return ChainEnd::Marker;
     if (value == FAT_FREE)
         return ChainEnd::Free;
-    return value < p->cluster_count ? ChainEnd::Loop : ChainEnd::Invalid;
+    return value < partition->cluster_count ? ChainEnd::Loop : ChainEnd::Invalid;
 }
-
-} // namespace
 
 ChainWalk fat_walk_chain(const PartitionInfo *partition, uint32_t first)
 {
@@ -335,7 +345,7 @@ ChainWalk fat_walk_chain(const PartitionInfo *partition, uint32_t first)
         walk.last = cluster;
     }
     walk.end_value = fat_get(partition, walk.last);
-    walk.end = end_of(partition, walk.end_value);
+    walk.end = fat_chain_end(partition, walk.end_value);
     return walk;
 }
 

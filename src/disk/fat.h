@@ -24,6 +24,12 @@ uint32_t fat_get(const PartitionInfo *partition, uint32_t cluster);
 void fat_set(PartitionInfo *partition, uint32_t cluster, uint32_t value);
 uint32_t fat_word0(const PartitionInfo *partition);
 void fat_set_word0(PartitionInfo *partition, uint32_t value);
+// Word 0 as the disk holds it (as last read or written): until a commit, a change in
+// memory is not there yet. A disk opened for reading has only the one copy.
+uint32_t fat_word0_on_disk(const PartitionInfo *partition);
+// Sectors of the table region read into memory: those that hold word 0 and the usable
+// clusters' entries (0 when the table could not be read).
+uint64_t fat_sectors_held(const PartitionInfo *partition);
 
 // The chain rule: the cluster after `cluster` (below cluster_count) when its entry names
 // another cluster of the partition. False at the end marker, at a free entry, at a value
@@ -80,6 +86,10 @@ struct ChainWalk {
     ChainEnd end = ChainEnd::Marker;
     uint32_t end_value = 0; // the entry of `last`
 };
+
+// How a chain ends whose last cluster's entry is `value` (an entry fat_next does not
+// follow): Loop for an entry naming a cluster of the partition (its own).
+ChainEnd fat_chain_end(const PartitionInfo *partition, uint32_t value);
 
 // Walks the chain from `first` (a cluster below cluster_count), however damaged: a loop
 // is found with Brent's method, with no memory beyond a few counters and in steps in
