@@ -65,6 +65,15 @@ bool disk_stream_lock(DiskStream *stream, DiskLock mode)
     return stream->ops->lock == nullptr || stream->ops->lock(stream, mode);
 }
 
+namespace {
+
+bool same_identity(const DiskIdentity &a, const DiskIdentity &b)
+{
+    return a.block_device == b.block_device && a.device == b.device && a.inode == b.inode;
+}
+
+} // namespace
+
 bool disk_stream_same(const DiskStream *a, const DiskStream *b)
 {
     DiskIdentity first, second;
@@ -72,6 +81,12 @@ bool disk_stream_same(const DiskStream *a, const DiskStream *b)
         return a->state == b->state;
     if (!a->ops->identity(a, &first) || !b->ops->identity(b, &second))
         return false;
-    return first.block_device == second.block_device && first.device == second.device &&
-           first.inode == second.inode;
+    return same_identity(first, second);
+}
+
+bool disk_stream_reaches(const DiskStream *stream, const char *path)
+{
+    DiskIdentity opened, named;
+    return stream->ops->identity != nullptr && stream->ops->identity(stream, &opened) &&
+           platform_path_identity(path, &named) && same_identity(opened, named);
 }

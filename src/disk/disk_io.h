@@ -79,3 +79,6 @@ void disk_stream_close(DiskStream *stream);
 bool disk_stream_lock(DiskStream *stream, DiskLock mode);
 // True when both streams reach the same file or device.
 bool disk_stream_same(const DiskStream *a, const DiskStream *b);
+// True when the stream reaches the file or device `path` names now (false when the path
+// cannot be reached, or the stream has no identity: memory).
+bool disk_stream_reaches(const DiskStream *stream, const char *path);

@@ -240,15 +240,30 @@ bool open_stream(HumaxDisk *disk, const DiskSource &source, const DiskOpenOption
     return true;
 }
 
+bool refuse_same(const std::string &first, const std::string &second, Error *error)
+{
+    return error_set(error, ErrorKind::SameDisk, "%s and %s are the same disk: copying a disk onto itself is refused\n",
+                     first.c_str(), second.c_str());
+}
+
+// Not the other disk of a copy, whichever of the two is opened first.
+bool distinct(const HumaxDisk *disk, const DiskOpenOptions &options, Error *error)
+{
+    const HumaxDisk *other = options.distinct_from;
+    if (other != nullptr && disk_stream_same(&other->stream, &disk->stream))
+        return refuse_same(other->path, disk->path, error);
+    const std::string &later = options.distinct_from_path;
+    if (!later.empty() && disk_stream_reaches(&disk->stream, later.c_str()))
+        return refuse_same(disk->path, later, error);
+    return true;
+}
+
 bool open_volume(HumaxDisk *disk, const DiskSource &source, const DiskOpenOptions &options, Error *error)
 {
     if (!open_stream(disk, source, options, error))
         return false;
-    const HumaxDisk *other = options.distinct_from;
-    if (other != nullptr && disk_stream_same(&other->stream, &disk->stream))
-        return error_set(error, ErrorKind::SameDisk,
-                         "%s and %s are the same disk: copying a disk onto itself is refused\n",
-                         other->path.c_str(), disk->path.c_str());
+    if (!distinct(disk, options, error))
+        return false;
     DiskLock mode = options.writable ? DiskLock::Exclusive : DiskLock::Shared;
     if (options.lock && !disk_stream_lock(&disk->stream, mode)) {
         int code = errno;

@@ -135,9 +135,14 @@ struct DiskOpenOptions {
     // Called once the volume is judged, before the record list: false (with *error set)
     // fails the opening (the writing commands refuse a damaged disk this way).
     std::function<bool(const HumaxDisk *disk, Error *error)> vet_volume;
-    // A disk this one must not be (the other disk of a copy): refused before the lock with
-    // "%s and %s are the same disk: copying a disk onto itself is refused\n".
+    // The other disk of a copy, which this one must not be: refused before the lock with
+    // "%s and %s are the same disk: copying a disk onto itself is refused\n", the disk
+    // opened first named first. `distinct_from`: the other disk, open (the streams are
+    // compared); `distinct_from_path`: the other disk, still to be opened (the file or
+    // device its path names now is compared), so that a copy's two disks are told apart
+    // before either is read.
     const HumaxDisk *distinct_from = nullptr;
+    std::string distinct_from_path;
 };
 
 // Name of partition i in messages: "AV", "EPG", "MPEG/JPEG".
@@ -152,7 +157,7 @@ inline uint64_t cluster_bytes(const PartitionInfo *partition)
 // The volume part of disk_open (records/disk_open.h, the call programs open disks with):
 // opens the stream (on failure the message is platform_open_failure's: the system's
 // error for the path, a busy drive as mounted or held by another program, a drive refused
-// for the volumes it holds), refuses a disk the same as options.distinct_from, takes the
+// for the volumes it holds), refuses a disk the same as the other disk of a copy, takes the
 // lock (platform_lock_failure's message: "%s is in use by another process\n" when another
 // run holds it, else why it cannot be taken), reads the partition table, the descriptors
 // and every used partition's allocation table and directory, judges them as

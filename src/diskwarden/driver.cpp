@@ -292,9 +292,10 @@ DiskOpenPolicy open_policy()
 // Opens and locks a disk and loads its volume, refusing a disk this run will write when a
 // file's clusters are in another file too; ends the run on failure. Two views of one disk
 // must never both write: whatever paths name them, the same file or device is refused
-// before the second is locked.
+// before either is read (the source against what the destination's path names, the
+// destination against the source's stream).
 HumaxDisk *open_disk(const std::string &path, bool writable, const DiskOpenOptions &access,
-                     const HumaxDisk *other = nullptr)
+                     const HumaxDisk *other, const std::string &other_path = "")
 {
     DiskOpenOptions options = access;
     options.writable = writable;
@@ -304,6 +305,7 @@ HumaxDisk *open_disk(const std::string &path, bool writable, const DiskOpenOptio
     if (writable)
         options.vet_volume = check_refuse_damaged;
     options.distinct_from = other;
+    options.distinct_from_path = other_path;
     HumaxDisk *disk = nullptr;
     Error error;
     if (!disk_open({path}, options, &disk, &error))
@@ -340,9 +342,11 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
         fatal("Humax disk not found\n");
     // Every disk is opened, told apart, locked and vetted before anything is asked: the
     // record lists, which may need a question, are loaded last.
-    HumaxDisk *source = open_disk(request.source_path, cmd_source_writes(request), access);
+    bool two_disks = !request.dest_path.empty() && !run_options.recovery;
+    HumaxDisk *source = open_disk(request.source_path, cmd_source_writes(request), access, nullptr,
+                                  two_disks ? request.dest_path : "");
     HumaxDisk *destination = nullptr;
-    if (!request.dest_path.empty() && !run_options.recovery)
+    if (two_disks)
         destination = open_disk(request.dest_path, true, access, source);
     if (run_options.recovery) {
         run_recovery(source, request);

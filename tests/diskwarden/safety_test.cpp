@@ -62,7 +62,17 @@ TEST_F(Safety, ADiskGivenAsSourceAndDestinationIsRefused)
         EXPECT_THAT(r.err, HasSubstr("are the same disk")) << other;
         EXPECT_THAT(r.err, testing::Not(HasSubstr("[no]"))) << "asked before refusing";
     }
-    EXPECT_EQ(image_bytes(), before);
+    // Told apart before either is read: a source that cannot be read as a disk is still
+    // refused as the same disk first.
+    expect_damaged();
+    Bytes unknown = before;
+    unknown[444] = unknown[445] = 0; // the partition table's first marker
+    testimg::write_host_file(path, unknown);
+    RunResult r = run({"-y", "-g", "2"}, "", {path, dotted});
+    EXPECT_EQ(image_bytes(), unknown);
+    testimg::write_host_file(path, before);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, path + " and " + dotted + " are the same disk: copying a disk onto itself is refused\n");
 }
 
 TEST_F(Safety, ADiskLockedByAnotherProcessIsRefusedBeforeAnyQuestion)
