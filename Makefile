@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
 .PHONY: all deps build build-asan test test-plain test-asan check demo bench fuzz release install package clean \
-	windows-deps windows windows-package
+	windows-deps windows windows-release windows-package
 
 all: build
 
@@ -21,27 +21,36 @@ build-asan: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 # The Windows programs, cross-compiled with MinGW-w64 and linked statically, in
-# $(WINDOWS_BUILD)/bin; libdvbpsi is cross-built once from Debian's source package into
+# $(WINDOWS_BUILD)/bin, for the tests (under Wine): they obey the tests' hooks
+# (DW_TEST_HOOKS). libdvbpsi is cross-built once from Debian's source package into
 # $(WINDOWS_BUILD)/deps. WINDOWS_PROGRAMS: the programs built (and packed); the tests'
-# probe of the platform layer is built beside them.
-WINDOWS_BUILD    ?= build-windows
-WINDOWS_PROGRAMS ?= diskwarden reelhead
+# probe of the platform layer is built beside them. The package is built apart, in
+# $(WINDOWS_RELEASE_BUILD), without the hooks, as every release is.
+WINDOWS_BUILD         ?= build-windows
+WINDOWS_RELEASE_BUILD ?= build-windows-release
+WINDOWS_PROGRAMS      ?= diskwarden reelhead
 WINDOWS_TEST_PROGRAMS := windows_probe
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev dpkg-dev bzip2 xz-utils
+WINDOWS_CMAKE = cmake --no-warn-unused-cli -S . -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	-DDW_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 windows-deps:
 	@tools/install-deps.sh $(WINDOWS_PACKAGES)
 	@JOBS=$(JOBS) tools/build-dvbpsi-windows.sh $(WINDOWS_BUILD)/deps
 
 windows: windows-deps
-	@cmake --no-warn-unused-cli -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-		-DDW_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(WINDOWS_CMAKE) -B $(WINDOWS_BUILD) -DDW_TEST_HOOKS=ON >/dev/null
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target $(WINDOWS_PROGRAMS) $(WINDOWS_TEST_PROGRAMS)
 
-# A zip of the Windows programs, the README and the manual pages as text.
-windows-package: windows
+windows-release: windows-deps
+	@$(WINDOWS_CMAKE) -B $(WINDOWS_RELEASE_BUILD) -DDW_TEST_HOOKS=OFF >/dev/null
+	@cmake --build $(WINDOWS_RELEASE_BUILD) -j $(JOBS) --target $(WINDOWS_PROGRAMS)
+
+# A zip of the Windows programs (as released: no test hooks), the README and the manual
+# pages as text.
+windows-package: windows-release
 	@tools/install-deps.sh zip groff-base
-	@tools/windows-package.sh $(WINDOWS_BUILD) $(WINDOWS_PROGRAMS)
+	@tools/windows-package.sh $(WINDOWS_RELEASE_BUILD) $(WINDOWS_PROGRAMS)
 
 # groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
 # (tests/windows) run them beside the Linux ones. python3: the tests parse every --json
@@ -113,4 +122,4 @@ package: release
 	@ls $(RELEASE_BUILD)/*.deb
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD) $(WINDOWS_BUILD) $(WINDOWS_RELEASE_BUILD)

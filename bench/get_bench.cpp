@@ -25,7 +25,8 @@
 #include "diskwarden/get.h"
 #include "common/run_options.h"
 #include "disk/disk_io.h"
-#include "records/disk_records.h"
+#include "common/error.h"
+#include "records/disk_open.h"
 #include "support/disk_image.h"
 
 namespace {
@@ -189,7 +190,14 @@ int main(int argc, char **argv)
     // The copy's progress lines go away; the benchmark's own failures go to standard output.
     if (freopen("/dev/null", "w", stderr) == nullptr)
         return 1;
-    HumaxDisk *disk = disk_open(image.c_str(), "rb");
+    HumaxDisk *disk = nullptr;
+    DiskOpenOptions options;
+    options.list = RecordListLoad::Required;
+    Error error;
+    if (!disk_open({image}, options, &disk, &error)) {
+        printf("%s", error.text.c_str());
+        return 1;
+    }
     time_get(disk, "2.av", cp_source); // the host file that cp copies
     warm(cp_source);
 

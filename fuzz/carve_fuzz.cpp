@@ -7,12 +7,16 @@
 // disk as the disk-image target takes them (sector u32, byte count u16, the bytes; all
 // little-endian), placed in a disk held in memory; only the low 14 bits of a sector
 // count, so that the disk stays below 8 MiB and each input is quick.
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "carve/carve.h"
 #include "carve/carve_copy.h"
+#include "common/error.h"
 #include "fuzz_support.h"
+#include "records/disk_open.h"
 
 namespace {
 
@@ -21,18 +25,15 @@ constexpr uint32_t SECTOR_MASK = (1u << 14) - 1;
 constexpr uint64_t COPY_BUDGET = 256u << 10;
 constexpr size_t MOST_COPIES = 1;
 
-fuzz::Bytes memory_image(const uint8_t *data, size_t size)
+MemoryImage memory_image(const uint8_t *data, size_t size)
 {
-    fuzz::Bytes disk;
+    MemoryImage disk;
     for (size_t at = 0; at + 6 <= size;) {
         uint32_t sector = (data[at] | uint32_t{data[at + 1]} << 8) & SECTOR_MASK;
         size_t length = data[at + 4] | size_t{data[at + 5]} << 8;
         at += 6;
         length = std::min(length, size - at);
-        size_t position = size_t{sector} * SECTOR_SIZE;
-        if (disk.size() < position + length)
-            disk.resize(position + length, 0);
-        std::copy(data + at, data + at + length, disk.begin() + static_cast<long>(position));
+        memory_image_write(&disk, uint64_t{sector} * SECTOR_SIZE, data + at, length);
         at += length;
     }
     return disk;
@@ -63,12 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     fuzz::begin_input();
     fuzz::enter_host_dir();
-    fuzz::Bytes image = memory_image(data + 1, size - 1);
+    MemoryImage image = memory_image(data + 1, size - 1);
+    // As the carver opens a disk: read only, the volume read without judging it.
+    DiskOpenOptions options;
+    options.validation = Validation::None;
+    HumaxDisk *opened = nullptr;
+    Error error;
+    if (!disk_open({"memory", &image}, options, &opened, &error))
+        abort(); // a disk in memory always opens
+    fuzz::DiskHandle disk(opened);
     try {
-        fuzz::DiskHandle disk(disk_create());
-        disk->path = "memory";
-        disk_stream_open_memory(&disk->stream, image.data(), image.size(), false);
-        disk_read_volume(disk.get(), DiskOpenPolicy{});
         carve(disk.get(), data[0] & 1 ? CarveScope::All : CarveScope::Free);
     } catch (const fuzz::ProgramExit &) {
     }

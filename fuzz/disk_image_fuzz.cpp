@@ -21,8 +21,10 @@
 #include "diskwarden/get.h"
 #include "diskwarden/recover.h"
 #include "diskwarden/driver.h"
+#include "common/error.h"
 #include "common/run_options.h"
 #include "fuzz_support.h"
+#include "records/disk_open.h"
 #include "records/info.h"
 #include "records/listing.h"
 
@@ -51,7 +53,9 @@ void normal_mode(HumaxDisk *disk)
     cmd_show_free_space(disk);
     int last = std::min(disk->records.count + 1, MOST_RECORDINGS);
     for (int n = 0; n <= last; ++n) {
-        cmd_info(disk, n);
+        Error error;
+        if (!cmd_info(disk, n, &error))
+            throw fuzz::ProgramExit{1};
         RecordEntry *entry = reclist_walk_to(disk, n, nullptr);
         if (entry != nullptr && recording_is_small(disk, entry_be16(entry, ENTRY_FILE_NUMBER)))
             cmd_get_recording(disk, n);
@@ -61,7 +65,7 @@ void normal_mode(HumaxDisk *disk)
 
 void recovery_mode(HumaxDisk *disk)
 {
-    int mode = run_options.no_info ? INFO_DISABLED : INFO_TITLES;
+    InfoMode mode = run_options.no_info ? INFO_DISABLED : INFO_TITLES;
     cmd_recover_scan(disk, 0, mode);
     for (int n = 1; n <= MOST_RECORDINGS; ++n) {
         const char *name = cmd_recover_scan(disk, n, INFO_FULL);
@@ -76,13 +80,16 @@ void recovery_mode(HumaxDisk *disk)
     }
 }
 
-fuzz::DiskHandle open_for_check(const std::string &image, bool writable, CheckResult *result)
+fuzz::DiskHandle open_for_check(MemoryImage *image, bool writable, CheckResult *result)
 {
-    fuzz::DiskHandle disk(disk_create());
-    disk->path = image;
-    if (!disk_stream_open(&disk->stream, image.c_str(), writable))
+    DiskOpenOptions options;
+    options.writable = writable;
+    options.validation = Validation::None;
+    HumaxDisk *opened = nullptr;
+    Error error;
+    if (!disk_open({"image", image}, options, &opened, &error))
         return nullptr;
-    disk_read_volume(disk.get(), DiskOpenPolicy{});
+    fuzz::DiskHandle disk(opened);
     check_volume(disk.get(), result);
     check_record_list(disk.get(), result);
     check_lost_chains(disk.get(), result);
@@ -98,18 +105,16 @@ uint64_t copy_bytes(const HumaxDisk *disk, const RepairPlan &plan)
     return bytes;
 }
 
-void check_and_repair(const std::string &image)
+void check_and_repair(MemoryImage *image)
 {
     CheckResult first;
     fuzz::DiskHandle disk = open_for_check(image, true, &first);
     if (!disk)
         return;
     check_print_findings(stdout, first);
-    check_print_summary(stdout, image, check_tally(first));
-    try {
-        check_refuse_damaged(disk.get());
-    } catch (const fuzz::ProgramExit &) {
-    }
+    check_print_summary(stdout, "image", check_tally(first));
+    Error refusal;
+    check_refuse_damaged(disk.get(), &refusal);
     RepairPlan plan = check_plan_repairs(disk.get(), first);
     // Every saved file and every commit is flushed to storage: a few per input.
     if (plan.repaired == 0 || plan.saves.size() > MOST_SAVES || check_plan_save_bytes(disk.get(), plan) > FILE_BUDGET ||
@@ -143,10 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     run_options.recovery = data[0] & 1;
     run_options.no_info = data[0] >> 1 & 1;
     run_options.extended = data[0] >> 2 & 1;
-    const std::string image = fuzz::scratch_file("image");
-    fuzz::write_chunk_image(image, data + 1, size - 1);
+    MemoryImage image = fuzz::chunk_image(data + 1, size - 1);
     try {
-        fuzz::DiskHandle disk = fuzz::open_disk(image.c_str(), "rb");
+        fuzz::DiskHandle disk = fuzz::open_disk({"image", &image}, false);
         if (run_options.recovery)
             recovery_mode(disk.get());
         else
@@ -155,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } catch (const fuzz::ProgramExit &) {
     }
     try {
-        check_and_repair(image);
+        check_and_repair(&image);
     } catch (const fuzz::ProgramExit &) {
     }
     return 0;

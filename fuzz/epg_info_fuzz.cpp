@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/error.h"
 #include "common/run_options.h"
 #include "disk_image.h"
 #include "fuzz_support.h"
@@ -68,17 +69,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string image = fuzz::scratch_file("image");
     build_image(image, data[0], data + 1, size - 1);
     try {
-        fuzz::DiskHandle disk = fuzz::open_disk(image.c_str(), "rb+");
-        cmd_info(disk.get(), 1);
-        info_show(stdout, disk.get(), "2.epg", nullptr, INFO_TITLES);
-        info_show(stdout, disk.get(), "2.epg", nullptr, INFO_FULL);
-        epg_update_all(disk.get());
+        fuzz::DiskHandle disk = fuzz::open_disk({image}, true);
+        Error error;
+        if (!cmd_info(disk.get(), 1, &error) ||
+            info_show(stdout, disk.get(), "2.epg", nullptr, INFO_TITLES, &error) == InfoShown::Failed ||
+            info_show(stdout, disk.get(), "2.epg", nullptr, INFO_FULL, &error) == InfoShown::Failed ||
+            !epg_update_all(disk.get(), &error))
+            throw fuzz::ProgramExit{1};
     } catch (const fuzz::ProgramExit &) {
     }
     check_update(image);
     try {
         run_options.recovery = 1;
-        fuzz::DiskHandle disk = fuzz::open_disk(image.c_str(), "rb");
+        fuzz::DiskHandle disk = fuzz::open_disk({image}, false);
         cmd_recover_scan(disk.get(), 0, INFO_TITLES);
         cmd_recover_scan(disk.get(), 1, INFO_FULL);
     } catch (const fuzz::ProgramExit &) {

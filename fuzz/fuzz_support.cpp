@@ -12,11 +12,12 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/run_options.h"
-#include "disk/disk_file.h"
-#include "records/disk_records.h"
+#include "disk/file_map.h"
+#include "records/disk_open.h"
 #include "records/record_list.h"
 
 namespace fuzz {
@@ -78,13 +79,9 @@ void write_file(const std::string &path, const uint8_t *data, size_t size)
     }
 }
 
-void write_chunk_image(const std::string &path, const uint8_t *data, size_t size)
+MemoryImage chunk_image(const uint8_t *data, size_t size)
 {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        perror(path.c_str());
-        abort();
-    }
+    MemoryImage image;
     size_t at = 0;
     while (at + 6 <= size) {
         uint32_t sector = (uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 |
@@ -94,14 +91,11 @@ void write_chunk_image(const std::string &path, const uint8_t *data, size_t size
         at += 6;
         if (length > size - at)
             length = size - at;
-        if (length > 0 &&
-            pwrite(fd, data + at, length, static_cast<off_t>(uint64_t{sector} * SECTOR_SIZE)) < 0) {
-            perror(path.c_str());
-            abort();
-        }
+        if (length > 0)
+            memory_image_write(&image, uint64_t{sector} * SECTOR_SIZE, data + at, length);
         at += length;
     }
-    close(fd);
+    return image;
 }
 
 Bytes chunks_of_image(const std::string &path, uint32_t max_run)
@@ -154,15 +148,19 @@ void DiskCloser::operator()(HumaxDisk *disk) const
     disk_close(disk);
 }
 
-DiskHandle open_disk(const char *path, const char *mode)
+DiskHandle open_disk(const DiskSource &source, bool writable)
 {
-    DiskHandle disk(disk_create());
-    disk_open_stream(disk.get(), path, mode);
-    DiskOpenPolicy policy;
-    policy.recovery = run_options.recovery != 0;
-    policy.no_info = run_options.no_info != 0;
-    disk_load(disk.get(), policy);
-    return disk;
+    DiskOpenOptions options;
+    options.writable = writable;
+    options.policy.recovery = run_options.recovery != 0;
+    options.policy.no_info = run_options.no_info != 0;
+    options.list = options.policy.recovery ? RecordListLoad::Skip : RecordListLoad::Required;
+    options.ask_short_entries = [] { return true; };
+    HumaxDisk *disk = nullptr;
+    Error error;
+    if (!disk_open(source, options, &disk, &error))
+        throw ProgramExit{1};
+    return DiskHandle(disk);
 }
 
 uint64_t read_every_file(HumaxDisk *disk, uint64_t budget)
@@ -170,34 +168,20 @@ uint64_t read_every_file(HumaxDisk *disk, uint64_t budget)
     uint64_t total = 0;
     std::vector<uint8_t> buffer(1u << 20);
     for (int part = 0; part < disk->partition_count; ++part) {
-        std::vector<std::string> names;
         for (const DirEntry *e = disk->partitions[part].dir_head; e != nullptr; e = e->next) {
-            char name[DIR_NAME_LENGTH + 1];
-            dirent_copy_name(e, name);
-            names.emplace_back(name);
-        }
-        for (const std::string &name : names) {
-            DiskFile *file = dfile_open(disk, part, name.c_str(), Swap::Yes);
-            if (file == nullptr)
-                continue;
-            uint64_t done = 0;
-            while (done < budget && !dfile_eof(file)) {
-                size_t n = dfile_read_into(file, buffer.data(), buffer.size());
-                if (n == 0)
-                    break;
-                total += buffer[0] + buffer[n - 1];
-                done += n;
+            FileMap file;
+            dfile_map(disk, part, e, FileMapOptions{}, &file);
+            // In large pieces, then in record-sized ones: the two ways the programs read.
+            for (size_t piece : {buffer.size(), size_t{RECORD_LENGTH_LONG}}) {
+                for (uint64_t done = 0; done < budget;) {
+                    size_t n = 0;
+                    Error error;
+                    if (!dfile_map_read(&file, done, buffer.data(), piece, &n, &error) || n == 0)
+                        break;
+                    total += buffer[0] + buffer[n - 1];
+                    done += n;
+                }
             }
-            dfile_rewind(file);
-            const uint8_t *data;
-            uint32_t piece = RECORD_LENGTH_LONG;
-            for (done = 0; done < budget; done += piece) {
-                uint32_t n = dfile_read(&data, piece, file);
-                if (n == 0)
-                    break;
-                total += data[0] + data[n - 1];
-            }
-            dfile_close(file);
         }
     }
     return total;
@@ -207,13 +191,9 @@ bool small_or_absent(HumaxDisk *disk, int part, const char *name, uint64_t limit
 {
     if (part >= disk->partition_count)
         return true;
-    DiskFile *file = dfile_open(disk, part, name, Swap::Yes);
-    if (file == nullptr)
-        return true;
-    uint64_t size = 0;
-    dfile_size(file, &size);
-    dfile_close(file);
-    return size <= limit;
+    const PartitionInfo *p = &disk->partitions[part];
+    const DirEntry *entry = dir_find(&disk->partitions[part], name);
+    return entry == nullptr || dfile_readable_size(p, entry) <= limit;
 }
 
 void enter_host_dir()

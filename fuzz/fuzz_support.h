@@ -30,10 +30,11 @@ std::string scratch_file(const std::string &name);
 void write_file(const std::string &path, const uint8_t *data, size_t size);
 
 // A compact disk image: chunks of bytes placed at sectors of an otherwise empty (sparse)
-// image. Encoding, repeated to the end of the input: sector (u32, little-endian), byte
-// count (u16, little-endian), the bytes (cut short at the end of the input). Sectors are
-// taken modulo 2^24 so that an image stays below 8 GiB of (sparse) length.
-void write_chunk_image(const std::string &path, const uint8_t *data, size_t size);
+// image, held in memory. Encoding, repeated to the end of the input: sector (u32,
+// little-endian), byte count (u16, little-endian), the bytes (cut short at the end of the
+// input). Sectors are taken modulo 2^24 so that an image stays below 8 GiB of (sparse)
+// length.
+MemoryImage chunk_image(const uint8_t *data, size_t size);
 // The opposite, for seeds: the sectors of an image file that are not all zero, joined
 // into runs of at most `max_run` sectors.
 Bytes chunks_of_image(const std::string &path, uint32_t max_run = 64);
@@ -43,10 +44,10 @@ struct DiskCloser {
 };
 using DiskHandle = std::unique_ptr<HumaxDisk, DiskCloser>;
 
-// Opens a disk as the program does (volume, disk format, record length, record list),
-// holding it from the first allocation on, so that a ProgramExit thrown while opening
-// releases what was loaded.
-DiskHandle open_disk(const char *path, const char *mode);
+// Opens a disk as the program does (volume, disk format, record length, record list; in
+// recovery mode the volume alone), answering the record list's question with yes. A
+// failure throws ProgramExit{1}, as the program's edge would end the run.
+DiskHandle open_disk(const DiskSource &source, bool writable);
 
 // Reads every file of every loaded partition, at most `budget` bytes each: with the bulk
 // reader, then again in record-sized pieces. Returns the bytes read (so that the work is
@@ -54,7 +55,7 @@ DiskHandle open_disk(const char *path, const char *mode);
 uint64_t read_every_file(HumaxDisk *disk, uint64_t budget);
 
 // True when partition `part` has no file `name`, or one of at most `limit` bytes (its
-// size as opening it leaves it). Targets copy only such files to the host, since a
+// size as reading it gives it). Targets copy only such files to the host, since a
 // damaged table can make a file of a few sectors claim terabytes.
 bool small_or_absent(HumaxDisk *disk, int part, const char *name, uint64_t limit);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/error.h"
 #include "common/run_options.h"
 #include "disk_image.h"
 #include "fuzz_support.h"
@@ -62,7 +63,7 @@ void check_saved(const std::string &path, const HumaxDisk *before, bool fixed_le
     }
     if (!fixed_length)
         return;
-    fuzz::DiskHandle after = fuzz::open_disk(path.c_str(), "rb");
+    fuzz::DiskHandle after = fuzz::open_disk({path}, false);
     const RecordEntry *a = before->records.head;
     const RecordEntry *b = after->records.head;
     unsigned length = before->records.record_length;
@@ -88,13 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string image = fuzz::scratch_file("image");
     build_image(image, format, data + 2, size - 2);
     try {
-        fuzz::DiskHandle disk = fuzz::open_disk(image.c_str(), "rb+");
+        fuzz::DiskHandle disk = fuzz::open_disk({image}, true);
         reclist_walk(disk.get(), 0, nullptr);
         for (int n = 1; n <= 3; ++n)
-            cmd_info(disk.get(), n);
+            if (Error error; !cmd_info(disk.get(), n, &error))
+                throw fuzz::ProgramExit{1};
         if (disk->records.head == nullptr)
             return 0;
-        cmd_modify_entry(disk.get(), 1, static_cast<int>(offset), 0x5A);
+        if (Error error; !cmd_modify_entry(disk.get(), 1, static_cast<int>(offset), 0x5A, &error))
+            return 0;
         check_saved(image, disk.get(), format != FORMATS[0]);
     } catch (const fuzz::ProgramExit &) {
     }

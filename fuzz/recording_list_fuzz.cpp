@@ -49,7 +49,7 @@ void parse_command_line(const uint8_t *data, size_t size)
     opterr = 1;
     CommandRequest request;
     cmd_parse(static_cast<int>(args.size()), argv.data(), &request);
-    cmd_source_mode(request);
+    cmd_source_writes(request);
 }
 
 } // namespace

@@ -52,10 +52,8 @@ void mark_owned(const PartitionInfo &p, CarveBits *owned)
             continue;
         while (c < owned->size && !carve_bit(*owned, c)) {
             carve_bit_set(owned, c, true);
-            uint32_t v = fat_get(&p, c);
-            if (v >= p.cluster_count || v == c)
+            if (!fat_next(&p, c, &c))
                 break;
-            c = v;
         }
     }
 }
@@ -178,10 +176,8 @@ std::vector<int> carve_live_owners(const HumaxDisk *disk, const CarveVolume &vol
                 for (size_t i : found->second)
                     owners[i] = static_cast<int>(f);
             }
-            uint32_t v = fat_get(&p, c);
-            if (v >= p.cluster_count || v == c)
+            if (!fat_next(&p, c, &c))
                 break;
-            c = v;
         }
     }
     return owners;

@@ -6,6 +6,7 @@
 // partition and then the record list. The repair plans every change in memory, asks once,
 // saves what it would free to the current directory, and then writes once, in the order
 // of every commit (allocations, directory, freed clusters).
+#include <functional>
 #include <string>
 
 #include "disk/humax_disk.h"
@@ -22,22 +23,26 @@ struct CheckRequest {
     bool repair = false; // --repair: mend what is safe after one question
     std::string bad_map; // --bad-map: a GNU ddrescue mapfile of the disk, or empty
     bool json = false;   // --json: the report as one JSON document (check_write_json)
+    // How the disk is reached (direct I/O, a stream wrapper); the checker sets the rest.
+    DiskOpenOptions open;
+    // Puts the repair's one question (ending in "[no]: ") to the user and returns the
+    // answer; without it nothing is repaired.
+    std::function<bool(const std::string &question)> ask;
 };
 
-// Runs a check (and repair) of one disk: the report on standard output, the question and
-// errors on standard error; with `json` the report is one JSON document, written at the
-// end (none when the disk or the map cannot be read at all). Progress lines for a
-// front-end (progress_report) mark the check's start and end, and the bytes a repair
-// saves to the host. Returns the exit status. The answer to the question comes from
-// prompt_yes_no (run_options.ask: -y). Disk-library failures during a repair end the
-// process through fatal_exit.
+// Runs a check (and repair) of one disk: the report on standard output, errors (through
+// the message sink) and the question (through request.ask) on standard error; with `json`
+// the report is one JSON document, written at the end (none when the disk or the map
+// cannot be read at all). Progress lines for a front-end (progress_report) mark the
+// check's start and end, and the bytes a repair saves to the host. Returns the exit
+// status. Disk-library failures while a repair writes end the process through fatal_exit.
 int check_run(const CheckRequest &request);
 
 // Writing commands call this on a disk they are about to change (its volume read,
-// before any question): a disk with clusters in two files, or a name twice in a
-// directory, is refused with a message that says to run --check (exit status 1), since
-// deleting either file would free clusters the other still holds; so is a chain that
-// runs into a cluster marked free, which the next allocation would take. Leaks and a
-// wrong free count do not stop anything. Costs a walk of every chain, with one bit per
-// cluster.
-void check_refuse_damaged(const HumaxDisk *disk);
+// before any question; DiskOpenOptions::vet_volume): a disk with clusters in two files,
+// or a name twice in a directory, is refused (false, *error: ErrorKind::Damaged) with a
+// message that says to run --check, since deleting either file would free clusters the
+// other still holds; so is a chain that runs into a cluster marked free, which the next
+// allocation would take. Leaks and a wrong free count do not stop anything. Costs a walk
+// of every chain, with one bit per cluster.
+bool check_refuse_damaged(const HumaxDisk *disk, Error *error);

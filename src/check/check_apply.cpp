@@ -97,7 +97,7 @@ bool write_job(HumaxDisk *disk, const SaveJob &job, const std::string &name)
 {
     HostOutput out;
     if (!host_output_begin(&out, name.c_str())) {
-        perror(name.c_str());
+        warn_errno(name.c_str());
         return false;
     }
     bool write_failed = false;
@@ -109,11 +109,11 @@ bool write_job(HumaxDisk *disk, const SaveJob &job, const std::string &name)
         int error = errno;
         host_output_abandon(&out);
         errno = error;
-        perror(write_failed ? name.c_str() : "Disk");
+        warn_errno(write_failed ? name.c_str() : "Disk");
         return false;
     }
     if (!host_output_commit(&out)) {
-        perror(name.c_str());
+        warn_errno(name.c_str());
         return false;
     }
     return true;
@@ -178,7 +178,7 @@ void check_write_repairs(HumaxDisk *disk, const RepairPlan &plan)
                 fatal_errno("Disk");
         }
     }
-    for (int i = 0; i < PARTITION_MAX; ++i)
+    for (int i = 0; i < PARTITION_COUNT; ++i)
         if (plan.changed[i])
             disk_write_tables(disk, i);
 }

@@ -136,7 +136,7 @@ void check_tables(const HumaxDisk *disk, const BadMap &map, CheckResult *result)
         std::vector<std::string> hit;
         if (region_hit(map, p->start_sector, 1))
             hit.push_back("descriptor");
-        if (region_hit(map, p->fat_sector, p->fat_words * 4 / SECTOR_SIZE))
+        if (region_hit(map, p->fat_sector, fat_sectors_held(p)))
             hit.push_back("allocation table");
         if (result->partitions[i].scanned && region_hit(map, p->dir_sector, p->dir_sectors))
             hit.push_back("directory");

@@ -19,14 +19,9 @@ std::vector<uint32_t> check_chain_clusters(const PartitionInfo *partition, const
 bool check_first_cluster(const PartitionInfo *partition, uint32_t first_sector, uint32_t *cluster,
                          bool *aligned)
 {
-    if (partition->cluster_sectors == 0 || first_sector < partition->data_sector)
+    if (partition->cluster_sectors == 0 || !fat_cluster_of_sector(partition, first_sector, cluster))
         return false;
-    uint32_t offset = first_sector - partition->data_sector;
-    uint32_t c = offset / partition->cluster_sectors;
-    if (c >= partition->cluster_count)
-        return false;
-    *cluster = c;
-    *aligned = offset % partition->cluster_sectors == 0;
+    *aligned = fat_cluster_sector(partition, *cluster) == first_sector;
     return true;
 }
 

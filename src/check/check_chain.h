@@ -10,15 +10,10 @@
 #include "disk/fat.h"
 #include "disk/humax_disk.h"
 
-// The cluster after `cluster` in its chain, when its entry names another cluster of the
-// partition; false at the end marker, a free entry, or a value naming no cluster.
+// The cluster after `cluster` in its chain (the table's own rule, fat_next).
 inline bool check_next_cluster(const PartitionInfo *partition, uint32_t cluster, uint32_t *next)
 {
-    uint32_t value = fat_get(partition, cluster);
-    if (value >= partition->cluster_count || value == cluster)
-        return false;
-    *next = value;
-    return true;
+    return fat_next(partition, cluster, next);
 }
 
 // Calls visit(index, cluster) for each distinct cluster of the walked chain, in order;
@@ -55,10 +50,10 @@ class ClusterSet {
 bool check_first_cluster(const PartitionInfo *partition, uint32_t first_sector, uint32_t *cluster,
                          bool *aligned);
 
-// The absolute sector of a cluster.
+// The absolute sector of a cluster (fat_cluster_sector).
 inline uint64_t check_cluster_sector(const PartitionInfo *partition, uint32_t cluster)
 {
-    return uint64_t{partition->data_sector} + uint64_t{cluster} * partition->cluster_sectors;
+    return fat_cluster_sector(partition, cluster);
 }
 
 // "cluster 12", "clusters 12-15", "clusters 12-15, 40, 42-43 and 90 more": the runs of

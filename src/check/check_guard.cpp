@@ -9,7 +9,7 @@
 #include "check/check_chain.h"
 #include "check/check_problems.h"
 #include "check/check.h"
-#include "common/fatal.h"
+#include "common/error.h"
 
 namespace {
 
@@ -18,11 +18,11 @@ const char *const SHARED = "Refusing to write to a disk with clusters in two fil
 const char *const MEETS_FREE = "Refusing to write to a disk with a chain that runs into a cluster marked free: a new "
                               "file would be given that cluster and overwrite what the chain holds.";
 
-[[noreturn]] void refuse(const HumaxDisk *disk, int index, const std::string &what, const char *why)
+bool refuse(const HumaxDisk *disk, int index, const std::string &what, const char *why, Error *error)
 {
     std::string shown_path = check_inert(disk->path);
-    fatal("%s: %s partition: %s\n%s Run diskwarden --check %s, then --repair.\n", shown_path.c_str(),
-          partition_name(index), what.c_str(), why, shown_path.c_str());
+    return error_set(error, ErrorKind::Damaged, "%s: %s partition: %s\n%s Run diskwarden --check %s, then --repair.\n",
+                     shown_path.c_str(), partition_name(index), what.c_str(), why, shown_path.c_str());
 }
 
 // True when `cluster` is among the first `steps` clusters of the chain from `first`.
@@ -38,7 +38,7 @@ bool walked_before(const PartitionInfo *p, uint32_t first, uint32_t cluster, uin
     return false;
 }
 
-void guard_partition(const HumaxDisk *disk, int index)
+bool guard_partition(const HumaxDisk *disk, int index, Error *error)
 {
     const PartitionInfo *p = &disk->partitions[index];
     ClusterSet claimed(p->cluster_count);
@@ -47,7 +47,7 @@ void guard_partition(const HumaxDisk *disk, int index)
         std::string name(dirent_name(e), strnlen(dirent_name(e), DIR_NAME_LENGTH));
         std::string shown = "\"" + check_inert(name) + "\"";
         if (!names.insert(name).second)
-            refuse(disk, index, "the name " + shown + " is in its directory twice", SHARED);
+            return refuse(disk, index, "the name " + shown + " is in its directory twice", SHARED, error);
         uint32_t first;
         bool aligned;
         if (!check_first_cluster(p, dirent_get(e, DIRENT_FIRST_SECTOR), &first, &aligned))
@@ -57,26 +57,30 @@ void guard_partition(const HumaxDisk *disk, int index)
         for (uint64_t steps = 0;; ++steps) {
             if (claimed.has(cluster)) {
                 if (!walked_before(p, first, cluster, steps))
-                    refuse(disk, index, "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file",
-                           SHARED);
+                    return refuse(disk, index,
+                                  "cluster " + std::to_string(cluster) + " of " + shown + " is also in another file",
+                                  SHARED, error);
                 break;
             }
             claimed.add(cluster);
             if (fat_get(p, cluster) == FAT_FREE)
-                refuse(disk, index, "the chain of " + shown + " runs into cluster " + std::to_string(cluster) +
-                                        ", which is marked free",
-                       MEETS_FREE);
+                return refuse(disk, index,
+                              "the chain of " + shown + " runs into cluster " + std::to_string(cluster) +
+                                  ", which is marked free",
+                              MEETS_FREE, error);
             if (!check_next_cluster(p, cluster, &cluster))
                 break;
         }
     }
+    return true;
 }
 
 } // namespace
 
-void check_refuse_damaged(const HumaxDisk *disk)
+bool check_refuse_damaged(const HumaxDisk *disk, Error *error)
 {
     for (int i = 0; i < disk->partition_count; ++i)
-        if (disk->volume.partitions[i].loaded)
-            guard_partition(disk, i);
+        if (disk->volume.partitions[i].loaded && !guard_partition(disk, i, error))
+            return false;
+    return true;
 }

@@ -188,6 +188,6 @@ void check_volume(HumaxDisk *disk, CheckResult *result)
     }
     // Partitions that overlap each other were reported with the first of the two.
     for (const Finding &f : out)
-        if (f.problem == Problem::RegionsOverlap && f.scope >= 0 && f.scope < PARTITION_MAX)
+        if (f.problem == Problem::RegionsOverlap && f.scope >= 0 && f.scope < PARTITION_COUNT)
             result->partitions[f.scope].layout_in_doubt = true;
 }

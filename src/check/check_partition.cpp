@@ -280,7 +280,8 @@ void report_table(const PartitionInfo *p, const ClusterSet &claimed, PartitionSc
         if (claimed.has(c))
             continue; // a chain's own end is reported with its file
         ++leaked;
-        if (v != FAT_END && (v >= p->cluster_count || v == c)) {
+        uint32_t next;
+        if (v != FAT_END && !check_next_cluster(p, c, &next)) {
             if (invalid++ < INVALID_ENTRIES_LISTED) {
                 Finding x = finding(Problem::InvalidEntry, scope);
                 x.n[0] = c;

@@ -23,21 +23,6 @@
 
 namespace {
 
-// Clusters free both in the planned table and on the disk: clusters this repair frees
-// still belong to their files on the disk until the directory is written.
-std::vector<uint32_t> take_clusters(PartitionInfo *p, uint64_t count)
-{
-    std::vector<uint32_t> taken;
-    for (uint32_t c = 0; c < p->cluster_count && taken.size() < count; ++c)
-        if (p->fat[c + 1] == FAT_FREE && p->fat_on_disk[c + 1] == FAT_FREE)
-            taken.push_back(c);
-    if (taken.size() < count)
-        return {};
-    for (size_t k = 0; k < taken.size(); ++k)
-        fat_set(p, taken[k], k + 1 < taken.size() ? taken[k + 1] : FAT_END);
-    return taken;
-}
-
 const FoundChain *found_chain(const Planner &pl, const FileState &f)
 {
     for (const FoundChain &c : pl.result.found)
@@ -191,7 +176,7 @@ void count_free(Planner &pl)
     uint32_t free = 0;
     for (uint32_t c = 0; c < p->cluster_count; ++c)
         free += fat_get(p, c) == FAT_FREE ? 1 : 0;
-    if (fat_word0(p) == free && p->fat_on_disk[0] == free)
+    if (fat_word0(p) == free && fat_word0_on_disk(p) == free)
         return;
     fat_set_word0(p, free);
     Finding d;
@@ -266,7 +251,10 @@ bool Planner::is_held(const FileState &f) const
 
 std::vector<uint32_t> check_take_clusters(PartitionInfo *partition, uint64_t count)
 {
-    return take_clusters(partition, count);
+    ClusterChain chain;
+    if (!fat_take(partition, count, &chain))
+        return {};
+    return check_chain_clusters(partition, fat_walk_chain(partition, chain.first));
 }
 
 std::vector<uint32_t> check_take_leaked_cluster(Planner &pl)

@@ -29,7 +29,7 @@ struct RepairPlan {
     std::vector<CopyJob> copies;
     std::vector<std::string> changes; // "AV: ..." lines, in the order planned
     std::vector<std::string> notes;   // what it leaves and why, with what helps
-    bool changed[PARTITION_MAX] = {};
+    bool changed[PARTITION_COUNT] = {};
     std::vector<Finding> remaining; // repairable problems the planned state still has
     unsigned repaired = 0;          // problems of the check that the plan mends
     unsigned left = 0;              // problems of the check that stay

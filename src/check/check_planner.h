@@ -32,7 +32,7 @@ struct Planner {
 
 // Clusters free both in the planned table and on the disk (clusters this repair frees
 // still belong to their files on the disk until the directory is written), linked into a
-// chain; none when there are fewer than `count`.
+// chain by the allocator (fat_take); none when there are fewer than `count`.
 std::vector<uint32_t> check_take_clusters(PartitionInfo *partition, uint64_t count);
 
 // With no free cluster left, the first cluster of a chain in no file, saved to the host

@@ -1,13 +1,15 @@
 // The record list and the recording files: the list's form, its entries against the
 // files of partitions 0 and 1, recordings no entry names, and what an interrupted
-// command left. Files are read through their chains as stored, never through the
-// opening of a disk file (which would shorten a damaged entry in memory).
+// command left. Files are read through their chains as stored (FileExtent::Stored), not
+// bounded by the sectors their entries say they hold.
 #include <algorithm>
 #include <cstring>
 #include <set>
 
 #include "check/check_scan.h"
+#include "common/error.h"
 #include "common/record_entry.h"
+#include "disk/file_map.h"
 #include "records/record_list.h"
 #include "records/text.h"
 
@@ -259,26 +261,24 @@ bool check_read_file(HumaxDisk *disk, int index, const FileState &file, uint64_t
     out->clear();
     if (!file.placed)
         return true;
-    const PartitionInfo *p = &disk->partitions[index];
-    uint64_t length = cluster_bytes(p);
-    uint64_t wanted = std::min({file.size, file.chain.length * length, limit});
+    FileMapOptions options;
+    options.extent = FileExtent::Stored;
+    FileMap map;
+    dfile_map(disk, index, file.entry, options, &map);
+    uint64_t length = map.cluster_length;
+    uint64_t wanted = std::min(map.size, limit);
     out->reserve(wanted);
-    std::vector<uint8_t> cluster(length);
-    bool ok = true;
-    check_for_each_cluster(p, file.chain, [&](uint64_t, uint32_t c) {
-        if (out->size() >= wanted)
-            return false;
-        if (!disk_read_at(&disk->stream, check_cluster_sector(p, c) * SECTOR_SIZE,
-                          cluster.data(), length)) {
-            ok = false;
+    // A cluster at a time: what was read before a failed read stays.
+    for (uint64_t offset = 0; offset < wanted; offset += length) {
+        size_t piece = static_cast<size_t>(std::min(length, wanted - offset)), got = 0;
+        out->resize(offset + piece);
+        Error error;
+        if (!dfile_map_read(&map, offset, out->data() + offset, piece, &got, &error)) {
+            out->resize(offset);
             return false;
         }
-        swap_words(cluster.data(), length / 4);
-        uint64_t take = std::min<uint64_t>(length, wanted - out->size());
-        out->insert(out->end(), cluster.begin(), cluster.begin() + static_cast<long>(take));
-        return true;
-    });
-    return ok;
+    }
+    return true;
 }
 
 void check_record_list(HumaxDisk *disk, CheckResult *result)

@@ -32,7 +32,7 @@ bool check_repairable(const CheckResult &result, const Finding &finding)
 {
     if (check_problem_info(finding.problem).remedy != Remedy::Repair || finding.held || result.disk_in_doubt)
         return false;
-    if (finding.scope >= 0 && finding.scope < PARTITION_MAX)
+    if (finding.scope >= 0 && finding.scope < PARTITION_COUNT)
         return !result.partitions[finding.scope].layout_in_doubt;
     return true;
 }
@@ -109,7 +109,7 @@ void check_write_json(JsonWriter *json, const std::string &path, const CheckResu
         bool repairable = check_repairable(result, f);
         json_begin_object(json);
         json_key(json, "partition");
-        if (f.scope >= 0 && f.scope < PARTITION_MAX)
+        if (f.scope >= 0 && f.scope < PARTITION_COUNT)
             json_string(json, partition_name(f.scope));
         else
             json_null(json);

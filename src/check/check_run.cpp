@@ -1,9 +1,8 @@
 // --check and --repair: open the disk without validating it, check, report, and for a
 // repair plan, ask once, save, write.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
+#include <string>
 
 #include "check/check_apply.h"
 #include "check/check_badmap.h"
@@ -11,12 +10,12 @@
 #include "check/check_report.h"
 #include "check/check_scan.h"
 #include "check/check.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/json.h"
 #include "common/progress.h"
-#include "common/prompt.h"
-#include "platform/disk_failure.h"
 #include "platform/host_space.h"
+#include "records/disk_open.h"
 
 namespace {
 
@@ -25,33 +24,33 @@ struct DiskCloser {
 };
 using DiskHandle = std::unique_ptr<HumaxDisk, DiskCloser>;
 
-// Opens and locks the disk; null after a message when it cannot be used.
+// Opens and locks the disk, reading it without judging it; null after a message when it
+// cannot be used.
 DiskHandle open_for_check(const CheckRequest &request)
 {
-    DiskHandle disk(disk_create());
-    disk->path = request.path;
-    if (!disk_stream_open(&disk->stream, request.path.c_str(), request.repair)) {
-        message_write(platform_open_failure(request.path.c_str(), errno).c_str());
-        return nullptr;
-    }
-    DiskLock mode = request.repair ? DiskLock::Exclusive : DiskLock::Shared;
-    if (!disk_stream_lock(&disk->stream, mode)) {
-        message_write(platform_lock_failure(request.path.c_str(), errno).c_str());
-        return nullptr;
-    }
-    return disk;
+    DiskOpenOptions options = request.open;
+    options.writable = request.repair;
+    options.lock = true;
+    options.validation = Validation::None;
+    options.list = RecordListLoad::Skip;
+    HumaxDisk *disk = nullptr;
+    Error error;
+    if (!disk_open({request.path}, options, &disk, &error))
+        error_warn(error);
+    return DiskHandle(disk);
 }
 
 // Asks before anything is written, saying what the host is to take.
-bool confirmed(const RepairPlan &plan, const SaveSize &size)
+bool confirmed(const CheckRequest &request, const RepairPlan &plan, const SaveSize &size)
 {
     std::string saves;
     if (!plan.saves.empty())
         saves = " and saves what it frees to the current directory (" + std::to_string(size.files) + " file" +
                 (size.files == 1 ? "" : "s") + ", " + std::to_string(size.bytes) + " bytes)";
-    fprintf(stderr, "%u problem%s can be repaired, which writes to the disk%s - do you wish to continue? [no]: ",
-            plan.repaired, plan.repaired == 1 ? "" : "s", saves.c_str());
-    return prompt_yes_no() != 0;
+    std::string question = std::to_string(plan.repaired) + " problem" + (plan.repaired == 1 ? "" : "s") +
+                           " can be repaired, which writes to the disk" + saves +
+                           " - do you wish to continue? [no]: ";
+    return request.ask && request.ask(question);
 }
 
 // The bytes of the partitions a check covers (what its progress lines count).
@@ -70,12 +69,11 @@ bool room_for_saves(const SaveSize &size)
     uint64_t room;
     if (size.bytes == 0 || !host_free_space(".", &room) || room >= size.bytes)
         return true;
-    fprintf(stderr,
-            "The repair saves %llu bytes (%llu file%s) to the current directory before it frees anything, "
-            "but its file system has room for %llu: nothing was written (run the repair from a directory "
-            "with room)\n",
-            static_cast<unsigned long long>(size.bytes), static_cast<unsigned long long>(size.files),
-            size.files == 1 ? "" : "s", static_cast<unsigned long long>(room));
+    warn("The repair saves %llu bytes (%llu file%s) to the current directory before it frees anything, "
+         "but its file system has room for %llu: nothing was written (run the repair from a directory "
+         "with room)\n",
+         static_cast<unsigned long long>(size.bytes), static_cast<unsigned long long>(size.files),
+         size.files == 1 ? "" : "s", static_cast<unsigned long long>(room));
     return false;
 }
 
@@ -92,7 +90,8 @@ void report_lines(const std::vector<std::string> &lines, std::vector<std::string
 
 // Plans, asks, saves and writes. With `outcome` (--json) nothing goes to standard output:
 // what it did and what it left is kept there instead.
-int repair(HumaxDisk *disk, const CheckResult &result, int status, RepairOutcome *outcome)
+int repair(const CheckRequest &request, HumaxDisk *disk, const CheckResult &result, int status,
+           RepairOutcome *outcome)
 {
     std::vector<std::string> *changes = outcome != nullptr ? &outcome->lines : nullptr;
     std::vector<std::string> *notes = outcome != nullptr ? &outcome->notes : nullptr;
@@ -105,8 +104,8 @@ int repair(HumaxDisk *disk, const CheckResult &result, int status, RepairOutcome
     SaveSize size = check_save_size(plan);
     if (!room_for_saves(size))
         return status | CHECK_OPERATIONAL;
-    if (!confirmed(plan, size)) {
-        fprintf(stderr, "Aborting...\n");
+    if (!confirmed(request, plan, size)) {
+        warn("Aborting...\n");
         return status;
     }
     if (size.bytes > 0)
@@ -114,7 +113,7 @@ int repair(HumaxDisk *disk, const CheckResult &result, int status, RepairOutcome
     std::vector<std::string> saved_lines;
     if (!check_save_contents(disk, plan, &saved_lines)) {
         report_lines(saved_lines, changes);
-        fprintf(stderr, "Nothing was written to the disk: the contents it would free could not all be saved\n");
+        warn("Nothing was written to the disk: the contents it would free could not all be saved\n");
         return status | CHECK_OPERATIONAL;
     }
     if (size.bytes > 0)
@@ -150,14 +149,13 @@ int check_run(const CheckRequest &request)
     if (!request.bad_map.empty()) {
         std::string error;
         if (!check_read_bad_map(request.bad_map, &map, &error)) {
-            message_write((error + "\n").c_str());
+            warn("%s\n", error.c_str());
             return CHECK_OPERATIONAL;
         }
     }
     DiskHandle disk = open_for_check(request);
     if (!disk)
         return CHECK_OPERATIONAL;
-    disk_read_volume(disk.get(), DiskOpenPolicy{});
     uint64_t covered = covered_bytes(disk.get());
     progress_report("check", 0, covered, request.path);
     CheckResult result;
@@ -180,7 +178,7 @@ int check_run(const CheckRequest &request)
     RepairOutcome *kept = request.json ? &outcome : nullptr;
     if (request.repair && tally.repairable > 0) {
         fflush(stdout);
-        status = repair(disk.get(), result, status, kept);
+        status = repair(request, disk.get(), result, status, kept);
     }
     if (request.json)
         print_json(request.path, result, tally, status, request.repair ? &outcome : nullptr);

@@ -40,12 +40,10 @@ void claim_run(const PartitionInfo *p, FileState &f, ClusterSet &claimed)
         claimed.add(c);
         ++f.own;
         f.own_last = c;
-        uint32_t value = fat_get(p, c);
-        if (value >= p->cluster_count) {
+        if (!check_next_cluster(p, c, &c)) {
             f.run_end = RunEnd::Chain;
             return;
         }
-        c = value;
     }
 }
 
@@ -113,8 +111,7 @@ void derive_chain(const PartitionInfo *p, std::vector<FileState> &files, size_t 
                 f.chain.last = before;
             }
         } else {
-            uint32_t value = fat_get(p, r.own_last);
-            f.chain.end = value == FAT_END ? ChainEnd::Marker : value == FAT_FREE ? ChainEnd::Free : ChainEnd::Invalid;
+            f.chain.end = fat_chain_end(p, fat_get(p, r.own_last));
         }
         break;
     }

@@ -110,7 +110,7 @@ struct FoundChain {
 
 struct CheckResult {
     std::vector<Finding> findings;
-    PartitionScan partitions[PARTITION_MAX];
+    PartitionScan partitions[PARTITION_COUNT];
     RecordScan records;
     std::vector<FoundChain> found;
     bool disk_in_doubt = false; // nothing on the disk is repaired (truncated, no table)

@@ -1,10 +1,14 @@
 #include "common/fatal.h"
 
+#include <cerrno>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "common/error.h"
 
 namespace {
 FatalHandler fatal_handler = nullptr;
@@ -68,11 +72,13 @@ void end_run(int status, const char *format, ...)
 
 void fatal_errno(const char *label)
 {
-    if (message_sink == nullptr)
-        perror(label);
-    else
-        message_sink((std::string(label) + ": " + strerror(errno) + "\n").c_str());
+    warn_errno(label);
     fatal_exit(1);
+}
+
+void warn_errno(const char *label)
+{
+    message_write(error_errno_text(label, errno).c_str());
 }
 
 void warn(const char *format, ...)

@@ -17,6 +17,10 @@
 // Writes the formatted message to standard error (or the message sink) and carries on.
 void warn(const char *format, ...) DW_PRINTF(1, 2);
 
+// Reports errno as perror does ("label: error text"), to standard error or the message
+// sink, and carries on.
+void warn_errno(const char *label);
+
 // Where messages go: standard error unless a sink is set. A program that must outlive
 // every error (a mounted file system) sends them to its log instead. The sink receives
 // one whole message at a time; null restores standard error.

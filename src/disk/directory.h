@@ -20,6 +20,7 @@ struct HumaxDisk;
 struct DirEntry {
     uint8_t bytes[DIR_ENTRY_SIZE]{};
     DirEntry *next = nullptr;
+    mutable bool size_reported = false; // a size its clusters do not hold has been said
 };
 
 inline uint32_t dirent_get(const DirEntry *entry, unsigned offset)

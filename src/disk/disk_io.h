@@ -7,6 +7,7 @@
 // byte-reversed.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "platform/disk_stream.h"
@@ -20,28 +21,42 @@ constexpr uint64_t sector_position(uint32_t sector) { return uint64_t{sector} * 
 // inverse). `words` need not be aligned.
 void swap_words(void *words, size_t count);
 
-// Opens the disk at `path` for reading, or reading and writing. When the host needs
-// aligned transfers (direct I/O, requested with the environment variable
-// DISKWARDEN_DIRECT=1, or a raw drive that demands it), the stream is wrapped so that
-// callers may still transfer any bytes. Returns false (errno set) on failure.
-// For the robustness tests, the environment variables DW_FAULT_* wrap the stream of the
-// named image in a fault injector (see disk_stream_fault).
-bool disk_stream_open(DiskStream *stream, const char *path, bool writable);
+// Whether a file's contents pass between the disk and memory with each 4-byte group
+// reversed (their natural order in memory) or as stored.
+enum class Swap : bool { No = false, Yes = true };
 
-// A disk held in memory: a copy of `size` bytes of `data`, growing when written past its
-// end. For in-process tests and the fuzz targets.
-void disk_stream_open_memory(DiskStream *stream, const uint8_t *data, size_t size, bool writable);
-// The bytes of a memory disk as they are now (null for other streams).
-const std::vector<uint8_t> *disk_stream_memory(const DiskStream *stream);
+// Opens the disk at `path` (an image file or a drive of this host) for reading, or reading
+// and writing, bypassing the host's cache with `direct`. When the host needs aligned
+// transfers (direct I/O, or a raw drive that demands it), the stream is wrapped so that
+// callers may still transfer any bytes. Returns false (errno set) on failure.
+bool disk_stream_open(DiskStream *stream, const char *path, bool writable, bool direct = false);
+
+// A disk held in memory, as sparse as it was written: bytes never written read as zeros.
+// Its owner keeps it while streams are open on it; they read and write it in place.
+struct MemoryImage {
+    uint64_t size = 0;                                // bytes, up to the last one written
+    std::map<uint64_t, std::vector<uint8_t>> pages;   // page number -> MEMORY_PAGE bytes
+};
+constexpr size_t MEMORY_PAGE = size_t{64} << 10;
+
+// Stores `length` bytes at `position`, growing the image when they reach past its end.
+void memory_image_write(MemoryImage *image, uint64_t position, const void *data, size_t length);
+// Reads `length` bytes at `position` (zeros where nothing was written, and past the end).
+void memory_image_read(const MemoryImage *image, uint64_t position, void *data, size_t length);
+// An image holding a copy of `size` bytes of `data` from position 0.
+MemoryImage memory_image_of(const uint8_t *data, size_t size);
+
+// A stream on a memory image (for the fuzz targets and in-process tests).
+void disk_stream_open_memory(DiskStream *stream, MemoryImage *image, bool writable);
 
 // Wraps `stream` (in place) so that transfers of any position, length and buffer reach it
 // only in whole, aligned units of stream->alignment bytes: partial units are read,
 // merged and written back whole. A stream with alignment 1 is left as it is.
 void disk_stream_align(DiskStream *stream);
 
-// Fault injection around `stream` (in place): the `at`-th read or write (counting from 1)
-// fails with EIO, or ends the process with status 99 as a crash would, before it reaches
-// the disk or after its first `torn_sectors` sectors did.
+// Fault injection around `stream` (in place), for the robustness tests: the `at`-th read
+// or write (counting from 1) fails with EIO, or ends the process with status 99 as a crash
+// would, before it reaches the disk or after its first `torn_sectors` sectors did.
 enum class FaultKind { Read, Write };
 enum class FaultAction { Fail, Crash };
 struct FaultPlan {
@@ -64,3 +79,6 @@ void disk_stream_close(DiskStream *stream);
 bool disk_stream_lock(DiskStream *stream, DiskLock mode);
 // True when both streams reach the same file or device.
 bool disk_stream_same(const DiskStream *a, const DiskStream *b);
+// True when the stream reaches the file or device `path` names now (false when the path
+// cannot be reached, or the stream has no identity: memory).
+bool disk_stream_reaches(const DiskStream *stream, const char *path);

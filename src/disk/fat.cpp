@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/error.h"
 #include "common/fatal.h"
-#include "disk/disk_file.h"
 #include "disk/humax_disk.h"
 
 namespace {
@@ -24,12 +24,6 @@ uint32_t loaded_sectors(const PartitionInfo *p)
 {
     uint64_t needed = (uint64_t{p->cluster_count} + 1 + WORDS_PER_SECTOR - 1) / WORDS_PER_SECTOR;
     return static_cast<uint32_t>(needed < p->fat_sectors ? needed : p->fat_sectors);
-}
-
-void reject_entry(const PartitionInfo *p, uint32_t cluster, uint32_t value)
-{
-    fatal("%s partition - error in file allocation table %08x %08x %08x\n",
-          partition_name(p->index), p->cluster_count, cluster, value);
 }
 
 } // namespace
@@ -52,6 +46,35 @@ uint32_t fat_word0(const PartitionInfo *partition)
 void fat_set_word0(PartitionInfo *partition, uint32_t value)
 {
     partition->fat[0] = value;
+}
+
+uint32_t fat_word0_on_disk(const PartitionInfo *partition)
+{
+    return partition->fat_on_disk != nullptr ? partition->fat_on_disk[0] : partition->fat[0];
+}
+
+uint64_t fat_sectors_held(const PartitionInfo *partition)
+{
+    return partition->fat_words / WORDS_PER_SECTOR;
+}
+
+bool fat_next(const PartitionInfo *partition, uint32_t cluster, uint32_t *next)
+{
+    uint32_t value = fat_get(partition, cluster);
+    if (value >= partition->cluster_count || value == cluster)
+        return false;
+    *next = value;
+    return true;
+}
+
+uint64_t fat_cluster_sector(const PartitionInfo *partition, uint32_t cluster)
+{
+    return uint64_t{partition->data_sector} + uint64_t{cluster} * partition->cluster_sectors;
+}
+
+uint64_t fat_cluster_position(const PartitionInfo *partition, uint32_t cluster)
+{
+    return fat_cluster_sector(partition, cluster) * SECTOR_SIZE;
 }
 
 namespace {
@@ -88,11 +111,18 @@ void note_invalid_entries(const PartitionInfo *p, PartitionRead *found)
     }
 }
 
+// Room for `words` words and one more; null when memory cannot hold them.
 uint32_t *table_memory(uint64_t words)
 {
-    auto *memory = static_cast<uint32_t *>(calloc(words + 1, 4));
+    return static_cast<uint32_t *>(calloc(words + 1, 4));
+}
+
+// The table of a partition left without clusters: word 0 alone.
+uint32_t *empty_table()
+{
+    uint32_t *memory = table_memory(1);
     if (memory == nullptr)
-        fatal_errno("FAT Memory allocation");
+        fatal_errno("malloc");
     return memory;
 }
 
@@ -117,6 +147,13 @@ void fat_read(HumaxDisk *disk, int index, PartitionRead *found)
     }
     uint64_t bytes = std::max<uint64_t>(uint64_t{loaded_sectors(p)} * SECTOR_SIZE, 4);
     p->fat = table_memory(bytes / 4);
+    if (p->fat == nullptr) {
+        // As good as too large: memory cannot hold it.
+        found->table_too_large = true;
+        p->cluster_count = 0;
+        bytes = 4;
+        p->fat = empty_table();
+    }
     if (!found->table_too_large &&
         !disk_read_at(&disk->stream, sector_position(p->fat_sector), p->fat,
                       uint64_t{loaded_sectors(p)} * SECTOR_SIZE)) {
@@ -132,27 +169,34 @@ void fat_read(HumaxDisk *disk, int index, PartitionRead *found)
     // reading needs one copy of its table, which on a large disk is hundreds of MiB.
     if (disk->stream.writable) {
         p->fat_on_disk = table_memory(bytes / 4);
+        if (p->fat_on_disk == nullptr) {
+            found->table_too_large = true;
+            p->cluster_count = 0;
+            p->fat_words = 0;
+            bytes = 4;
+            p->fat_on_disk = empty_table();
+        }
         memcpy(p->fat_on_disk, p->fat, (bytes / 4 + 1) * 4);
     }
     note_invalid_entries(p, found);
 }
 
-void fat_validate(const HumaxDisk *disk, int index, const PartitionRead &found)
+bool fat_validate(const HumaxDisk *disk, int index, const PartitionRead &found, Error *error)
 {
     const PartitionInfo *p = &disk->partitions[index];
-    if (found.table_too_large) {
-        errno = ENOMEM;
-        fatal_errno("FAT Memory allocation");
-    }
-    if (found.fat_errno != 0) {
-        errno = found.fat_errno;
-        fatal_errno("FAT");
-    }
+    if (found.table_too_large)
+        return error_set_errno(error, ErrorKind::Volume, ENOMEM, "FAT Memory allocation");
+    if (found.fat_errno != 0)
+        return error_set_errno(error, ErrorKind::Volume, found.fat_errno, "FAT");
     if (found.table_clamped)
         warn("%s partition - allocation table holds %llu of %u clusters\n", partition_name(index),
              static_cast<unsigned long long>(p->cluster_count), found.declared_clusters);
     if (found.invalid_entries > 0)
-        reject_entry(p, found.first_invalid_cluster, found.first_invalid_value);
+        return error_set(error, ErrorKind::Volume,
+                         "%s partition - error in file allocation table %08x %08x %08x\n",
+                         partition_name(p->index), p->cluster_count, found.first_invalid_cluster,
+                         found.first_invalid_value);
+    return true;
 }
 
 uint32_t fat_free_count(const PartitionInfo *partition)
@@ -193,28 +237,38 @@ uint32_t allocatable_count(const PartitionInfo *p)
 
 } // namespace
 
-ClusterChain fat_allocate(PartitionInfo *partition, uint64_t size)
+bool fat_take(PartitionInfo *partition, uint64_t count, ClusterChain *chain)
+{
+    // Counted first, so that a shortage changes nothing.
+    uint64_t found = 0;
+    for (uint32_t c = 0; c < partition->cluster_count && found < count; ++c)
+        found += allocatable(partition, c) ? 1 : 0;
+    if (count == 0 || found < count)
+        return false;
+    *chain = ClusterChain{};
+    for (uint32_t c = 0; c < partition->cluster_count && chain->count < count; ++c) {
+        if (!allocatable(partition, c))
+            continue;
+        if (chain->count == 0)
+            chain->first = c;
+        else
+            fat_set(partition, chain->last, c);
+        fat_set(partition, c, FAT_END);
+        chain->last = c;
+        ++chain->count;
+    }
+    return true;
+}
+
+bool fat_allocate(PartitionInfo *partition, uint64_t size, ClusterChain *chain, Error *error)
 {
     uint64_t needed = fat_clusters_needed(partition, size);
     partition->free_clusters = fat_free_count(partition);
-    if (partition->free_clusters < needed || allocatable_count(partition) < needed)
-        fatal("Insufficient space\n");
-    ClusterChain chain;
-    for (uint32_t c = 0; c < partition->cluster_count && chain.count < needed; ++c) {
-        if (!allocatable(partition, c))
-            continue;
-        if (chain.count == 0)
-            chain.first = c;
-        else
-            fat_set(partition, chain.last, c);
-        fat_set(partition, c, FAT_END);
-        chain.last = c;
-        ++chain.count;
-        fat_set_word0(partition, fat_word0(partition) - 1);
-    }
-    if (chain.count < needed)
-        fatal("Insufficient space\n");
-    return chain;
+    if (partition->free_clusters < needed || allocatable_count(partition) < needed ||
+        !fat_take(partition, needed, chain))
+        return error_set(error, ErrorKind::Space, "Insufficient space\n");
+    fat_set_word0(partition, fat_word0(partition) - chain->count);
+    return true;
 }
 
 bool fat_cluster_of_sector(const PartitionInfo *partition, uint32_t sector, uint32_t *cluster)
@@ -232,24 +286,23 @@ namespace {
 
 constexpr uint32_t STOP = UINT32_MAX;
 
-// The cluster after `cluster` in its chain, or STOP at the end marker, a free entry, a
-// value naming no cluster, or the cluster itself.
+// fat_next for the walk: the next cluster, or STOP.
 uint32_t chain_step(const PartitionInfo *p, uint32_t cluster)
 {
-    uint32_t next = fat_get(p, cluster);
-    return next < p->cluster_count && next != cluster ? next : STOP;
+    uint32_t next;
+    return fat_next(p, cluster, &next) ? next : STOP;
 }
 
-ChainEnd end_of(const PartitionInfo *p, uint32_t value)
+} // namespace
+
+ChainEnd fat_chain_end(const PartitionInfo *partition, uint32_t value)
 {
     if (value == FAT_END)
         return ChainEnd::Marker;
     if (value == FAT_FREE)
         return ChainEnd::Free;
-    return value < p->cluster_count ? ChainEnd::Loop : ChainEnd::Invalid;
+    return value < partition->cluster_count ? ChainEnd::Loop : ChainEnd::Invalid;
 }
-
-} // namespace
 
 ChainWalk fat_walk_chain(const PartitionInfo *partition, uint32_t first)
 {
@@ -292,13 +345,8 @@ ChainWalk fat_walk_chain(const PartitionInfo *partition, uint32_t first)
         walk.last = cluster;
     }
     walk.end_value = fat_get(partition, walk.last);
-    walk.end = end_of(partition, walk.end_value);
+    walk.end = fat_chain_end(partition, walk.end_value);
     return walk;
-}
-
-uint64_t fat_chain_sectors(const DiskFile *file)
-{
-    return fat_chain_sectors_from(file->partition, dirent_get(file->entry, DIRENT_FIRST_SECTOR));
 }
 
 uint64_t fat_chain_sectors_from(const PartitionInfo *partition, uint32_t first_sector)

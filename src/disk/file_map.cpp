@@ -1,34 +1,77 @@
 #include "disk/file_map.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include "common/error.h"
+#include "common/fatal.h"
+#include "common/shown_text.h"
 #include "disk/disk_io.h"
 #include "disk/fat.h"
 
-uint64_t dfile_readable_size(const PartitionInfo *partition, const DirEntry *entry)
+namespace {
+
+uint64_t chain_bytes(const PartitionInfo *partition, const DirEntry *entry)
 {
-    uint64_t chain = fat_chain_sectors_from(partition, dirent_get(entry, DIRENT_FIRST_SECTOR));
-    uint64_t allocated = std::min<uint64_t>(dirent_get(entry, DIRENT_ALLOCATED_SECTORS), chain);
-    return std::min(dirent_size(entry), allocated * SECTOR_SIZE);
+    return fat_chain_sectors_from(partition, dirent_get(entry, DIRENT_FIRST_SECTOR)) * SECTOR_SIZE;
 }
 
-void dfile_map(HumaxDisk *disk, int index, const DirEntry *entry, FileMap *map)
+uint64_t extent_of(const PartitionInfo *partition, const DirEntry *entry, FileExtent extent)
+{
+    if (extent == FileExtent::Readable)
+        return dfile_readable_size(partition, entry);
+    return std::min(dirent_size(entry), chain_bytes(partition, entry));
+}
+
+// The bytes the entry's allocated sectors hold, as far as its chain has them.
+uint64_t allocated_bytes(const PartitionInfo *partition, const DirEntry *entry)
+{
+    uint64_t allocated = uint64_t{dirent_get(entry, DIRENT_ALLOCATED_SECTORS)} * SECTOR_SIZE;
+    return std::min(allocated, chain_bytes(partition, entry));
+}
+
+} // namespace
+
+uint64_t dfile_readable_size(const PartitionInfo *partition, const DirEntry *entry)
+{
+    return std::min(dirent_size(entry), allocated_bytes(partition, entry));
+}
+
+void dfile_report_size(const PartitionInfo *partition, const DirEntry *entry)
+{
+    if (entry->size_reported)
+        return;
+    uint64_t allocated = allocated_bytes(partition, entry);
+    if (dirent_size(entry) <= allocated)
+        return;
+    entry->size_reported = true;
+    warn("Warning file allocation error - truncating to %llu bytes\n",
+         static_cast<unsigned long long>(allocated));
+}
+
+void dfile_map(HumaxDisk *disk, int index, const DirEntry *entry, const FileMapOptions &options,
+               FileMap *map)
 {
     const PartitionInfo *p = &disk->partitions[index];
     *map = FileMap{};
     map->stream = &disk->stream;
     map->data_position = sector_position(p->data_sector);
     map->cluster_length = static_cast<uint32_t>(cluster_bytes(p));
-    map->size = dfile_readable_size(p, entry);
+    map->swap = options.swap;
+    char name[DIR_NAME_LENGTH + 1];
+    dirent_copy_name(entry, name);
+    map->name = text_shown(name);
+    if (options.report && options.extent == FileExtent::Readable)
+        dfile_report_size(p, entry);
+    map->size = extent_of(p, entry, options.extent);
     uint32_t cluster;
-    if (map->size == 0 ||
-        !fat_cluster_of_sector(p, dirent_get(entry, DIRENT_FIRST_SECTOR), &cluster)) {
+    if (map->size == 0 || !fat_cluster_of_sector(p, dirent_get(entry, DIRENT_FIRST_SECTOR), &cluster)) {
         map->size = 0;
         return;
     }
-    // The readable size never exceeds the chain's distinct clusters, so this walk meets
-    // each cluster once and ends before any loop closes.
+    // The extent never exceeds the chain's distinct clusters, so this walk meets each
+    // cluster once and ends before any loop closes.
     uint64_t needed = (map->size + map->cluster_length - 1) / map->cluster_length;
     uint64_t offset = 0;
     for (uint64_t taken = 0; taken < needed; ++taken) {
@@ -37,30 +80,52 @@ void dfile_map(HumaxDisk *disk, int index, const DirEntry *entry, FileMap *map)
         else
             map->runs.push_back({offset, cluster, 1});
         offset += map->cluster_length;
-        uint32_t next = fat_get(p, cluster);
-        if (next >= p->cluster_count)
+        if (taken + 1 == needed) {
+            // Where the file ends, its chain should end too, with the end marker.
+            uint32_t value = fat_get(p, cluster);
+            map->unmarked_end = options.report && value != FAT_END && value >= p->cluster_count;
+        }
+        if (!fat_next(p, cluster, &cluster))
             break;
-        cluster = next;
     }
     map->size = std::min(map->size, offset);
 }
 
+bool dfile_map_name(HumaxDisk *disk, int index, const char *name, const FileMapOptions &options,
+                    FileMap *map)
+{
+    DirEntry *entry = dir_find(&disk->partitions[index], name);
+    if (entry == nullptr)
+        return false;
+    dfile_map(disk, index, entry, options, map);
+    return true;
+}
+
 namespace {
 
-// One 4-byte group of the disk at `position`, in natural order.
+bool failed(const FileMap *map, Error *error)
+{
+    return error_set_errno(error, ErrorKind::Read, errno, map->name.c_str());
+}
+
+// One 4-byte group of the disk at `position`, in the map's byte order.
 bool read_group(const FileMap *map, uint64_t position, uint8_t group[4])
 {
     if (!disk_read_at(map->stream, position, group, 4))
         return false;
-    swap_words(group, 1);
+    if (map->swap == Swap::Yes)
+        swap_words(group, 1);
     return true;
 }
 
-// Reads the file's bytes [offset, offset + length), which lie inside `run`. Groups
-// start at multiples of 4 in the file, and runs start and end on group boundaries.
+// Reads the file's bytes [offset, offset + length), which lie inside `run`, into `out`,
+// which has room for `room` bytes (at least `length`): a partial group at their end is
+// stored whole as far as the room allows. Groups start at multiples of 4 in the file, and
+// runs start and end on group boundaries.
 bool read_in_run(const FileMap *map, const ClusterRun &run, uint64_t offset, uint8_t *out,
-                 size_t length)
+                 size_t length, size_t room)
 {
+    const size_t total = length;
     uint64_t position =
         map->data_position + uint64_t{run.first} * map->cluster_length + (offset - run.offset);
     uint8_t group[4];
@@ -78,7 +143,8 @@ bool read_in_run(const FileMap *map, const ClusterRun &run, uint64_t offset, uin
     if (whole > 0) {
         if (!disk_read_at(map->stream, position, out, whole))
             return false;
-        swap_words(out, whole / 4);
+        if (map->swap == Swap::Yes)
+            swap_words(out, whole / 4);
         out += whole;
         position += whole;
         length -= whole;
@@ -86,32 +152,55 @@ bool read_in_run(const FileMap *map, const ClusterRun &run, uint64_t offset, uin
     if (length > 0) {
         if (!read_group(map, position, group))
             return false;
-        memcpy(out, group, length);
+        memcpy(out, group, std::min<size_t>(4, room - (total - length)));
     }
     return true;
 }
 
+// With report: the first byte of the last cluster is about to be read.
+void report_end(const FileMap *map, uint64_t from, uint64_t to)
+{
+    if (!map->unmarked_end || map->size == 0)
+        return;
+    uint64_t last = (map->size - 1) / map->cluster_length * map->cluster_length;
+    if (from <= last && last < to)
+        warn("Missing end of file marker\n");
+}
+
 } // namespace
 
-ssize_t dfile_map_read(const FileMap *map, uint64_t offset, void *destination, size_t length)
+bool dfile_map_read(FileMap *map, uint64_t offset, void *destination, size_t length, size_t *done,
+                    Error *error)
 {
+    *done = 0;
     if (offset >= map->size || length == 0)
-        return 0;
+        return true;
+    size_t room = length;
     length = static_cast<size_t>(std::min<uint64_t>(length, map->size - offset));
     // The last run that begins at or before the offset holds it.
     auto run = std::upper_bound(map->runs.begin(), map->runs.end(), offset,
                                 [](uint64_t at, const ClusterRun &r) { return at < r.offset; });
     --run;
     auto *out = static_cast<uint8_t *>(destination);
-    size_t done = 0;
-    while (done < length) {
+    while (*done < length) {
         uint64_t run_end = run->offset + uint64_t{run->count} * map->cluster_length;
-        size_t piece = static_cast<size_t>(std::min<uint64_t>(length - done, run_end - offset));
-        if (!read_in_run(map, *run, offset, out + done, piece))
-            return -1;
-        done += piece;
+        size_t piece = static_cast<size_t>(std::min<uint64_t>(length - *done, run_end - offset));
+        report_end(map, offset, offset + piece);
+        size_t span = piece, piece_room = piece;
+        if (*done + piece == length) {
+            // The last piece goes on to the end of its cluster when the caller has room:
+            // whole clusters then move in one transfer, as the disk holds them.
+            piece_room = room - *done;
+            uint64_t end = offset + piece;
+            uint64_t cluster_end = (end + map->cluster_length - 1) / map->cluster_length * map->cluster_length;
+            if (cluster_end - offset <= piece_room)
+                span = static_cast<size_t>(cluster_end - offset);
+        }
+        if (!read_in_run(map, *run, offset, out + *done, span, piece_room))
+            return failed(map, error);
+        *done += piece;
         offset += piece;
         ++run;
     }
-    return static_cast<ssize_t>(done);
+    return true;
 }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "common/byte_order.h"
 #include "common/fatal.h"
@@ -14,7 +13,7 @@
 
 namespace {
 
-const char *const PARTITION_NAMES[PARTITION_MAX] = {"AV", "EPG", "MPEG/JPEG"};
+const char *const PARTITION_NAMES[PARTITION_COUNT] = {"AV", "EPG", "MPEG/JPEG"};
 
 constexpr unsigned TABLE_MARKER = 444;
 constexpr unsigned TABLE_STRIDE = 16;
@@ -39,7 +38,7 @@ uint32_t table_value(const uint8_t *sector, unsigned high, unsigned low)
 
 bool table_recognised(const uint8_t *sector)
 {
-    for (int i = 0; i < PARTITION_MAX; ++i) {
+    for (int i = 0; i < PARTITION_COUNT; ++i) {
         if (le16(sector, TABLE_MARKER + TABLE_STRIDE * i) != TABLE_MARKER_VALUE)
             return false;
     }
@@ -65,7 +64,7 @@ void read_descriptor(PartitionInfo *p, const uint8_t *d)
 
 const char *partition_name(int index)
 {
-    return index >= 0 && index < PARTITION_MAX ? PARTITION_NAMES[index] : "?";
+    return index >= 0 && index < PARTITION_COUNT ? PARTITION_NAMES[index] : "?";
 }
 
 namespace {
@@ -80,13 +79,13 @@ void read_partition_table(HumaxDisk *disk, const DiskOpenPolicy &policy)
         return;
     }
     if (table_recognised(sector)) {
-        for (int i = 0; i < PARTITION_MAX; ++i) {
+        for (int i = 0; i < PARTITION_COUNT; ++i) {
             PartitionInfo *p = &disk->partitions[i];
             unsigned base = TABLE_STRIDE * i;
             p->sector_count = table_value(sector, 448 + base, 454 + base);
             p->start_sector = table_value(sector, 456 + base, 462 + base);
         }
-        disk->partition_count = PARTITION_MAX;
+        disk->partition_count = PARTITION_COUNT;
     } else {
         found->table_unknown = true;
         if (!policy_first_partition_only(policy))
@@ -147,71 +146,76 @@ uint64_t missing_sectors(const HumaxDisk *disk)
     return end > disk_sectors ? end - disk_sectors : 0;
 }
 
-void report_truncation(const HumaxDisk *disk)
+// A truncated disk is said once, and refused for writing.
+bool judge_truncation(const HumaxDisk *disk, Error *error)
 {
     uint64_t missing = disk->volume.missing_sectors;
     if (missing == 0)
-        return;
+        return true;
     warn("Warning: the disk ends %llu sectors before the end of its partitions' data "
          "(a truncated image?); what is missing reads as zeros\n",
          static_cast<unsigned long long>(missing));
     if (disk->stream.writable)
-        fatal("Refusing to write to a truncated disk: take the image again\n");
+        return error_set(error, ErrorKind::Truncated,
+                         "Refusing to write to a truncated disk: take the image again\n");
+    return true;
 }
 
-void validate_partition(const HumaxDisk *disk, int i, const DiskOpenPolicy &policy)
+bool judge_partition(const HumaxDisk *disk, int i, const DiskOpenPolicy &policy, Error *error)
 {
     const PartitionRead &found = disk->volume.partitions[i];
     if (found.descriptor_errno != 0) {
         char label[32];
         snprintf(label, sizeof label, "Partition %d", i);
-        errno = found.descriptor_errno;
-        fatal_errno(label);
+        return error_set_errno(error, ErrorKind::Volume, found.descriptor_errno, label);
     }
     if (found.unsupported) {
-        fprintf(stderr, "Unsupported partition\n");
         if (found.descriptor_past_end && i > 0)
-            fprintf(stderr, "The disk ends before the %s partition begins: the image may be "
-                            "truncated. Recovery mode without information (-r -n) can still "
-                            "read its recordings.\n",
-                    partition_name(i));
-        fatal_exit(1);
+            return error_set(error, ErrorKind::Volume,
+                             "Unsupported partition\n"
+                             "The disk ends before the %s partition begins: the image may be "
+                             "truncated. Recovery mode without information (-r -n) can still "
+                             "read its recordings.\n",
+                             partition_name(i));
+        return error_set(error, ErrorKind::Volume, "Unsupported partition\n");
     }
     if (found.size_mismatch) {
-        fprintf(stderr, "%s partition size mismatch\n", partition_name(i));
         if (!policy_first_partition_only(policy))
-            fatal_exit(1);
+            return error_set(error, ErrorKind::Volume, "%s partition size mismatch\n", partition_name(i));
+        warn("%s partition size mismatch\n", partition_name(i));
     }
-    fat_validate(disk, i, found);
+    return fat_validate(disk, i, found, error);
 }
 
-} // namespace
-
-HumaxDisk *disk_create()
+// What the programs say of the volume, in the order opening meets it: false at the first
+// fault that stops a normal opening.
+bool judge_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy, Error *error)
 {
-    HumaxDisk *disk = new (std::nothrow) HumaxDisk{};
-    if (disk == nullptr)
-        fatal_errno("malloc");
-    return disk;
+    const VolumeRead &found = disk->volume;
+    if (found.table_errno != 0)
+        return error_set_errno(error, ErrorKind::Volume, found.table_errno, "Partition table");
+    if (found.table_unknown) {
+        if (!policy_first_partition_only(policy))
+            return error_set(error, ErrorKind::Volume, "Unknown partition table\n");
+        warn("Unknown partition table\n");
+    }
+    if (!judge_truncation(disk, error))
+        return false;
+    for (int i = 0; i < disk->partition_count; ++i) {
+        if (!judge_partition(disk, i, policy, error))
+            return false;
+    }
+    for (int i = 0; i < disk->partition_count; ++i) {
+        if (found.partitions[i].dir_errno != 0) {
+            char label[32];
+            snprintf(label, sizeof label, "Directory %d", i);
+            return error_set_errno(error, ErrorKind::Volume, found.partitions[i].dir_errno, label);
+        }
+    }
+    return true;
 }
 
-void disk_open_stream(HumaxDisk *disk, const char *path, const char *mode)
-{
-    disk->path = path;
-    bool writable = strchr(mode, '+') != nullptr || strchr(mode, 'w') != nullptr;
-    if (disk_stream_open(&disk->stream, path, writable))
-        return;
-    fatal("%s", platform_open_failure(path, errno).c_str());
-}
-
-void disk_lock_or_refuse(HumaxDisk *disk)
-{
-    DiskLock mode = disk->stream.writable ? DiskLock::Exclusive : DiskLock::Shared;
-    if (!disk_stream_lock(&disk->stream, mode))
-        fatal("%s", platform_lock_failure(disk->path.c_str(), errno).c_str());
-}
-
-void disk_read_volume(HumaxDisk *disk, const DiskOpenPolicy &policy)
+void read_volume(HumaxDisk *disk, const DiskOpenPolicy &policy)
 {
     disk->volume = VolumeRead{};
     disk->volume.disk_bytes = disk_stream_size(&disk->stream);
@@ -221,38 +225,71 @@ void disk_read_volume(HumaxDisk *disk, const DiskOpenPolicy &policy)
     disk->volume.missing_sectors = missing_sectors(disk);
 }
 
-void disk_validate_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy)
+bool open_stream(HumaxDisk *disk, const DiskSource &source, const DiskOpenOptions &options, Error *error)
 {
-    const VolumeRead &found = disk->volume;
-    if (found.table_errno != 0) {
-        errno = found.table_errno;
-        fatal_errno("Partition table");
+    const char *path = source.path.c_str();
+    if (source.memory != nullptr) {
+        disk_stream_open_memory(&disk->stream, source.memory, options.writable);
+    } else if (!disk_stream_open(&disk->stream, path, options.writable, options.direct)) {
+        int code = errno;
+        *error = Error{ErrorKind::Open, code, platform_open_failure(path, code)};
+        return false;
     }
-    if (found.table_unknown) {
-        fprintf(stderr, "Unknown partition table\n");
-        if (!policy_first_partition_only(policy))
-            fatal_exit(1);
-    }
-    report_truncation(disk);
-    for (int i = 0; i < disk->partition_count; ++i)
-        validate_partition(disk, i, policy);
-    for (int i = 0; i < disk->partition_count; ++i) {
-        if (found.partitions[i].dir_errno != 0) {
-            char label[32];
-            snprintf(label, sizeof label, "Directory %d", i);
-            errno = found.partitions[i].dir_errno;
-            fatal_errno(label);
-        }
-    }
+    if (options.wrap_stream)
+        options.wrap_stream(&disk->stream);
+    return true;
 }
 
-HumaxDisk *disk_open_volume(const char *path, const char *mode, const DiskOpenPolicy &policy)
+bool refuse_same(const std::string &first, const std::string &second, Error *error)
 {
-    HumaxDisk *disk = disk_create();
-    disk_open_stream(disk, path, mode);
-    disk_read_volume(disk, policy);
-    disk_validate_volume(disk, policy);
-    return disk;
+    return error_set(error, ErrorKind::SameDisk, "%s and %s are the same disk: copying a disk onto itself is refused\n",
+                     first.c_str(), second.c_str());
+}
+
+// Not the other disk of a copy, whichever of the two is opened first.
+bool distinct(const HumaxDisk *disk, const DiskOpenOptions &options, Error *error)
+{
+    const HumaxDisk *other = options.distinct_from;
+    if (other != nullptr && disk_stream_same(&other->stream, &disk->stream))
+        return refuse_same(other->path, disk->path, error);
+    const std::string &later = options.distinct_from_path;
+    if (!later.empty() && disk_stream_reaches(&disk->stream, later.c_str()))
+        return refuse_same(disk->path, later, error);
+    return true;
+}
+
+bool open_volume(HumaxDisk *disk, const DiskSource &source, const DiskOpenOptions &options, Error *error)
+{
+    if (!open_stream(disk, source, options, error))
+        return false;
+    if (!distinct(disk, options, error))
+        return false;
+    DiskLock mode = options.writable ? DiskLock::Exclusive : DiskLock::Shared;
+    if (options.lock && !disk_stream_lock(&disk->stream, mode)) {
+        int code = errno;
+        *error = Error{ErrorKind::Locked, code, platform_lock_failure(disk->path.c_str(), code)};
+        return false;
+    }
+    read_volume(disk, options.policy);
+    if (options.validation == Validation::Strict && !judge_volume(disk, options.policy, error))
+        return false;
+    return !options.vet_volume || options.vet_volume(disk, error);
+}
+
+} // namespace
+
+bool disk_open_volume(const DiskSource &source, const DiskOpenOptions &options, HumaxDisk **disk,
+                      Error *error)
+{
+    auto *opened = new HumaxDisk{};
+    opened->path = source.path;
+    if (!open_volume(opened, source, options, error)) {
+        disk_close(opened);
+        *disk = nullptr;
+        return false;
+    }
+    *disk = opened;
+    return true;
 }
 
 void disk_close(HumaxDisk *disk)
@@ -260,10 +297,38 @@ void disk_close(HumaxDisk *disk)
     if (disk == nullptr)
         return;
     disk_stream_close(&disk->stream);
-    for (int i = 0; i < PARTITION_MAX; ++i) {
+    for (int i = 0; i < PARTITION_COUNT; ++i) {
         dir_clear(&disk->partitions[i]);
         fat_release(&disk->partitions[i]);
     }
     reclist_clear(&disk->records);
     delete disk;
+}
+
+namespace {
+
+void sync_or_end(HumaxDisk *disk)
+{
+    if (!disk_sync(&disk->stream))
+        fatal_errno("Disk");
+}
+
+} // namespace
+
+void disk_write_tables(HumaxDisk *disk, int index)
+{
+    // Each step reaches the disk before the next begins: the contents before the table
+    // entries that claim them, those before the directory that names them, and the
+    // directory before the freeing of the clusters it no longer names.
+    PartitionInfo *p = &disk->partitions[index];
+    // A directory that cannot be written is refused before the allocations reach the
+    // disk: a refused commit leaves every table as it was.
+    dir_require_room(p);
+    sync_or_end(disk);
+    if (fat_write_allocations(disk, p))
+        sync_or_end(disk);
+    dir_write(disk, p);
+    sync_or_end(disk);
+    if (fat_write(disk, p))
+        sync_or_end(disk);
 }

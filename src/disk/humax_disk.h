@@ -2,21 +2,23 @@
 // One open recorder disk: its stream, its three partitions (each with its allocation
 // table and directory in memory) and its record list.
 //
-// Opening is two steps: reading (disk_read_volume) takes in whatever the disk holds and
-// notes every fault it meets without ending the process; validating
-// (disk_validate_volume) reports those faults as the programs always have and ends the
-// run at the first one that stops a normal opening. The checker reads without
-// validating and reports everything.
+// Opening reads whatever the disk holds and notes every fault it meets (disk->volume);
+// then, unless told otherwise, judges those faults as the programs always have: the first
+// one that stops a normal opening fails it with their message. The checker opens without
+// judging and reports everything. Programs open disks with disk_open
+// (records/disk_open.h), which also loads the record list.
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "common/error.h"
 #include "common/record_entry.h"
 #include "disk/directory.h"
 #include "disk/disk_io.h"
 
 constexpr int PARTITION_AV = 0;
 constexpr int PARTITION_EPG = 1;
-constexpr int PARTITION_MAX = 3;
+constexpr int PARTITION_COUNT = 3;
 
 struct PartitionInfo {
     // From the partition table.
@@ -77,29 +79,70 @@ struct PartitionRead {
 struct VolumeRead {
     int table_errno = 0;        // sector 0 could not be read
     bool table_unknown = false; // sector 0 lacks the partition markers
-    PartitionRead partitions[PARTITION_MAX];
+    PartitionRead partitions[PARTITION_COUNT];
     uint64_t disk_bytes = UINT64_MAX; // the disk's length; UINT64_MAX when unknown
     // Sectors of the used partitions' data areas that lie beyond the end of the disk (a
     // truncated image): they read as zeros.
     uint64_t missing_sectors = 0;
 };
 
-// What a failed read of a file's contents does: the programs end the run with the
-// system's report, as they always have; a mounted file system notes the error and goes
-// on serving.
-enum class ReadErrors { End, Note };
-
 struct HumaxDisk {
     DiskStream stream;
-    PartitionInfo partitions[PARTITION_MAX];
+    PartitionInfo partitions[PARTITION_COUNT];
     RecordList records;
     int partition_count = 0;
     VolumeRead volume;
     std::string path; // as given by the caller, for messages
-    ReadErrors read_errors = ReadErrors::End;
-    // With ReadErrors::Note: the errno of the first failed read of a file's contents since
-    // the caller last set it to 0 (the file then reads as ending at that point).
-    int read_errno = 0;
+    // With RecordListLoad::Optional: why the record list was left empty (kind None when it
+    // was loaded).
+    Error list_error;
+};
+
+// Where a disk's bytes are: an image file or a drive of this host, or memory.
+struct DiskSource {
+    std::string path;             // the file or drive; with `memory`, the name in messages
+    MemoryImage *memory = nullptr; // when set: the disk is this image, read and written in place
+};
+
+// How much of what opening finds is judged.
+enum class Validation : uint8_t {
+    Strict, // as the programs open a disk: the first fault that stops them fails the opening
+    None,   // nothing is judged or said: the findings are in disk->volume (the checker)
+};
+
+// Whether and how the record list is loaded (records/disk_open.h).
+enum class RecordListLoad : uint8_t {
+    Skip,     // not read at all (recovery mode, the checker, the disk library's own tests)
+    Required, // its problems fail the opening, as the commands have it
+    Optional, // its problems leave it empty and are kept in disk->list_error (the mount);
+              // an unknown disk format still fails the opening
+};
+
+struct DiskOpenOptions {
+    bool writable = false; // open for reading and writing
+    bool lock = false;     // take the disk's lock: exclusive when writable, shared otherwise
+    bool direct = false;   // bypass the host's cache (only aligned transfers reach the disk)
+    DiskOpenPolicy policy;
+    Validation validation = Validation::Strict;
+    RecordListLoad list = RecordListLoad::Skip;
+    // The question a disk of detected record length without a record list needs: true for
+    // 304-byte entries (a Finnish 9200). Without it the length stays undecided and the list
+    // empty. Opening asks nothing itself.
+    std::function<bool()> ask_short_entries;
+    // Called with the opened stream before anything is read (tests and the programs' test
+    // hooks wrap it in a fault injector).
+    std::function<void(DiskStream *stream)> wrap_stream;
+    // Called once the volume is judged, before the record list: false (with *error set)
+    // fails the opening (the writing commands refuse a damaged disk this way).
+    std::function<bool(const HumaxDisk *disk, Error *error)> vet_volume;
+    // The other disk of a copy, which this one must not be: refused before the lock with
+    // "%s and %s are the same disk: copying a disk onto itself is refused\n", the disk
+    // opened first named first. `distinct_from`: the other disk, open (the streams are
+    // compared); `distinct_from_path`: the other disk, still to be opened (the file or
+    // device its path names now is compared), so that a copy's two disks are told apart
+    // before either is read.
+    const HumaxDisk *distinct_from = nullptr;
+    std::string distinct_from_path;
 };
 
 // Name of partition i in messages: "AV", "EPG", "MPEG/JPEG".
@@ -111,38 +154,23 @@ inline uint64_t cluster_bytes(const PartitionInfo *partition)
     return uint64_t{partition->cluster_sectors} * SECTOR_SIZE;
 }
 
-// A new, empty disk (nothing opened). Ends the process ("malloc") without memory.
-HumaxDisk *disk_create();
-
-// Opens the disk's stream: mode "rb" reads only, "rb+" reads and writes. On failure
-// reports why (platform_open_failure: the system's error for `path`, a busy drive as
-// mounted or held by another program, a drive refused for the volumes it holds) and ends
-// the process.
-void disk_open_stream(HumaxDisk *disk, const char *path, const char *mode);
-
-// Takes the disk's lock: exclusive for a run that will write it, shared for a run that
-// only reads. A disk held by another run ends the process with
-// "%s is in use by another process\n" and status 1; a lock that cannot be taken at all
-// with its cause (platform_lock_failure: a loop device whose backing file cannot be
-// reached, say).
-void disk_lock_or_refuse(HumaxDisk *disk);
-
-// Reads the partition table and descriptors, loads every used partition's allocation
-// table and directory as far as they can be read, and notes in disk->volume what it
-// found. Never ends the process (except when memory runs out); safe to abandon (every
-// table it made is released by disk_close).
-void disk_read_volume(HumaxDisk *disk, const DiskOpenPolicy &policy);
-
-// Reports the faults disk_read_volume noted, in the order opening meets them, with the
-// documented messages, and ends the process at the first one that stops a normal
-// opening. A truncated disk is reported once, and refused for writing.
-void disk_validate_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy);
-
-// disk_create, disk_open_stream, disk_read_volume and disk_validate_volume: the volume
-// of a disk opened as the programs open it (no lock, no record list; see
-// records/disk_records.h). Ends the process with the documented messages on failure.
-HumaxDisk *disk_open_volume(const char *path, const char *mode, const DiskOpenPolicy &policy = {});
+// The volume part of disk_open (records/disk_open.h, the call programs open disks with):
+// opens the stream (on failure the message is platform_open_failure's: the system's
+// error for the path, a busy drive as mounted or held by another program, a drive refused
+// for the volumes it holds), refuses a disk the same as the other disk of a copy, takes the
+// lock (platform_lock_failure's message: "%s is in use by another process\n" when another
+// run holds it, else why it cannot be taken), reads the partition table, the descriptors
+// and every used partition's allocation table and directory, judges them as
+// options.validation says (warnings go to the message sink) and calls options.vet_volume.
+// On success *disk holds the disk; on failure it is null, *error says why, and nothing is
+// left open.
+bool disk_open_volume(const DiskSource &source, const DiskOpenOptions &options, HumaxDisk **disk,
+                      Error *error);
 
 // Closes the stream and frees the tables, directories and the record list. Writes
 // nothing. Accepts a disk at any stage of opening, and null.
 void disk_close(HumaxDisk *disk);
+
+// Commits partition i: writes its directory, then its allocation table, then syncs. A
+// failed write ends the process (the disk is then as an interrupted commit leaves it).
+void disk_write_tables(HumaxDisk *disk, int index);

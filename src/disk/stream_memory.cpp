@@ -1,24 +1,62 @@
 // A disk held in memory. It enforces its stream's alignment like a raw drive does (a
 // transfer that is not aligned fails with EINVAL), so that tests can show that the
 // aligned wrapper lets nothing unaligned through.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <new>
-#include <vector>
 
-#include "common/fatal.h"
 #include "disk/disk_io.h"
+
+void memory_image_write(MemoryImage *image, uint64_t position, const void *data, size_t length)
+{
+    const auto *in = static_cast<const uint8_t *>(data);
+    image->size = std::max(image->size, position + length);
+    while (length > 0) {
+        uint64_t page = position / MEMORY_PAGE;
+        size_t at = static_cast<size_t>(position % MEMORY_PAGE);
+        size_t take = std::min(length, MEMORY_PAGE - at);
+        std::vector<uint8_t> &bytes = image->pages[page];
+        if (bytes.empty())
+            bytes.assign(MEMORY_PAGE, 0);
+        memcpy(bytes.data() + at, in, take);
+        in += take;
+        position += take;
+        length -= take;
+    }
+}
+
+void memory_image_read(const MemoryImage *image, uint64_t position, void *data, size_t length)
+{
+    auto *out = static_cast<uint8_t *>(data);
+    while (length > 0) {
+        uint64_t page = position / MEMORY_PAGE;
+        size_t at = static_cast<size_t>(position % MEMORY_PAGE);
+        size_t take = std::min(length, MEMORY_PAGE - at);
+        auto found = image->pages.find(page);
+        // A page holds zeros wherever nothing was written, past the image's end too.
+        if (found == image->pages.end())
+            memset(out, 0, take);
+        else
+            memcpy(out, found->second.data() + at, take);
+        out += take;
+        position += take;
+        length -= take;
+    }
+}
+
+MemoryImage memory_image_of(const uint8_t *data, size_t size)
+{
+    MemoryImage image;
+    memory_image_write(&image, 0, data, size);
+    return image;
+}
 
 namespace {
 
-struct MemoryDisk {
-    std::vector<uint8_t> bytes;
-};
-
-std::vector<uint8_t> &bytes_of(DiskStream *stream)
+MemoryImage *image_of(const DiskStream *stream)
 {
-    return static_cast<MemoryDisk *>(stream->state)->bytes;
+    return static_cast<MemoryImage *>(stream->state);
 }
 
 bool aligned(const DiskStream *stream, uint64_t position, const void *data, size_t length)
@@ -34,12 +72,7 @@ bool memory_read_at(DiskStream *stream, uint64_t position, void *data, size_t le
         errno = EINVAL;
         return false;
     }
-    const std::vector<uint8_t> &bytes = bytes_of(stream);
-    size_t have = position < bytes.size() ? bytes.size() - static_cast<size_t>(position) : 0;
-    size_t copied = have < length ? have : length;
-    if (copied > 0)
-        memcpy(data, bytes.data() + position, copied);
-    memset(static_cast<uint8_t *>(data) + copied, 0, length - copied);
+    memory_image_read(image_of(stream), position, data, length);
     return true;
 }
 
@@ -49,17 +82,13 @@ bool memory_write_at(DiskStream *stream, uint64_t position, const void *data, si
         errno = EINVAL;
         return false;
     }
-    std::vector<uint8_t> &bytes = bytes_of(stream);
-    if (position + length > bytes.size())
-        bytes.resize(static_cast<size_t>(position + length));
-    if (length > 0)
-        memcpy(bytes.data() + position, data, length);
+    memory_image_write(image_of(stream), position, data, length);
     return true;
 }
 
 uint64_t memory_size(const DiskStream *stream)
 {
-    return static_cast<const MemoryDisk *>(stream->state)->bytes.size();
+    return image_of(stream)->size;
 }
 
 bool memory_sync(DiskStream *)
@@ -69,8 +98,7 @@ bool memory_sync(DiskStream *)
 
 void memory_close(DiskStream *stream)
 {
-    delete static_cast<MemoryDisk *>(stream->state);
-    stream->state = nullptr;
+    stream->state = nullptr; // the image is its owner's
 }
 
 const DiskStreamOps MEMORY_OPS = {memory_read_at, memory_write_at, memory_size, memory_sync,
@@ -78,21 +106,10 @@ const DiskStreamOps MEMORY_OPS = {memory_read_at, memory_write_at, memory_size, 
 
 } // namespace
 
-void disk_stream_open_memory(DiskStream *stream, const uint8_t *data, size_t size, bool writable)
+void disk_stream_open_memory(DiskStream *stream, MemoryImage *image, bool writable)
 {
-    auto *disk = new (std::nothrow) MemoryDisk;
-    if (disk == nullptr)
-        fatal_errno("malloc");
-    disk->bytes.assign(data, data + size);
     stream->ops = &MEMORY_OPS;
-    stream->state = disk;
+    stream->state = image;
     stream->writable = writable;
     stream->alignment = 1;
-}
-
-const std::vector<uint8_t> *disk_stream_memory(const DiskStream *stream)
-{
-    if (stream->ops != &MEMORY_OPS)
-        return nullptr;
-    return &static_cast<const MemoryDisk *>(stream->state)->bytes;
 }

@@ -8,6 +8,7 @@
 
 #include "carve/carve.h"
 #include "carve/carve_copy.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/progress.h"
@@ -16,6 +17,7 @@
 #include "common/shown_text.h"
 #include "diskwarden/recset.h"
 #include "platform/host_file.h"
+#include "records/disk_open.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ constexpr size_t FOUND_NAME_SIZE = 32;
 bool other_commands(const CommandRequest &r)
 {
     return !r.put_name.empty() || r.header_list || r.info_list || r.unprotect_list ||
-           r.delete_list || r.update || r.swap || r.delete_buffers || r.delete_epg_save || r.wait ||
+           r.delete_list || r.update || r.swap_lists || r.delete_buffers || r.delete_epg_save || r.wait ||
            r.modify_number != -1 || r.modify_offset != -1 || r.modify_value != 0 ||
            run_options.backup || run_options.recovery || run_options.no_info ||
            !r.dest_path.empty() || !r.bad_map.empty();
@@ -33,26 +35,30 @@ bool other_commands(const CommandRequest &r)
 
 // The one place the carver opens a disk: for reading only, with a shared lock, a block
 // device with direct I/O (a failing drive then loses a sector where the page cache would
-// lose a whole read-ahead window), and the volume read without validating it: a disk
-// whose tables are gone must still give its geometry.
-HumaxDisk *open_for_carving(const std::string &path)
+// lose a whole read-ahead window), no record list, and the volume read without judging
+// it: a disk whose tables are gone must still give its geometry, and carve_volume_make
+// says what stops the scan.
+HumaxDisk *open_for_carving(const std::string &path, const DiskOpenOptions &access)
 {
-    HumaxDisk *disk = disk_create();
-    disk->path = path;
+    DiskOpenOptions options = access;
+    options.writable = false;
+    options.lock = true;
+    options.validation = Validation::None;
+    options.list = RecordListLoad::Skip;
     DiskIdentity identity;
-    bool opened = false;
-    if (platform_path_identity(path.c_str(), &identity) && identity.block_device) {
-        DiskOpenFlags flags;
-        flags.direct = true;
-        opened = platform_disk_open(&disk->stream, path.c_str(), flags);
-        if (opened)
-            disk_stream_align(&disk->stream);
+    bool block_device = platform_path_identity(path.c_str(), &identity) && identity.block_device;
+    options.direct = access.direct || block_device;
+    HumaxDisk *disk = nullptr;
+    Error error;
+    if (disk_open({path}, options, &disk, &error))
+        return disk;
+    // A device that refuses direct I/O is still read through the host's cache.
+    if (error.kind == ErrorKind::Open && options.direct && !access.direct) {
+        options.direct = false;
+        if (disk_open({path}, options, &disk, &error))
+            return disk;
     }
-    if (!opened && !disk_stream_open(&disk->stream, path.c_str(), false))
-        fatal_errno(path.c_str());
-    disk_lock_or_refuse(disk);
-    disk_read_volume(disk, DiskOpenPolicy{});
-    return disk;
+    error_end(error);
 }
 
 void report_problem(const HumaxDisk *disk, CarveVolumeProblem problem)
@@ -159,13 +165,13 @@ void copy_streams(HumaxDisk *disk, const CarveVolume &volume, const CarveResult 
 
 } // namespace
 
-int cmd_carve(const CommandRequest &request)
+int cmd_carve(const CommandRequest &request, const DiskOpenOptions &access)
 {
     if (other_commands(request))
         fatal("--carve and --carve-all work with -l, -g and -y only\n");
     if (request.source_path.empty())
         fatal("Humax disk not found\n");
-    HumaxDisk *disk = open_for_carving(request.source_path);
+    HumaxDisk *disk = open_for_carving(request.source_path, access);
     CarveScope scope = request.carve == CarveRequest::All ? CarveScope::All : CarveScope::Free;
     CarveVolume volume;
     report_problem(disk, carve_volume_make(disk, scope, &volume));

@@ -5,6 +5,7 @@
 // read.
 #include "diskwarden/driver.h"
 
-// Runs the carver as the command line asks (-l, -g LIST, -y); other commands with it end
-// the run with a message. Returns the exit status.
-int cmd_carve(const CommandRequest &request);
+// Runs the carver as the command line asks (-l, -g LIST, -y), the disk reached as `access`
+// says (direct I/O, a stream wrapper: the programs' test hooks); other commands with it
+// end the run with a message. Returns the exit status.
+int cmd_carve(const CommandRequest &request, const DiskOpenOptions &access);

@@ -7,6 +7,7 @@
 #include "diskwarden/driver.h"
 #include "diskwarden/json_commands.h"
 #include "common/fatal.h"
+#include "common/prompt.h"
 #include "common/run_options.h"
 
 namespace {
@@ -32,7 +33,7 @@ bool names_option(const char *argument, const char *option)
 bool other_commands(const CommandRequest &r)
 {
     return !r.put_name.empty() || r.get_list || r.header_list || r.info_list || r.unprotect_list ||
-           r.delete_list || r.list || r.update || r.swap || r.delete_buffers || r.delete_epg_save ||
+           r.delete_list || r.list || r.update || r.swap_lists || r.delete_buffers || r.delete_epg_save ||
            r.wait || r.modify_number != -1 || r.modify_offset != -1 || r.modify_value != 0 ||
            run_options.backup || run_options.recovery || run_options.no_info || run_options.extended ||
            r.carve != CarveRequest::None;
@@ -56,7 +57,7 @@ bool cmd_check_requested(int argc, char **argv)
     return false;
 }
 
-int cmd_check(const CommandRequest &request)
+int cmd_check(const CommandRequest &request, const DiskOpenOptions &access)
 {
     if (request.check && request.repair)
         usage("--check and --repair exclude each other: --repair checks first\n");
@@ -75,6 +76,11 @@ int cmd_check(const CommandRequest &request)
     check.repair = request.repair;
     check.bad_map = request.bad_map;
     check.json = request.json;
+    check.open = access;
+    check.ask = [](const std::string &question) {
+        fputs(question.c_str(), stderr);
+        return prompt_yes_no() != 0;
+    };
     int status = check_run(check);
     if (request.json) {
         cmd_json_failures(request, false);

@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "diskwarden/get.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/progress.h"
@@ -16,6 +17,7 @@
 #include "disk/directory.h"
 #include "disk/disk_file.h"
 #include "disk/fat.h"
+#include "disk/file_map.h"
 #include "records/listing.h"
 #include "records/record_list.h"
 
@@ -75,19 +77,23 @@ void fill_rest_with_zeros(DiskFile *out, uint8_t *buffer, size_t capacity)
 // Moves the stored bytes of `in` to `out` (same size, neither swapping). The piece that
 // completes the file is handed over with the rest of its last 4-byte group, which holds
 // logical bytes of the stored word beyond the size.
-void copy_contents(DiskFile *in, DiskFile *out)
+void copy_contents(FileMap *in, DiskFile *out)
 {
-    size_t capacity = transfer_length(in->length, out->length);
+    size_t capacity = transfer_length(in->cluster_length, out->length);
     uint8_t *buffer = static_cast<uint8_t *>(malloc(capacity));
     if (buffer == nullptr)
         fatal_errno("malloc");
-    uint64_t size = out->remaining;
+    uint64_t size = out->remaining, offset = 0;
     Progress progress;
-    progress_start_named(&progress, "copy", in->name, size, in->length);
-    while (out->remaining > 0 && !dfile_eof(in)) {
-        size_t got = dfile_read_into(in, buffer, capacity);
+    progress_start_named(&progress, "copy", in->name, size, in->cluster_length);
+    while (out->remaining > 0 && offset < in->size) {
+        size_t got = 0;
+        Error error;
+        if (!dfile_map_read(in, offset, buffer, capacity, &got, &error))
+            error_end(error);
         if (got == 0)
             break;
+        offset += got;
         size_t piece = got;
         if (got >= out->remaining)
             piece = (got + 3) & ~size_t{3};
@@ -106,8 +112,8 @@ void copy_contents(DiskFile *in, DiskFile *out)
 // recording behind.
 void check_destination(HumaxDisk *source, HumaxDisk *destination, const RecordingFiles &files)
 {
-    uint64_t clusters[PARTITION_MAX] = {};
-    unsigned entries[PARTITION_MAX] = {};
+    uint64_t clusters[PARTITION_COUNT] = {};
+    unsigned entries[PARTITION_COUNT] = {};
     for (unsigned i = 0; i < FILES_PER_RECORDING; ++i) {
         int part = files.partition[i];
         const DirEntry *entry = dir_find(&source->partitions[part], files.source[i]);
@@ -121,7 +127,7 @@ void check_destination(HumaxDisk *source, HumaxDisk *destination, const Recordin
                                               size < allocated ? size : allocated);
         ++entries[part];
     }
-    for (int part = 0; part < PARTITION_MAX; ++part) {
+    for (int part = 0; part < PARTITION_COUNT; ++part) {
         if (entries[part] == 0)
             continue;
         PartitionInfo *p = &destination->partitions[part];
@@ -140,8 +146,11 @@ void check_destination(HumaxDisk *source, HumaxDisk *destination, const Recordin
 int cmd_copy_file(HumaxDisk *source, int index, const char *source_name,
                   HumaxDisk *destination, const char *destination_name)
 {
-    DiskFile *in = dfile_open(source, index, source_name, Swap::No);
-    if (in == nullptr) {
+    FileMapOptions options;
+    options.swap = Swap::No;
+    options.report = true;
+    FileMap in;
+    if (!dfile_map_name(source, index, source_name, options, &in)) {
         fprintf(stderr, "File %s does not exist\n", source_name);
         return 1;
     }
@@ -149,14 +158,14 @@ int cmd_copy_file(HumaxDisk *source, int index, const char *source_name,
         fatal("Output file not defined... aborting\n");
     if (dfile_exists(destination, index, destination_name))
         fatal("File \"%s\" already exists ...aborting\n", destination_name);
-    uint64_t size = 0;
-    dfile_size(in, &size);
     const char *dot = strchr(source_name, '.');
     fprintf(stderr, "Copying %s file...\n", dot != nullptr ? dot + 1 : "");
-    DiskFile *out = dfile_create(destination, index, destination_name, size,
-                                 dirent_get(in->entry, DIRENT_ATTRIBUTES), Swap::No);
-    copy_contents(in, out);
-    dfile_close(in);
+    uint32_t attributes = dirent_get(dir_find(&source->partitions[index], source_name), DIRENT_ATTRIBUTES);
+    Error error;
+    DiskFile *out = dfile_create(destination, index, destination_name, in.size, attributes, Swap::No, &error);
+    if (out == nullptr)
+        error_end(error);
+    copy_contents(&in, out);
     dfile_close(out);
     disk_write_tables(destination, index);
     return 0;
@@ -191,6 +200,8 @@ int cmd_copy_recording(HumaxDisk *source, HumaxDisk *destination, int number)
                       files.destination[i]);
     RecordEntry *copy = entry_copy_to_list(entry, destination);
     entry_set_file_number(copy, to);
-    reclist_save(destination);
+    Error error;
+    if (!reclist_save(destination, &error))
+        error_end(error);
     return 1;
 }

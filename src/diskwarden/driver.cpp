@@ -17,6 +17,7 @@
 #include "diskwarden/recover.h"
 #include "diskwarden/recset.h"
 #include "diskwarden/remove.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/progress.h"
 #include "common/prompt.h"
@@ -24,7 +25,7 @@
 #include "disk/fat.h"
 #include "platform/process.h"
 #include "platform/raw_drive.h"
-#include "records/disk_records.h"
+#include "records/disk_open.h"
 #include "records/entry_edit.h"
 #include "records/epg_update.h"
 #include "records/info.h"
@@ -119,7 +120,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case 'O': parse_offset(optarg, request); break;
     case 'p': request->put_name = optarg; break;
     case 'r': run_options.recovery = 1; break;
-    case 's': request->swap = true; break;
+    case 's': request->swap_lists = true; break;
     case 'u': request->unprotect_list = optarg; break;
     case 'v': print_version(program); break;
     case VERSION_AND_EXIT: print_version(program); fatal_exit(0);
@@ -155,7 +156,7 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
 {
     if (!request.dest_path.empty())
         fatal("Not supported in recover mode\n");
-    if (request.swap) {
+    if (request.swap_lists) {
         // The lists live in the EPG partition, which -n leaves unread.
         if (disk->partition_count <= PARTITION_EPG)
             fatal("The recording lists cannot be swapped with -n\n");
@@ -170,7 +171,7 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
         disk_close(disk);
         return;
     }
-    int mode = run_options.no_info ? INFO_DISABLED : INFO_TITLES;
+    InfoMode mode = run_options.no_info ? INFO_DISABLED : INFO_TITLES;
     if (request.list)
         cmd_recover_scan(disk, 0, mode);
     if (request.get_list)
@@ -201,8 +202,25 @@ void run_modify(HumaxDisk *disk, const CommandRequest &request)
         offset = static_cast<int32_t>(entry_mg_offset(disk->records.record_length));
     if (offset < 0 || request.modify_value < 0)
         fatal("Invalid options\n");
-    cmd_modify_entry(disk, request.modify_number, offset,
-                     static_cast<uint8_t>(request.modify_value & 0xFF));
+    Error error;
+    if (!cmd_modify_entry(disk, request.modify_number, offset,
+                          static_cast<uint8_t>(request.modify_value & 0xFF), &error))
+        error_end(error);
+}
+
+int show_info(HumaxDisk *disk, int number)
+{
+    Error error;
+    if (!cmd_info(disk, number, &error))
+        error_end(error);
+    return 0;
+}
+
+void update_epg(HumaxDisk *disk)
+{
+    Error error;
+    if (!epg_update_all(disk, &error))
+        error_end(error);
 }
 
 void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandRequest &request)
@@ -212,7 +230,7 @@ void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandReques
         return;
     }
     if (request.update)
-        epg_update_all(source);
+        update_epg(source);
     if (request.list) {
         reclist_walk(source, 0, nullptr);
         cmd_show_free_space(source);
@@ -220,7 +238,7 @@ void run_commands(HumaxDisk *source, HumaxDisk *destination, const CommandReques
     if (request.modify_number > 0)
         run_modify(source, request);
     if (request.info_list)
-        recset_for_each(*request.info_list, source, cmd_info);
+        recset_for_each(*request.info_list, source, show_info);
     if (request.unprotect_list)
         recset_for_each(*request.unprotect_list, source, cmd_unprotect);
     if (request.delete_list)
@@ -273,13 +291,13 @@ void cmd_parse(int argc, char **argv, CommandRequest *request)
     }
 }
 
-const char *cmd_source_mode(const CommandRequest &request)
+bool cmd_source_writes(const CommandRequest &request)
 {
     bool writes = !request.put_name.empty() || request.delete_list || request.unprotect_list ||
                   request.modify_number > 0 || request.update ||
-                  (run_options.recovery && request.swap) || request.delete_buffers ||
+                  (run_options.recovery && request.swap_lists) || request.delete_buffers ||
                   request.delete_epg_save;
-    return writes ? "rb+" : "rb";
+    return writes;
 }
 
 void cmd_show_free_space(HumaxDisk *disk)
@@ -309,23 +327,41 @@ DiskOpenPolicy open_policy()
     return policy;
 }
 
-// Two views of one disk must never both write: whatever paths name them, the same file
-// or device is refused before anything is asked or written.
-void refuse_same_disk(const HumaxDisk *source, const HumaxDisk *destination)
+// Opens and locks a disk and loads its volume, refusing a disk this run will write when a
+// file's clusters are in another file too; ends the run on failure. Two views of one disk
+// must never both write: whatever paths name them, the same file or device is refused
+// before either is read (the source against what the destination's path names, the
+// destination against the source's stream).
+HumaxDisk *open_disk(const std::string &path, bool writable, const DiskOpenOptions &access,
+                     const HumaxDisk *other, const std::string &other_path = "")
 {
-    if (destination != nullptr && disk_stream_same(&source->stream, &destination->stream))
-        fatal("%s and %s are the same disk: copying a disk onto itself is refused\n",
-              source->path.c_str(), destination->path.c_str());
+    DiskOpenOptions options = access;
+    options.writable = writable;
+    options.lock = true;
+    options.policy = open_policy();
+    options.list = RecordListLoad::Skip;
+    if (writable)
+        options.vet_volume = check_refuse_damaged;
+    options.distinct_from = other;
+    options.distinct_from_path = other_path;
+    HumaxDisk *disk = nullptr;
+    Error error;
+    if (!disk_open({path}, options, &disk, &error))
+        error_end(error);
+    return disk;
 }
 
-// Loads a disk's volume and, for a disk this run will write, refuses it before anything is
-// asked when a file's clusters are in another file too; then the record list.
-void load_disk(HumaxDisk *disk)
+bool ask_finnish()
 {
-    disk_load_volume(disk, open_policy());
-    if (disk->stream.writable)
-        check_refuse_damaged(disk);
-    disk_load_records(disk, open_policy());
+    fputs("Is this a Finnish 9200? [no]: ", stderr);
+    return prompt_yes_no() != 0;
+}
+
+void load_list(HumaxDisk *disk)
+{
+    Error error;
+    if (!reclist_load(disk, ask_finnish, &error))
+        error_end(error);
 }
 
 // What --json and --progress-fd need of the rest of the command line.
@@ -342,7 +378,7 @@ void refuse_scripting_misuse(const CommandRequest &request)
 
 } // namespace
 
-int cmd_main(int argc, char **argv)
+int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
 {
     CommandRequest request;
     cmd_parse(argc, argv, &request);
@@ -350,32 +386,28 @@ int cmd_main(int argc, char **argv)
         cmd_json_failures(request, false);
     refuse_scripting_misuse(request);
     if (request.check || request.repair)
-        return cmd_check(request);
+        return cmd_check(request, access);
     if (!request.bad_map.empty())
         fatal("--bad-map works only with --check or --repair\n");
     if (request.carve != CarveRequest::None)
-        return cmd_carve(request);
+        return cmd_carve(request, access);
     if (request.source_path.empty())
         fatal("Humax disk not found\n");
-    // Every disk is opened, told apart and locked before opening asks anything.
-    HumaxDisk *source = disk_create();
-    disk_open_stream(source, request.source_path.c_str(), cmd_source_mode(request));
+    // Every disk is opened, told apart, locked and vetted before anything is asked: the
+    // record lists, which may need a question, are loaded last.
+    bool two_disks = !request.dest_path.empty() && !run_options.recovery;
+    HumaxDisk *source = open_disk(request.source_path, cmd_source_writes(request), access, nullptr,
+                                  two_disks ? request.dest_path : "");
     HumaxDisk *destination = nullptr;
-    if (!request.dest_path.empty() && !run_options.recovery) {
-        destination = disk_create();
-        disk_open_stream(destination, request.dest_path.c_str(), "rb+");
-    }
-    refuse_same_disk(source, destination);
-    disk_lock_or_refuse(source);
-    if (destination != nullptr)
-        disk_lock_or_refuse(destination);
-    load_disk(source);
+    if (two_disks)
+        destination = open_disk(request.dest_path, true, access, source);
     if (run_options.recovery) {
         run_recovery(source, request);
         return 0;
     }
+    load_list(source);
     if (destination != nullptr)
-        load_disk(destination);
+        load_list(destination);
     bool complete = true;
     if (run_options.backup)
         complete = run_backup(source, destination);

@@ -7,13 +7,14 @@
 #include <string>
 
 #include "common/aligned_buffer.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/progress.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
 #include "diskwarden/backup.h"
-#include "disk/disk_file.h"
+#include "disk/file_map.h"
 #include "platform/host_file.h"
 #include "records/header_file.h"
 #include "records/listing.h"
@@ -30,10 +31,10 @@ constexpr size_t PAGE = 4096;
 
 // A buffer of whole clusters, at least one, about TRANSFER_TARGET bytes, page-aligned so
 // that an aligned disk stream can read straight into it.
-void transfer_buffer(const DiskFile *file, AlignedBuffer *buffer)
+void transfer_buffer(const FileMap *file, AlignedBuffer *buffer)
 {
-    uint64_t clusters = TRANSFER_TARGET / file->length;
-    aligned_buffer_make(buffer, static_cast<size_t>((clusters > 0 ? clusters : 1) * file->length), PAGE);
+    uint64_t clusters = TRANSFER_TARGET / file->cluster_length;
+    aligned_buffer_make(buffer, static_cast<size_t>((clusters > 0 ? clusters : 1) * file->cluster_length), PAGE);
 }
 
 [[noreturn]] void host_write_failed(HostOutput *out)
@@ -44,35 +45,28 @@ void transfer_buffer(const DiskFile *file, AlignedBuffer *buffer)
     fatal_errno(out->final_path.c_str());
 }
 
-// Fills the buffer from the disk file: several runs of a fragmented chain go out in one
-// host write. Returns the bytes stored (0 at the end).
-size_t fill_from_disk(DiskFile *file, const AlignedBuffer &buffer)
-{
-    size_t filled = 0;
-    while (filled < buffer.size && !dfile_eof(file)) {
-        size_t n = dfile_read_into(file, buffer.data + filled, buffer.size - filled);
-        if (n == 0)
-            break;
-        filled += n;
-    }
-    return filled;
-}
-
 // Copies the disk file to a temporary host file that takes the final name only when it
 // is complete: an interrupted copy never leaves a short file under the recording's name.
-void copy_contents(DiskFile *file, const char *host_path)
+// Several runs of a fragmented chain go out in one host write.
+void copy_contents(FileMap *file, const char *host_path)
 {
     HostOutput out;
     if (!host_output_begin(&out, host_path))
         fatal_errno(host_path);
     AlignedBuffer buffer;
     transfer_buffer(file, &buffer);
-    uint64_t size = 0, done = 0;
-    dfile_size(file, &size);
+    uint64_t size = file->size, done = 0;
     Progress progress;
-    progress_start_named(&progress, "get", host_path, size, file->length);
-    size_t filled;
-    while ((filled = fill_from_disk(file, buffer)) > 0) {
+    progress_start_named(&progress, "get", host_path, size, file->cluster_length);
+    while (done < size) {
+        size_t filled = 0;
+        Error error;
+        if (!dfile_map_read(file, done, buffer.data, buffer.size, &filled, &error)) {
+            host_output_abandon(&out);
+            error_end(error);
+        }
+        if (filled == 0)
+            break;
         if (!host_output_write(&out, buffer.data, filled))
             host_write_failed(&out);
         done += filled;
@@ -86,16 +80,13 @@ void copy_contents(DiskFile *file, const char *host_path)
 
 // What to do with the disk file when its host name is taken: in backup mode, as
 // backup_decide_file says; otherwise the question, which ends the process on no.
-BackupPiece decide_host_file(DiskFile *file, const char *host_path)
+BackupPiece decide_host_file(const FileMap &file, const char *host_path)
 {
     // A link counts as an existing file, dangling or not: it is never written through.
     if (host_path == nullptr || !host_exists(host_path))
         return BackupPiece::Copy;
-    if (run_options.backup) {
-        uint64_t size = 0;
-        dfile_size(file, &size);
-        return backup_decide_file(host_path, size);
-    }
+    if (run_options.backup)
+        return backup_decide_file(host_path, file.size);
     std::string question = std::string("File \"") + host_path + "\" already exists, overwrite? [no]: ";
     prompt_or_end(question.c_str(), 1, "");
     return BackupPiece::Copy;
@@ -121,20 +112,19 @@ void disk_file_name(char *name, const char *format, const RecordEntry *entry)
 
 int cmd_get_file(HumaxDisk *disk, int index, const char *disk_name, const char *host_path)
 {
-    DiskFile *file = dfile_open(disk, index, disk_name, Swap::Yes);
-    if (file == nullptr)
+    FileMapOptions options;
+    options.report = true;
+    FileMap file;
+    if (!dfile_map_name(disk, index, disk_name, options, &file))
         return 1;
     BackupPiece piece = decide_host_file(file, host_path);
-    if (piece != BackupPiece::Copy) {
-        dfile_close(file);
+    if (piece != BackupPiece::Copy)
         return piece == BackupPiece::Skip ? GET_FILE_SKIPPED : GET_FILE_KEPT;
-    }
     const char *dot = strchr(disk_name, '.');
     fprintf(stderr, "Copying %s file...\n", dot != nullptr ? dot + 1 : disk_name);
     if (host_path == nullptr || host_path[0] == '\0')
         fatal("Output file not defined... aborting\n");
-    copy_contents(file, host_path);
-    dfile_close(file);
+    copy_contents(&file, host_path);
     return 0;
 }
 

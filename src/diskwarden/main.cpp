@@ -4,6 +4,10 @@
 
 #include <cstdio>
 
+#ifdef DW_TEST_HOOKS
+#include "disk/test_hooks.h"
+#endif
+
 int main(int argc, char **argv)
 {
     // -p's pattern is searched by the program itself: it must arrive as typed.
@@ -11,5 +15,12 @@ int main(int argc, char **argv)
     // Listing lines and messages go to two streams; keep them in order in a log.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     host_output_install_cleanup();
-    return cmd_main(argc, argv);
+    DiskOpenOptions access;
+#ifdef DW_TEST_HOOKS
+    // Only test builds obey the tests' variables (direct I/O, the fault injector).
+    DiskTestHooks hooks = disk_test_hooks_from_environment();
+    access.direct = hooks.direct;
+    access.wrap_stream = [hooks](DiskStream *stream) { disk_test_hooks_apply(hooks, stream); };
+#endif
+    return cmd_main(argc, argv, access);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/aligned_buffer.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/progress.h"
@@ -112,7 +113,10 @@ int put_file_at(HumaxDisk *disk, int directory, int index, const char *host_name
         fatal("File \"%s\" already exists ...aborting\n", disk_name);
     fprintf(stderr, "Copying file '%s'...\n", host_name);
     uint64_t size = status.size;
-    DiskFile *file = dfile_create(disk, index, disk_name, size, attributes, Swap::Yes);
+    Error error;
+    DiskFile *file = dfile_create(disk, index, disk_name, size, attributes, Swap::Yes, &error);
+    if (file == nullptr)
+        error_end(error);
     copy_contents(fd, host_name, file, size);
     dfile_close(file);
     host_close(fd);
@@ -228,7 +232,9 @@ void put_recording_at(HumaxDisk *disk, int directory, const char *host_name)
     RecordEntry *entry = reclist_append(&disk->records);
     memcpy(entry->bytes, header, record_length);
     entry_set_file_number(entry, number);
-    reclist_save(disk);
+    Error error;
+    if (!reclist_save(disk, &error))
+        error_end(error);
     name_forget_extension();
     free(work);
 }
@@ -256,13 +262,4 @@ void cmd_put(HumaxDisk *disk, const char *pattern)
 void cmd_put_recording(HumaxDisk *disk, const char *host_name)
 {
     put_recording_at(disk, HOST_CWD, host_name);
-}
-
-int cmd_put_file(HumaxDisk *disk, int index, const char *host_name, const char *disk_name,
-                 uint32_t attributes)
-{
-    if (put_file_at(disk, HOST_CWD, index, host_name, disk_name, attributes) != 0)
-        return 1;
-    disk_write_tables(disk, index);
-    return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "diskwarden/get.h"
 #include "diskwarden/recset.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/run_options.h"
@@ -32,9 +33,17 @@ void set_companion(const char *name)
     strcpy(strchr(companion_name, '.') + 1, "epg");
 }
 
+// The information of the selected recording's companion; a failed read ends the run.
+void show_information(HumaxDisk *disk, InfoMode mode)
+{
+    Error error;
+    if (info_show_checked(stdout, disk, companion_name, nullptr, mode, &error) == InfoShown::Failed)
+        error_end(error);
+}
+
 // One listing line: the number, the name under -x, then the buffer mark or the
 // programme titles (or the disabled mark) on the same line.
-void print_line(HumaxDisk *disk, const DirEntry *entry, int count, const char *name, int mode)
+void print_line(HumaxDisk *disk, const DirEntry *entry, int count, const char *name, InfoMode mode)
 {
     printf("%3d", count);
     if (run_options.extended)
@@ -42,7 +51,7 @@ void print_line(HumaxDisk *disk, const DirEntry *entry, int count, const char *n
     if (dirent_get(entry, DIRENT_ATTRIBUTES) & ATTRIBUTE_BUFFER)
         printf(": ***Buffer***");
     else
-        info_show_checked(stdout, disk, companion_name, nullptr, mode);
+        show_information(disk, mode);
     printf("\n");
 }
 
@@ -65,7 +74,7 @@ void get_companion(HumaxDisk *disk, int index, const char *extension, char *disk
 }
 
 // Copies recording `number`, found as `name`, to recover_NNNN.ts with its companions.
-void get_recording(HumaxDisk *disk, int number, const char *name, int mode)
+void get_recording(HumaxDisk *disk, int number, const char *name, InfoMode mode)
 {
     char disk_name[NAME_SIZE];
     char host_name[NAME_SIZE];
@@ -82,7 +91,7 @@ void get_recording(HumaxDisk *disk, int number, const char *name, int mode)
 
 } // namespace
 
-const char *cmd_recover_scan(HumaxDisk *disk, int number, int mode)
+const char *cmd_recover_scan(HumaxDisk *disk, int number, InfoMode mode)
 {
     int count = 0;
     char name[NAME_SIZE];
@@ -94,7 +103,7 @@ const char *cmd_recover_scan(HumaxDisk *disk, int number, int mode)
             continue;
         set_companion(name);
         if (mode == INFO_FULL)
-            info_show_checked(stdout, disk, companion_name, nullptr, INFO_FULL);
+            show_information(disk, INFO_FULL);
         else
             print_line(disk, e, count, name, mode);
         if (number == count) {
@@ -105,7 +114,7 @@ const char *cmd_recover_scan(HumaxDisk *disk, int number, int mode)
     return nullptr;
 }
 
-void cmd_recover_get(HumaxDisk *disk, const std::string &list, int mode)
+void cmd_recover_get(HumaxDisk *disk, const std::string &list, InfoMode mode)
 {
     RecordingSet set;
     recset_parse(list.c_str(), &set);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "diskwarden/recset.h"
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "common/prompt.h"
@@ -71,7 +72,9 @@ void delete_marked(HumaxDisk *disk)
     RecordEntry *entry;
     while ((entry = reclist_find(list, 0, STATE_MARKED_FOR_DELETE)) != nullptr) {
         uint16_t number = file_number(entry);
-        reclist_remove_entry(disk, entry);
+        Error error;
+        if (!reclist_remove_entry(disk, entry, &error))
+            error_end(error);
         if (files_still_named(list, number)) {
             warn("Files of %u kept: another entry of the record list names them\n", number);
             continue;
@@ -101,7 +104,9 @@ int cmd_unprotect(HumaxDisk *disk, int number)
     if (!entry_is_protected(entry, record_length))
         end_run(STOP, "Recording is already unprotected - aborting...\n");
     entry->bytes[entry_status_offset(record_length)] &= static_cast<uint8_t>(~PROTECTED);
-    reclist_save(disk);
+    Error error;
+    if (!reclist_save(disk, &error))
+        error_end(error);
     return 0;
 }
 

@@ -5,7 +5,8 @@
 
 #include "common/byte_order.h"
 
-struct DiskFile;
+struct FileMap;
+struct Error;
 
 constexpr unsigned EPG_COUNT_SIZE = 4;
 constexpr unsigned EPG_RECORD_SHORT = 328;
@@ -22,7 +23,8 @@ inline uint32_t epg_be32(const uint8_t *bytes)
     return load_be32(bytes);
 }
 
-// Reads the probe that follows the count (from the file's current position) and returns
-// the record size at which the second event starts exactly where the first one ends,
-// trying 328 first; 328 when that cannot be told (fewer than two events, a short file).
-unsigned epg_detect_record_size(DiskFile *file, uint32_t event_count);
+// Reads the probe that follows the count and stores in *size the record size at which the
+// second event starts exactly where the first one ends, trying 328 first; 328 when that
+// cannot be told (fewer than two events, a short file). False when the file could not be
+// read (*error says why).
+bool epg_detect_record_size(FileMap *file, uint32_t event_count, unsigned *size, Error *error);

@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "common/fatal.h"
 #include "disk/disk_file.h"
+#include "disk/file_map.h"
 #include "records/epg_format.h"
 #include "records/text.h"
 
@@ -83,96 +85,120 @@ void clean_up_leftovers(HumaxDisk *disk)
 
 enum class EpgForm { Old, New, Unreadable };
 
-EpgForm decide_form(DiskFile *file, uint64_t size)
+bool decide_form(FileMap *file, EpgForm *form, Error *error)
 {
-    const uint8_t *data;
-    if (dfile_read(&data, COUNT_SIZE, file) < COUNT_SIZE)
-        return EpgForm::Unreadable;
-    if (size == COUNT_SIZE) // no events: nothing to convert
-        return EpgForm::New;
-    uint32_t event_count = epg_be32(data);
+    uint8_t count[COUNT_SIZE];
+    size_t got = 0;
+    if (!dfile_map_read(file, 0, count, COUNT_SIZE, &got, error))
+        return false;
+    uint64_t size = file->size;
+    *form = EpgForm::New;
+    if (got < COUNT_SIZE)
+        *form = EpgForm::Unreadable;
+    if (got < COUNT_SIZE || size == COUNT_SIZE) // no events: nothing to convert
+        return true;
+    uint32_t event_count = epg_be32(count);
     bool fits_new = size % NEW_RECORD_SIZE == COUNT_SIZE;
     bool fits_old = size % OLD_RECORD_SIZE == COUNT_SIZE;
-    if (fits_new != fits_old)
-        return fits_new ? EpgForm::New : EpgForm::Old;
-    // Sizes of both forms (4 + k x 27224) and of neither (damaged) go by the content.
-    return epg_detect_record_size(file, event_count) == NEW_RECORD_SIZE ? EpgForm::New : EpgForm::Old;
-}
-
-// Copies the count and every complete 328-byte record, each followed by 4 zero bytes.
-// Returns false when the source delivered fewer records than its size promised.
-bool copy_converted(DiskFile *source, DiskFile *target, uint64_t records)
-{
-    dfile_rewind(source);
-    const uint8_t *data;
-    if (dfile_read(&data, COUNT_SIZE, source) < COUNT_SIZE)
-        return false;
-    dfile_write(data, COUNT_SIZE, target);
-    uint8_t record[NEW_RECORD_SIZE] = {};
-    for (uint64_t i = 0; i < records; ++i) {
-        if (dfile_read(&data, OLD_RECORD_SIZE, source) < OLD_RECORD_SIZE)
-            return false;
-        memcpy(record, data, OLD_RECORD_SIZE);
-        dfile_write(record, NEW_RECORD_SIZE, target);
+    if (fits_new != fits_old) {
+        *form = fits_new ? EpgForm::New : EpgForm::Old;
+        return true;
     }
+    // Sizes of both forms (4 + k x 27224) and of neither (damaged) go by the content.
+    unsigned record_size;
+    if (!epg_detect_record_size(file, event_count, &record_size, error))
+        return false;
+    *form = record_size == NEW_RECORD_SIZE ? EpgForm::New : EpgForm::Old;
     return true;
 }
 
-void convert_file(HumaxDisk *disk, DiskFile *source, const std::string &epg, uint64_t size)
+// What copying the converted records came to.
+enum class Copied { Complete, Short, Failed };
+
+// Copies the count and every complete 328-byte record, each followed by 4 zero bytes.
+// Short when the source delivered fewer records than its size promised.
+Copied copy_converted(FileMap *source, DiskFile *target, uint64_t records, Error *error)
 {
-    fprintf(stderr, "Updating %s to v20+\n", text_shown(epg.c_str()).c_str());
+    uint8_t record[NEW_RECORD_SIZE] = {};
+    size_t got = 0;
+    if (!dfile_map_read(source, 0, record, COUNT_SIZE, &got, error))
+        return Copied::Failed;
+    if (got < COUNT_SIZE)
+        return Copied::Short;
+    dfile_write(record, COUNT_SIZE, target);
+    for (uint64_t i = 0; i < records; ++i) {
+        if (!dfile_map_read(source, COUNT_SIZE + i * OLD_RECORD_SIZE, record, OLD_RECORD_SIZE, &got, error))
+            return Copied::Failed;
+        if (got < OLD_RECORD_SIZE)
+            return Copied::Short;
+        memset(record + OLD_RECORD_SIZE, 0, NEW_RECORD_SIZE - OLD_RECORD_SIZE);
+        dfile_write(record, NEW_RECORD_SIZE, target);
+    }
+    return Copied::Complete;
+}
+
+bool convert_file(HumaxDisk *disk, FileMap *source, const std::string &epg, Error *error)
+{
+    warn("Updating %s to v20+\n", text_shown(epg.c_str()).c_str());
     std::string tmp = with_suffix(epg, ".tmp");
-    uint64_t records = (size - COUNT_SIZE) / OLD_RECORD_SIZE; // a short tail is dropped
+    uint64_t records = (source->size - COUNT_SIZE) / OLD_RECORD_SIZE; // a short tail is dropped
     DiskFile *target = dfile_create(disk, PARTITION_EPG, tmp.c_str(),
                                     COUNT_SIZE + records * NEW_RECORD_SIZE,
-                                    EPG_FILE_ATTRIBUTES, Swap::Yes);
-    bool complete = copy_converted(source, target, records);
+                                    EPG_FILE_ATTRIBUTES, Swap::Yes, error);
+    if (target == nullptr)
+        return false;
+    Copied copied = copy_converted(source, target, records, error);
     dfile_close(target);
-    dfile_close(source);
-    if (!complete) {
+    if (copied != Copied::Complete) {
         // Never committed: dropping it from memory leaves the disk as it was.
         dfile_delete(disk, PARTITION_EPG, tmp.c_str());
-        fprintf(stderr, "Error reading %s - left unchanged\n", text_shown(epg.c_str()).c_str());
-        return;
+        if (copied == Copied::Failed)
+            return false;
+        warn("Error reading %s - left unchanged\n", text_shown(epg.c_str()).c_str());
+        return true;
     }
     disk_write_tables(disk, PARTITION_EPG);
     dfile_delete(disk, PARTITION_EPG, epg.c_str());
     dfile_rename(disk, PARTITION_EPG, tmp.c_str(), epg.c_str());
     disk_write_tables(disk, PARTITION_EPG);
+    return true;
 }
 
-void update_file(HumaxDisk *disk, const std::string &epg)
+bool update_file(HumaxDisk *disk, const std::string &epg, Error *error)
 {
-    DiskFile *file = dfile_open(disk, PARTITION_EPG, epg.c_str(), Swap::Yes);
-    if (file == nullptr)
-        return;
-    uint64_t size = 0;
-    dfile_size(file, &size);
-    switch (decide_form(file, size)) {
+    FileMapOptions options;
+    options.report = true;
+    FileMap file;
+    if (!dfile_map_name(disk, PARTITION_EPG, epg.c_str(), options, &file))
+        return true;
+    EpgForm form;
+    if (!decide_form(&file, &form, error))
+        return false;
+    switch (form) {
     case EpgForm::New:
-        fprintf(stderr, "File %s is already at v20+\n", text_shown(epg.c_str()).c_str());
-        dfile_close(file);
-        break;
+        warn("File %s is already at v20+\n", text_shown(epg.c_str()).c_str());
+        return true;
     case EpgForm::Unreadable:
-        fprintf(stderr, "File %s is too short for programme information - left unchanged\n",
-                text_shown(epg.c_str()).c_str());
-        dfile_close(file);
-        break;
+        warn("File %s is too short for programme information - left unchanged\n",
+             text_shown(epg.c_str()).c_str());
+        return true;
     case EpgForm::Old:
-        convert_file(disk, file, epg, size);
         break;
     }
+    return convert_file(disk, &file, epg, error);
 }
 
 } // namespace
 
-void epg_update_all(HumaxDisk *disk)
+bool epg_update_all(HumaxDisk *disk, Error *error)
 {
     if (disk->records.record_length != RECORD_LENGTH_SHORT)
-        fatal("9200C is not supported\n");
+        return error_set(error, ErrorKind::Refused, "9200C is not supported\n");
     clean_up_leftovers(disk);
     // The recorder's programme information is N.epg; so the only temporaries this command
     // ever writes are N.tmp, and nothing else is taken for one.
     for (const std::string &epg : names_ending_in(disk, ".epg"))
-        update_file(disk, epg);
+        if (!update_file(disk, epg, error))
+            return false;
+    return true;
 }

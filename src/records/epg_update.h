@@ -1,5 +1,9 @@
 #pragma once
 #include "disk/humax_disk.h"
 
-// -E: converts every .epg file of partition 1 from 328-byte to 332-byte event records.
-void epg_update_all(HumaxDisk *disk);
+// -E: converts every programme-information file of partition 1 still in the older form to
+// the newer one, settling first what an interrupted run left. False, with *error set,
+// on a disk whose entries are not 304 bytes ("9200C is not supported\n") and when a file
+// could not be read or its copy not created (the disk then holds every file complete,
+// under its .epg or .tmp name).
+bool epg_update_all(HumaxDisk *disk, Error *error);

@@ -11,7 +11,7 @@ void hre_write(const RecordList *list, const RecordEntry *entry, const char *pat
     HostOutput out;
     if (!host_output_begin(&out, path))
         fatal_errno(path);
-    fprintf(stderr, "Copying hre file...\n");
+    warn("Copying hre file...\n");
     if (!host_output_write(&out, entry->bytes, list->record_length)) {
         host_output_abandon(&out);
         fatal_errno(path);

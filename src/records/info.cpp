@@ -6,8 +6,9 @@
 #include <functional>
 #include <string>
 
+#include "common/error.h"
 #include "common/names.h"
-#include "disk/disk_file.h"
+#include "disk/file_map.h"
 #include "records/dvb_text.h"
 #include "records/epg_format.h"
 #include "records/listing.h"
@@ -31,7 +32,7 @@ void event_text(const uint8_t *record, unsigned record_size, EventText *text)
 struct ShowState {
     FILE *out;
     const RecordEntry *entry;
-    int mode;
+    InfoMode mode;
     uint32_t event_count = 0;
     uint32_t shown = 0;     // events with a duration, repeats included
     uint32_t displayed = 0; // events printed
@@ -69,23 +70,28 @@ void show_event(ShowState *state, const uint8_t *record, unsigned record_size)
 // Calls `visit` for every event the display shows, in file order: records without a
 // duration are skipped, a repeated start counts but is not shown. `visit` gets the
 // record, its size, the events counted so far (this one included) and the file's count.
-// Returns how many were counted.
+// False when the file could not be read (*error says why; the events before were visited).
 using EventVisitor = std::function<void(const uint8_t *record, unsigned record_size, uint32_t counted,
                                         uint32_t event_count)>;
-uint32_t walk_events(DiskFile *file, const EventVisitor &visit)
+bool walk_events(FileMap *file, const EventVisitor &visit, Error *error)
 {
     uint8_t count_bytes[EPG_COUNT_SIZE];
-    if (dfile_read_into(file, count_bytes, sizeof count_bytes) < sizeof count_bytes)
-        return 0;
+    size_t got = 0;
+    if (!dfile_map_read(file, 0, count_bytes, sizeof count_bytes, &got, error))
+        return false;
+    if (got < sizeof count_bytes)
+        return true;
     uint32_t event_count = epg_be32(count_bytes);
-    unsigned record_size = epg_detect_record_size(file, event_count);
-    dfile_rewind(file);
-    dfile_read_into(file, count_bytes, sizeof count_bytes);
+    unsigned record_size;
+    if (!epg_detect_record_size(file, event_count, &record_size, error))
+        return false;
     uint32_t last_start = 0xFFFFFFFF;
     uint32_t counted = 0;
     uint8_t record[EPG_RECORD_LONG];
-    while (!dfile_eof(file) && counted < event_count) {
-        if (dfile_read_into(file, record, record_size) < record_size)
+    for (uint64_t offset = EPG_COUNT_SIZE; offset < file->size && counted < event_count; offset += record_size) {
+        if (!dfile_map_read(file, offset, record, record_size, &got, error))
+            return false;
+        if (got < record_size)
             break;
         if (epg_be32(record + EVENT_DURATION) == 0)
             continue;
@@ -97,18 +103,21 @@ uint32_t walk_events(DiskFile *file, const EventVisitor &visit)
         last_start = start;
         visit(record, record_size, counted, event_count);
     }
-    return counted;
+    return true;
 }
 
-// Shows the events of an open .epg file; returns how many were counted.
-uint32_t show_events(DiskFile *file, ShowState *state)
+// Shows the events of an .epg file, counting them in state->shown. False when it could not
+// be read.
+bool show_events(FileMap *file, ShowState *state, Error *error)
 {
-    return walk_events(file, [state](const uint8_t *record, unsigned record_size, uint32_t counted,
-                                      uint32_t event_count) {
-        state->shown = counted;
-        state->event_count = event_count;
-        show_event(state, record, record_size);
-    });
+    return walk_events(
+        file,
+        [state](const uint8_t *record, unsigned record_size, uint32_t counted, uint32_t event_count) {
+            state->shown = counted;
+            state->event_count = event_count;
+            show_event(state, record, record_size);
+        },
+        error);
 }
 
 // The text field at `offset` of an event record, as UTF-8 (null for a table that is not
@@ -122,7 +131,7 @@ void json_event_text(JsonWriter *json, const uint8_t *record, unsigned offset, u
         json_null(json);
 }
 
-int show_fallback(FILE *out, int mode)
+InfoShown show_fallback(FILE *out, InfoMode mode)
 {
     if (mode == INFO_DISABLED) {
         fprintf(out, ": ***Info disabled***");
@@ -132,19 +141,22 @@ int show_fallback(FILE *out, int mode)
         fprintf(out, "No further information available for this recording\n");
         print_rule(out);
     }
-    return 1;
+    return InfoShown::Fallback;
 }
 
 } // namespace
 
-int cmd_info(HumaxDisk *disk, int number)
+bool cmd_info(HumaxDisk *disk, int number, Error *error)
 {
-    if (!info_describe(stdout, disk, number))
-        fprintf(stderr, "Recording %d does not exist\n", number);
-    return 0;
+    if (info_describe(stdout, disk, number, error))
+        return true;
+    if (error_is_set(*error))
+        return false;
+    warn("Recording %d does not exist\n", number);
+    return true;
 }
 
-bool info_describe(FILE *out, HumaxDisk *disk, int number)
+bool info_describe(FILE *out, HumaxDisk *disk, int number, Error *error)
 {
     RecordEntry *entry = number >= 1 ? reclist_print(out, disk, number) : nullptr;
     if (entry == nullptr)
@@ -153,24 +165,26 @@ bool info_describe(FILE *out, HumaxDisk *disk, int number)
     format_bounded(epg_name, sizeof epg_name, "%d.epg", entry_be16(entry, ENTRY_FILE_NUMBER));
     // On disks whose entries are too long for the information display the refusal
     // follows the list line; end its line, or the next recording's line joins it.
-    if (info_show_checked(out, disk, epg_name, entry, INFO_FULL) != 0 &&
-        disk->records.record_length == RECORD_LENGTH_LONG)
+    InfoShown shown = info_show_checked(out, disk, epg_name, entry, INFO_FULL, error);
+    if (shown == InfoShown::Failed)
+        return false;
+    if (shown == InfoShown::Fallback && disk->records.record_length == RECORD_LENGTH_LONG)
         fprintf(out, "\n");
     return true;
 }
 
-int info_show_checked(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntry *entry,
-                      int mode)
+InfoShown info_show_checked(FILE *out, HumaxDisk *disk, const char *epg_name,
+                            const RecordEntry *entry, InfoMode mode, Error *error)
 {
     if (disk->records.record_length == RECORD_LENGTH_LONG) {
         fprintf(out, ": ***Info disabled***");
-        return 1;
+        return InfoShown::Fallback;
     }
-    return info_show(out, disk, epg_name, entry, mode);
+    return info_show(out, disk, epg_name, entry, mode, error);
 }
 
-int info_show(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntry *entry,
-              int mode)
+InfoShown info_show(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntry *entry,
+                    InfoMode mode, Error *error)
 {
     ShowState state{out, entry, mode, 0};
     if (entry != nullptr) {
@@ -181,16 +195,18 @@ int info_show(FILE *out, HumaxDisk *disk, const char *epg_name, const RecordEntr
     }
     if (mode == INFO_DISABLED)
         return show_fallback(out, mode);
-    DiskFile *file = dfile_open(disk, PARTITION_EPG, epg_name, Swap::Yes);
-    if (file == nullptr)
+    FileMapOptions options;
+    options.report = true;
+    FileMap file;
+    if (!dfile_map_name(disk, PARTITION_EPG, epg_name, options, &file))
         return show_fallback(out, mode);
-    uint32_t shown = show_events(file, &state);
-    dfile_close(file);
-    if (shown == 0)
+    if (!show_events(&file, &state, error))
+        return InfoShown::Failed;
+    if (state.shown == 0)
         return show_fallback(out, mode);
     if (mode == INFO_FULL)
         print_rule(out);
-    return 0;
+    return InfoShown::Shown;
 }
 
 void info_json_events(JsonWriter *json, HumaxDisk *disk, const char *epg_name)
@@ -200,9 +216,11 @@ void info_json_events(JsonWriter *json, HumaxDisk *disk, const char *epg_name)
         return;
     }
     json_begin_array(json);
-    DiskFile *file = dfile_open(disk, PARTITION_EPG, epg_name, Swap::Yes);
-    if (file != nullptr) {
-        walk_events(file, [json](const uint8_t *record, unsigned record_size, uint32_t, uint32_t) {
+    FileMap file;
+    if (dfile_map_name(disk, PARTITION_EPG, epg_name, FileMapOptions{}, &file)) {
+        // An unreadable part ends the array: the events before it stand.
+        Error error;
+        walk_events(&file, [json](const uint8_t *record, unsigned record_size, uint32_t, uint32_t) {
             json_begin_object(json);
             json_key(json, "start");
             json_string(json, text_iso_time(epg_be32(record + EVENT_START)));
@@ -213,8 +231,7 @@ void info_json_events(JsonWriter *json, HumaxDisk *disk, const char *epg_name)
             json_key(json, "synopsis");
             json_event_text(json, record, EVENT_SYNOPSIS, record_size - EVENT_SYNOPSIS);
             json_end_object(json);
-        });
-        dfile_close(file);
+        }, &error);
     }
     json_end_array(json);
 }

@@ -2,112 +2,152 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "common/error.h"
 #include "common/fatal.h"
-#include "common/prompt.h"
 #include "disk/disk_file.h"
+#include "disk/file_map.h"
 
 namespace {
 
 constexpr unsigned TRAILER_LENGTH = 5;
+constexpr uint32_t FORMAT_DETECT = 0xE000000F;
+constexpr uint32_t FORMAT_304_A = 0xE000000D;
+constexpr uint32_t FORMAT_304_B = 0xE0000030;
+
+// The record length the disk format of partition 1 fixes; 0 when the list must decide
+// (FORMAT_DETECT). False for a format no recorder writes.
+bool format_record_length(const HumaxDisk *disk, unsigned *length, Error *error)
+{
+    uint32_t format = disk->partitions[PARTITION_EPG].format_code;
+    *length = 0;
+    if (format == FORMAT_304_A || format == FORMAT_304_B)
+        *length = RECORD_LENGTH_SHORT;
+    else if (format != FORMAT_DETECT)
+        return error_set(error, ErrorKind::Format, "Unknown Humax disk format\n");
+    return true;
+}
+
+// Reads the pieces of `chunk` bytes of the list from `from` on, in order, calling
+// found(piece) for each whole one as long as it returns true. The list is read in blocks
+// of many pieces: a list of thousands of entries takes a few transfers.
+template <typename Found>
+bool read_pieces(FileMap *list, uint64_t from, unsigned chunk, Error *error, Found found)
+{
+    constexpr size_t PIECES_PER_READ = 256;
+    const size_t block = size_t{chunk} * PIECES_PER_READ;
+    std::vector<uint8_t> pieces(block);
+    for (uint64_t offset = from;; offset += block) {
+        size_t got = 0;
+        if (!dfile_map_read(list, offset, pieces.data(), block, &got, error))
+            return false;
+        for (size_t at = 0; at + chunk <= got; at += chunk)
+            if (!found(pieces.data() + at))
+                return true;
+        if (got < block)
+            return true;
+    }
+}
 
 // Counts the chunks of `chunk` bytes after the first five bytes whose byte 6 (the entry
 // marker of the entry that begins five bytes earlier) is 1.
-unsigned count_marked_chunks(DiskFile *file, uint32_t chunk)
+bool count_marked_chunks(FileMap *list, unsigned chunk, unsigned *count, Error *error)
 {
-    dfile_rewind(file);
-    const uint8_t *data;
-    if (dfile_read(&data, TRAILER_LENGTH, file) < TRAILER_LENGTH)
-        return 0;
-    unsigned count = 0;
-    while (dfile_read(&data, chunk, file) == chunk) {
-        if (data[6] == 1)
-            ++count;
-    }
-    return count;
+    *count = 0;
+    uint8_t lead[TRAILER_LENGTH];
+    size_t got = 0;
+    if (!dfile_map_read(list, 0, lead, TRAILER_LENGTH, &got, error))
+        return false;
+    if (got < TRAILER_LENGTH)
+        return true;
+    return read_pieces(list, TRAILER_LENGTH, chunk, error, [&](const uint8_t *piece) {
+        *count += piece[6] == 1 ? 1 : 0;
+        return true;
+    });
 }
 
-unsigned decide_by_content(DiskFile *file)
+// 304 or 316 from the size of the list file and, where both fit, its content; 0 when
+// that does not tell.
+bool length_of_list(FileMap *list, unsigned *length, Error *error)
 {
-    unsigned long_count = count_marked_chunks(file, RECORD_LENGTH_LONG);
-    unsigned short_count = count_marked_chunks(file, RECORD_LENGTH_SHORT);
-    if (long_count == short_count)
-        return 0;
-    return long_count > short_count ? RECORD_LENGTH_LONG : RECORD_LENGTH_SHORT;
+    *length = 0;
+    uint64_t data = list->size - TRAILER_LENGTH;
+    bool fits_short = data % RECORD_LENGTH_SHORT == 0;
+    bool fits_long = data % RECORD_LENGTH_LONG == 0;
+    if (fits_short != fits_long) {
+        *length = fits_short ? RECORD_LENGTH_SHORT : RECORD_LENGTH_LONG;
+        return true;
+    }
+    if (!fits_short)
+        return true;
+    // A multiple of both lengths: count the valid entries.
+    unsigned long_count, short_count;
+    if (!count_marked_chunks(list, RECORD_LENGTH_LONG, &long_count, error) ||
+        !count_marked_chunks(list, RECORD_LENGTH_SHORT, &short_count, error))
+        return false;
+    if (long_count != short_count)
+        *length = long_count > short_count ? RECORD_LENGTH_LONG : RECORD_LENGTH_SHORT;
+    return true;
+}
+
+// The entries, until a piece comes short (which drops the trailer).
+bool read_entries(FileMap *list, RecordList *records, Error *error)
+{
+    unsigned length = records->record_length;
+    return read_pieces(list, 0, length, error, [&](const uint8_t *piece) {
+        RecordEntry *entry = reclist_append(records);
+        memcpy(entry->bytes, piece, length);
+        entry->state = 0;
+        return true;
+    });
+}
+
+bool load_list(HumaxDisk *disk, const std::function<bool()> &ask_short_entries, Error *error)
+{
+    RecordList *records = &disk->records;
+    unsigned length = 0;
+    if (!format_record_length(disk, &length, error))
+        return false;
+    FileMapOptions options;
+    options.report = true;
+    FileMap list;
+    if (!dfile_map_name(disk, PARTITION_EPG, RECORD_LIST_NAME, options, &list)) {
+        if (length == 0 && ask_short_entries)
+            length = ask_short_entries() ? RECORD_LENGTH_SHORT : RECORD_LENGTH_LONG;
+        records->record_length = length;
+        warn("Record list is empty\n");
+        return true;
+    }
+    if (length == 0 && !length_of_list(&list, &length, error))
+        return false;
+    if (length == 0)
+        return error_set(error, ErrorKind::RecordLength, "Error: unknown record length\n");
+    records->record_length = length;
+    if (!read_entries(&list, records, error))
+        return false;
+    if (list.size < length) {
+        warn("Record list is empty\n");
+        return true;
+    }
+    if (records->head != nullptr && memcmp(records->head->bytes, LIST_SIGNATURE, ENTRY_LEAD_LENGTH) != 0)
+        return error_set(error, ErrorKind::RecordList, "Invalid record list\n");
+    return true;
 }
 
 } // namespace
 
-unsigned reclist_detect_record_length(HumaxDisk *disk)
+bool reclist_load(HumaxDisk *disk, const std::function<bool()> &ask_short_entries, Error *error)
 {
-    if (!dfile_exists(disk, PARTITION_EPG, RECORD_LIST_NAME)) {
-        fprintf(stderr, "Is this a Finnish 9200? [no]: ");
-        return prompt_yes_no() ? RECORD_LENGTH_SHORT : RECORD_LENGTH_LONG;
-    }
-    return reclist_record_length_of_list(disk);
+    reclist_clear(&disk->records);
+    disk->records.record_length = 0;
+    if (load_list(disk, ask_short_entries, error))
+        return true;
+    reclist_clear(&disk->records);
+    return false;
 }
 
-unsigned reclist_record_length_of_list(HumaxDisk *disk)
-{
-    DiskFile *file = dfile_open(disk, PARTITION_EPG, RECORD_LIST_NAME, Swap::Yes);
-    if (file == nullptr)
-        return 0;
-    uint64_t size = 0;
-    dfile_size(file, &size);
-    uint64_t data = size - TRAILER_LENGTH;
-    bool fits_short = data % RECORD_LENGTH_SHORT == 0;
-    bool fits_long = data % RECORD_LENGTH_LONG == 0;
-    unsigned result = 0;
-    if (fits_short != fits_long)
-        result = fits_short ? RECORD_LENGTH_SHORT : RECORD_LENGTH_LONG;
-    else if (fits_short) // a multiple of both lengths: count the valid entries
-        result = decide_by_content(file);
-    dfile_close(file);
-    return result;
-}
-
-void reclist_load(HumaxDisk *disk)
-{
-    ListRead found = reclist_read(disk);
-    if (found == ListRead::Empty)
-        fprintf(stderr, "Record list is empty\n");
-    else if (found == ListRead::NoSignature)
-        fatal("Invalid record list\n");
-}
-
-ListRead reclist_read(HumaxDisk *disk)
-{
-    RecordList *list = &disk->records;
-    list->count = 0;
-    DiskFile *file = dfile_open(disk, PARTITION_EPG, RECORD_LIST_NAME, Swap::Yes);
-    if (file == nullptr)
-        return ListRead::Empty;
-    uint64_t size = 0;
-    dfile_size(file, &size);
-    // An error noted earlier is kept unless this read fails too.
-    int noted_before = disk->read_errno;
-    disk->read_errno = 0;
-    const uint8_t *data;
-    while (!dfile_eof(file) && dfile_read(&data, list->record_length, file) == list->record_length) {
-        if (disk->read_errno != 0)
-            break; // the zeros of a failed read are no entry
-        RecordEntry *entry = reclist_append(list);
-        memcpy(entry->bytes, data, list->record_length);
-        entry->state = 0;
-    }
-    dfile_close(file);
-    if (disk->read_errno != 0)
-        return ListRead::ReadError;
-    disk->read_errno = noted_before;
-    if (size < list->record_length)
-        return ListRead::Empty;
-    if (list->head != nullptr &&
-        memcmp(list->head->bytes, LIST_SIGNATURE, ENTRY_LEAD_LENGTH) != 0)
-        return ListRead::NoSignature;
-    return ListRead::Loaded;
-}
-
-void reclist_save(HumaxDisk *disk)
+bool reclist_save(HumaxDisk *disk, Error *error)
 {
     RecordList *list = &disk->records;
     dfile_delete(disk, PARTITION_EPG, RECORD_BACKUP_NAME);
@@ -119,7 +159,12 @@ void reclist_save(HumaxDisk *disk)
         memcpy(list->head->bytes, LIST_SIGNATURE, ENTRY_LEAD_LENGTH);
         uint64_t size = uint64_t{list->record_length} * static_cast<unsigned>(list->count) + TRAILER_LENGTH;
         DiskFile *file = dfile_create(disk, PARTITION_EPG, RECORD_LIST_NAME, size,
-                                      LIST_FILE_ATTRIBUTES, Swap::Yes);
+                                      LIST_FILE_ATTRIBUTES, Swap::Yes, error);
+        if (file == nullptr) {
+            // Nothing after the backup's removal is on the disk: the list keeps its name.
+            dfile_rename(disk, PARTITION_EPG, RECORD_BACKUP_NAME, RECORD_LIST_NAME);
+            return false;
+        }
         for (RecordEntry *entry = list->head; entry != nullptr; entry = entry->next)
             dfile_write(entry->bytes, list->record_length, file);
         static const uint8_t trailer[TRAILER_LENGTH] = {};
@@ -127,12 +172,13 @@ void reclist_save(HumaxDisk *disk)
         dfile_close(file);
     }
     disk_write_tables(disk, PARTITION_EPG);
+    return true;
 }
 
-void reclist_remove_entry(HumaxDisk *disk, RecordEntry *entry)
+bool reclist_remove_entry(HumaxDisk *disk, RecordEntry *entry, Error *error)
 {
     reclist_unlink(&disk->records, entry);
-    reclist_save(disk);
+    return reclist_save(disk, error);
 }
 
 void reclist_swap_backup(HumaxDisk *disk)
@@ -141,7 +187,7 @@ void reclist_swap_backup(HumaxDisk *disk)
     dfile_rename(disk, PARTITION_EPG, RECORD_BACKUP_NAME, RECORD_LIST_NAME);
     dfile_rename(disk, PARTITION_EPG, RECORD_TMP_NAME, RECORD_BACKUP_NAME);
     disk_write_tables(disk, PARTITION_EPG);
-    fprintf(stderr, "Main and backup recording lists have been swapped\n");
+    warn("Main and backup recording lists have been swapped\n");
 }
 
 RecordEntry *entry_copy_to_list(const RecordEntry *source, HumaxDisk *destination)

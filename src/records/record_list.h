@@ -1,6 +1,8 @@
 #pragma once
 // The record list of a disk: "_RECORD_LIST_" in partition 1 (entries back to back and a
 // five-byte zero trailer), and its previous version "_RL_BACKUP_".
+#include <functional>
+
 #include "common/record_entry.h"
 #include "disk/humax_disk.h"
 
@@ -9,38 +11,25 @@ constexpr const char *RECORD_BACKUP_NAME = "_RL_BACKUP_";
 constexpr const char *RECORD_TMP_NAME = "_RL_TMP_";
 constexpr uint32_t LIST_FILE_ATTRIBUTES = 0x1000;
 
-// 304 or 316 from the size (and where both fit, the content) of the list file; asks
-// "Is this a Finnish 9200? [no]: " when there is no list. 0 when undecidable.
-unsigned reclist_detect_record_length(HumaxDisk *disk);
-
-// The same without a question: 0 when there is no list file, or when undecidable.
-unsigned reclist_record_length_of_list(HumaxDisk *disk);
-
-// Fills the disk's list from "_RECORD_LIST_" (record_length must be set). An absent or
-// short list is empty ("Record list is empty\n"); a first entry without the signature
-// ends the process ("Invalid record list\n").
-void reclist_load(HumaxDisk *disk);
-
-// What reading the list found.
-enum class ListRead {
-    Loaded,
-    Empty,       // no list file, or one shorter than an entry
-    NoSignature, // the first entry lacks the signature (the entries are in the list)
-    ReadError,   // its contents could not be read (see below)
-};
-
-// Fills the disk's list like reclist_load, but prints nothing and ends nothing for what it
-// finds: the caller decides. A read error ends the process as always unless the disk's
-// read errors are ReadErrors::Note; it is then in disk->read_errno and ReadError returned
-// (the entries read before it are in the list).
-ListRead reclist_read(HumaxDisk *disk);
+// Decides the record length and fills the disk's list from "_RECORD_LIST_", as opening a
+// disk does: the disk format of partition 1 fixes the length (0xE000000D and 0xE0000030:
+// 304), or for 0xE000000F the list's size and content decide it; a disk without a list
+// asks `ask_short_entries` (true: 304) when given, and otherwise leaves the length 0. An
+// absent or short list is empty ("Record list is empty\n", warn). False, with the list
+// left empty (its record length kept), for an unknown format ("Unknown Humax disk
+// format\n", ErrorKind::Format), a length the list does not tell ("Error: unknown record
+// length\n", RecordLength), a first entry without the signature ("Invalid record
+// list\n", RecordList), or a list that could not be read (Read). Asks nothing itself.
+bool reclist_load(HumaxDisk *disk, const std::function<bool()> &ask_short_entries, Error *error);
 
 // Rewrites the whole list: the previous list becomes the backup, an empty list leaves
-// neither file. Commits partition 1.
-void reclist_save(HumaxDisk *disk);
+// neither file. Commits partition 1. False when the new list's file cannot be created
+// (dfile_create's error, such as no room): the disk then holds the old list without a
+// backup, and the list in memory is not saved.
+bool reclist_save(HumaxDisk *disk, Error *error);
 
 // reclist_unlink, then reclist_save.
-void reclist_remove_entry(HumaxDisk *disk, RecordEntry *entry);
+bool reclist_remove_entry(HumaxDisk *disk, RecordEntry *entry, Error *error);
 
 // Exchanges the names of the list and its backup on the disk, commits partition 1 and
 // reports it. The list in memory is not changed.

@@ -32,17 +32,17 @@ bool find_tables(TsReader *reader, const char *path, StreamInfo *info)
 {
     dvbpsi_pat_t *pat = ts_find_pat(reader);
     if (pat == nullptr) {
-        fprintf(stderr, "Skipping file \"%s\" - unable to find PAT\n", path);
+        warn("Skipping file \"%s\" - unable to find PAT\n", path);
         return false;
     }
-    fprintf(stderr, "Searching for PMT...\n");
+    warn("Searching for PMT...\n");
     bool found = ts_find_pmt(reader, pat->p_first_program, info);
     dvbpsi_pat_delete(pat);
     if (!found) {
-        fprintf(stderr, "Skipping file \"%s\" - unable to find PMT\n", path);
+        warn("Skipping file \"%s\" - unable to find PMT\n", path);
         return false;
     }
-    fprintf(stderr, "\nPMT %03X found\n", static_cast<unsigned>(info->pmt_pid));
+    warn("\nPMT %03X found\n", static_cast<unsigned>(info->pmt_pid));
     return true;
 }
 
@@ -53,7 +53,7 @@ int open_stream(const char *path)
     if (fd < 0)
         fatal_errno(path);
     if (!host_is_regular(fd)) {
-        fprintf(stderr, "\nSkipping file \"%s\" - not a regular file\n", path);
+        warn("\nSkipping file \"%s\" - not a regular file\n", path);
         host_close(fd);
         return -1;
     }
@@ -64,15 +64,14 @@ const char *const VERSION_LINE = "reelhead version 0.08 - diskwarden project\n";
 
 void print_usage(const char *program)
 {
-    fprintf(stderr,
-            "Usage: %s [--] FILE.ts...\n"
-            "Writes FILE.hre, the recorder's recording header, beside each transport stream,\n"
-            "so that diskwarden -p can put the recording onto a recorder disk. An existing\n"
-            "header is never replaced. Title and start time come from names such as\n"
-            "\"20130526 2030 Title.ts\" (otherwise the file's modification time).\n"
-            "  -h, --help      this text\n"
-            "  -v, --version   the version line only\n",
-            program);
+    warn("Usage: %s [--] FILE.ts...\n"
+         "Writes FILE.hre, the recorder's recording header, beside each transport stream,\n"
+         "so that diskwarden -p can put the recording onto a recorder disk. An existing\n"
+         "header is never replaced. Title and start time come from names such as\n"
+         "\"20130526 2030 Title.ts\" (otherwise the file's modification time).\n"
+         "  -h, --help      this text\n"
+         "  -v, --version   the version line only\n",
+         program);
 }
 
 enum class Query { None, Help, Version };
@@ -105,19 +104,19 @@ TsResult ts_convert_file(const char *path)
 {
     char header_name[HEADER_NAME_SIZE];
     if (!make_header_name(path, header_name)) {
-        fprintf(stderr, "\nSkipping file \"%s\" - the path is longer than %zu characters\n",
-                path, TS_PATH_MAX);
+        warn("\nSkipping file \"%s\" - the path is longer than %zu characters\n", path,
+             TS_PATH_MAX);
         return TsResult::NoHeader;
     }
     if (host_exists(header_name)) { // a dangling link counts as taken
-        fprintf(stderr, "\nSkipping file \"%s\" - it already exists\n", header_name);
+        warn("\nSkipping file \"%s\" - it already exists\n", header_name);
         return TsResult::HeaderExists;
     }
     int fd = open_stream(path);
     if (fd < 0)
         return TsResult::NoHeader;
-    fprintf(stderr, "\nAnalysing transport stream %s\n", path);
-    fprintf(stderr, "Searching for PAT...\n");
+    warn("\nAnalysing transport stream %s\n", path);
+    warn("Searching for PAT...\n");
 
     StreamInfo info;
     TsReader reader;
@@ -129,10 +128,10 @@ TsResult ts_convert_file(const char *path)
     std::optional<uint64_t> length = ts_recording_length(&reader, info.pcr_pid, info.pmt_end);
     host_close(fd);
     if (!length)
-        fprintf(stderr, "Warning: no PCR found - the recording length is unknown and set to 0\n");
+        warn("Warning: no PCR found - the recording length is unknown and set to 0\n");
     info.length_seconds = static_cast<uint32_t>(length.value_or(0));
     const unsigned s = info.length_seconds;
-    fprintf(stderr, "Recording length: %02u:%02u:%02u\n", s / 3600, s % 3600 / 60, s % 60);
+    warn("Recording length: %02u:%02u:%02u\n", s / 3600, s % 3600 / 60, s % 60);
     if (ts_write_header(&info, path, header_name) != 0)
         return TsResult::NoHeader;
     return TsResult::Written;
@@ -140,7 +139,7 @@ TsResult ts_convert_file(const char *path)
 
 int ts_main(int argc, char **argv)
 {
-    fputs(VERSION_LINE, stderr);
+    message_write(VERSION_LINE);
     int marker = find_marker(argc, argv);
     Query query = find_query(marker, argv);
     if (query == Query::Help)

@@ -110,7 +110,7 @@ uint32_t ts_parse_file_name(const char *path, RecordEntry *entry)
         title_start += 2;
     if (title_end > title_start)
         put_title_text(entry, base + title_start, title_end - title_start);
-    fprintf(stderr, "Start time derived from the filename\n");
+    warn("Start time derived from the filename\n");
     return start_time;
 }
 
@@ -143,7 +143,7 @@ int ts_write_header(const StreamInfo *info, const char *path, const char *header
 {
     HostStatus status;
     if (!host_status_at(HOST_CWD, path, &status)) {
-        perror(path);
+        warn_errno(path);
         return 1;
     }
     RecordEntry entry;
@@ -156,7 +156,7 @@ int ts_write_header(const StreamInfo *info, const char *path, const char *header
     // the driver looked.
     HostOutput out;
     if (!host_output_begin(&out, header_name)) {
-        perror(header_name);
+        warn_errno(header_name);
         return 1;
     }
     if (!host_output_write(&out, entry.bytes, RECORD_LENGTH_SHORT)) {
@@ -164,7 +164,7 @@ int ts_write_header(const StreamInfo *info, const char *path, const char *header
         fatal_errno(header_name);
     }
     if (!host_output_commit(&out, HostReplace::Never)) {
-        perror(header_name);
+        warn_errno(header_name);
         return 1;
     }
     return 0;

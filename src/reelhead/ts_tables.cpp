@@ -10,7 +10,7 @@ namespace {
 // The decoders' own diagnostics go to standard error in their own words.
 void print_decoder_message(dvbpsi_t *, const dvbpsi_msg_level_t, const char *message)
 {
-    fprintf(stderr, "%s\n", message);
+    warn("%s\n", message);
 }
 
 dvbpsi_t *new_decoder_handle()

@@ -10,6 +10,11 @@
 #include <string>
 #include <syslog.h>
 
+#ifdef DW_TEST_HOOKS
+#include "disk/test_hooks.h"
+#endif
+
+#include "common/error.h"
 #include "common/fatal.h"
 #include "wardenfs/mount_open.h"
 #include "wardenfs/wfs.h"
@@ -153,7 +158,17 @@ int main(int argc, char **argv)
         fatal_exit(1);
     if (options.mountpoint == nullptr)
         fatal("%s: no mount point given (see %s --help)\n", argv[0], argv[0]);
-    Wfs *wfs = mount_open(arguments.disk);
+    DiskOpenOptions access;
+#ifdef DW_TEST_HOOKS
+    // Only test builds obey the tests' variables (direct I/O, the fault injector).
+    DiskTestHooks hooks = disk_test_hooks_from_environment();
+    access.direct = hooks.direct;
+    access.wrap_stream = [hooks](DiskStream *stream) { disk_test_hooks_apply(hooks, stream); };
+#endif
+    Wfs *wfs = nullptr;
+    Error error;
+    if (!mount_open(arguments.disk, access, &wfs, &error))
+        error_end(error);
     if (options.foreground) {
         wfs->log = log_to_stderr;
     } else {

@@ -5,25 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/error.h"
 #include "common/fatal.h"
 #include "platform/raw_drive.h"
-#include "records/disk_records.h"
-#include "records/record_list.h"
+#include "records/disk_open.h"
 
 namespace {
-
-// Says what was wrong with the record list and what the mount shows instead.
-void report_list(const HumaxDisk *disk, ListLoad found)
-{
-    switch (found) {
-    case ListLoad::Loaded: return;
-    case ListLoad::Empty: warn("Record list is empty\n"); return;
-    case ListLoad::UnknownLength: warn("Error: unknown record length\n"); break;
-    case ListLoad::Invalid: warn("Invalid record list\n"); break;
-    case ListLoad::ReadError: warn("%s: %s\n", RECORD_LIST_NAME, strerror(disk->read_errno)); break;
-    }
-    warn("The record list cannot be used: mounting with recovery/ and partitions/ only\n");
-}
 
 int64_t modification_time(const char *path)
 {
@@ -33,16 +20,36 @@ int64_t modification_time(const char *path)
 
 } // namespace
 
-Wfs *mount_open(const char *argument)
+void mount_report_list(const HumaxDisk *disk)
+{
+    if (!error_is_set(disk->list_error))
+        return;
+    error_warn(disk->list_error);
+    warn("The record list cannot be used: mounting with recovery/ and partitions/ only\n");
+}
+
+DiskOpenOptions mount_open_options(const DiskOpenOptions &access)
+{
+    DiskOpenOptions options = access;
+    options.writable = false;
+    options.lock = true;
+    options.validation = Validation::Strict;
+    // Nothing is asked: a disk whose record length only a question could tell is mounted
+    // without its list.
+    options.list = RecordListLoad::Optional;
+    return options;
+}
+
+bool mount_open(const char *argument, const DiskOpenOptions &access, Wfs **wfs, Error *error)
 {
     char drive[PATH_MAX];
     const char *path = platform_raw_drive_path(argument, drive, sizeof drive) ? drive : argument;
-    HumaxDisk *disk = disk_create();
-    disk_open_stream(disk, path, "rb");
-    disk_lock_or_refuse(disk);
-    ListLoad found = disk_load_tolerant(disk);
-    report_list(disk, found);
-    return mount_create(disk, modification_time(path));
+    HumaxDisk *disk = nullptr;
+    if (!disk_open({path}, mount_open_options(access), &disk, error))
+        return false;
+    mount_report_list(disk);
+    *wfs = mount_create(disk, modification_time(path));
+    return true;
 }
 
 Wfs *mount_create(HumaxDisk *disk, int64_t disk_time)
@@ -51,8 +58,6 @@ Wfs *mount_create(HumaxDisk *disk, int64_t disk_time)
     wfs->disk = disk;
     wfs->uid = getuid();
     wfs->gid = getgid();
-    disk->read_errors = ReadErrors::Note;
-    disk->read_errno = 0;
     mount_build_tree(disk, disk_time, &wfs->tree);
     return wfs;
 }

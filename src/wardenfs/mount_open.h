@@ -5,13 +5,21 @@
 #include "wardenfs/wfs.h"
 
 // Opens the disk `argument` names (an image or device path, or "N:" for drive N) for
-// reading, takes its shared lock (refused while a writer holds the disk), loads it and
-// builds the tree. Problems of the record list are reported on standard error and the
-// mount goes on without the list. Ends the process on every other problem.
-Wfs *mount_open(const char *argument);
+// reading, reached as `access` says (direct I/O, a stream wrapper), takes its shared lock
+// (refused while a writer holds the disk), loads it and builds the tree. Problems of the
+// record list are reported on standard error and the mount goes on without the list.
+// False, with *error set, on every other problem (nothing is left open).
+bool mount_open(const char *argument, const DiskOpenOptions &access, Wfs **wfs, Error *error);
 
-// Builds the file system of a disk already opened and loaded (for tests, and mount_open):
-// its read errors are noted from now on.
+// The options the mount opens its disk with: read-only, locked, judged as the programs
+// judge a disk, the record list optional.
+DiskOpenOptions mount_open_options(const DiskOpenOptions &access);
+
+// Says what was wrong with the record list of a disk opened with mount_open_options and
+// that the mount goes on without it (nothing when the list was loaded).
+void mount_report_list(const HumaxDisk *disk);
+
+// Builds the file system of a disk already opened and loaded (for tests, and mount_open).
 Wfs *mount_create(HumaxDisk *disk, int64_t disk_time);
 
 // Closes the disk (releasing its lock) and frees everything.

@@ -11,6 +11,6 @@
 std::vector<std::string> mount_recording_stems(HumaxDisk *disk);
 
 // The text -i shows for recording `number` (its list line, then its information), stored
-// in *text; false when there is no such recording. Reads the recording's .epg: with the
-// disk's read errors noted, a failed read shows in disk->read_errno.
-bool mount_recording_text(HumaxDisk *disk, int number, std::string *text);
+// in *text; false when there is no such recording, or (with *error set) when its .epg
+// could not be read.
+bool mount_recording_text(HumaxDisk *disk, int number, std::string *text, Error *error);

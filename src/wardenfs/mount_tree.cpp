@@ -11,7 +11,7 @@
 
 namespace {
 
-const char *const PARTITION_DIRECTORIES[PARTITION_MAX] = {"AV", "EPG", "MPEG_JPEG"};
+const char *const PARTITION_DIRECTORIES[PARTITION_COUNT] = {"AV", "EPG", "MPEG_JPEG"};
 
 // Adds a child to directory `parent`; false (nothing added) when the name is taken.
 bool add_node(MountTree *tree, uint32_t parent, const std::string &name, MountNode node)

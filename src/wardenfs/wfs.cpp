@@ -8,6 +8,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "common/error.h"
 #include "common/shown_text.h"
 #include "disk/fat.h"
 #include "disk/file_map.h"
@@ -55,11 +56,10 @@ bool render(Wfs *wfs, MountNode *node)
 {
     if (node->rendered)
         return true;
-    wfs->disk->read_errno = 0;
     std::string text;
-    mount_recording_text(wfs->disk, node->recording, &text);
-    if (wfs->disk->read_errno != 0) {
-        warn("%s: %s\n", text_shown(node->path.c_str()).c_str(), strerror(wfs->disk->read_errno));
+    Error error;
+    if (!mount_recording_text(wfs->disk, node->recording, &text, &error) && error_is_set(error)) {
+        warn("%s: %s\n", text_shown(node->path.c_str()).c_str(), strerror(error.code));
         return false;
     }
     node->bytes = std::move(text);
@@ -142,10 +142,8 @@ int wfs_open(Wfs *wfs, const char *path, int flags, uint64_t *handle)
             return -EIO;
         auto *file = new OpenFile;
         file->node = static_cast<uint32_t>(node - wfs->tree.nodes.data());
-        if (node->kind == NodeKind::Stored) {
-            // The entry's disk name finds the same entry again (it is the first of its name).
-            dfile_map(wfs->disk, node->partition, node->entry, &file->map);
-        }
+        if (node->kind == NodeKind::Stored)
+            dfile_map(wfs->disk, node->partition, node->entry, FileMapOptions{}, &file->map);
         *handle = reinterpret_cast<uint64_t>(file);
         return 0;
     });
@@ -166,12 +164,12 @@ int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset)
             memcpy(buffer, node->bytes.data() + at, n);
             return static_cast<int>(n);
         }
-        ssize_t n = dfile_map_read(&file->map, at, buffer, size);
-        if (n < 0) {
-            int error = errno;
-            warn("%s: %s at byte %llu\n", text_shown(node->path.c_str()).c_str(), strerror(error),
+        size_t n = 0;
+        Error error;
+        if (!dfile_map_read(&file->map, at, buffer, size, &n, &error)) {
+            warn("%s: %s at byte %llu\n", text_shown(node->path.c_str()).c_str(), strerror(error.code),
                  static_cast<unsigned long long>(at));
-            return -(error != 0 ? error : EIO);
+            return -(error.code != 0 ? error.code : EIO);
         }
         return static_cast<int>(n);
     });

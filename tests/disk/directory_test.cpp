@@ -4,6 +4,7 @@
 #include "disk/directory.h"
 #include "disk/disk_file.h"
 #include "disk_image.h"
+#include "disk_opening.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ TEST_F(Directory, FreeSlotsDisappearAndWritingCompacts)
     std::fill(ghost.begin() + 12, ghost.begin() + 16, 0);
     image.set_dir_slot(0, 5, ghost);
 
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     PartitionInfo *p = &disk->partitions[0];
     int count = 0;
     for (DirEntry *e = p->dir_head; e != nullptr; e = e->next)
@@ -60,7 +61,7 @@ TEST_F(Directory, FindIsExactOverSixtyBytes)
     std::string sixty(60, 'n');
     image.add_file(0, "1.av", Bytes(4, 1));
     image.add_file(0, sixty, Bytes(4, 2));
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     PartitionInfo *p = &disk->partitions[0];
     EXPECT_NE(dir_find(p, "1.av"), nullptr);
     EXPECT_EQ(dir_find(p, "1.AV"), nullptr);
@@ -78,7 +79,7 @@ TEST_F(Directory, UnusedNumbers)
     DiskImage image(path, testimg::default_spec());
     for (const char *name : {"2.av", "3.av", "4.av", "5.av", "6.elu"})
         image.add_file(0, name, Bytes(4, 1));
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     PartitionInfo *p = &disk->partitions[0];
     EXPECT_EQ(dir_unused_number(p, ".av"), 6u);
     EXPECT_EQ(dir_unused_number(p, ".elu"), 2u);
@@ -96,7 +97,7 @@ TEST_F(Directory, AFullDirectoryIsRefusedBeforeAnythingIsWritten)
     DiskImage image(path, testimg::default_spec());
     image.add_file(0, "keep.av", Bytes(4, 1));
     Bytes before = image.read_sectors(image.dir_sector(0), 256);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     PartitionInfo *p = &disk->partitions[0];
     for (int i = 0; i < 1024; ++i) {
         DirEntry *e = dir_new_entry(p);
@@ -112,7 +113,7 @@ TEST_F(Directory, AFullDirectoryIsRefusedBeforeAnythingIsWritten)
 TEST_F(Directory, RemovingUnknownEntriesIsHarmless)
 {
     DiskImage image(path, testimg::default_spec());
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     PartitionInfo *p = &disk->partitions[0];
     DirEntry stranger;
     dir_remove_entry(p, &stranger);

@@ -2,10 +2,13 @@
 
 #include <cstring>
 
+#include "common/error.h"
 #include "common/run_options.h"
 #include "disk/disk_file.h"
 #include "disk/fat.h"
+#include "disk/file_map.h"
 #include "disk_image.h"
+#include "disk_opening.h"
 
 namespace {
 
@@ -19,20 +22,32 @@ class DiskFiles : public ::testing::Test {
     std::string path = dir.file("disk.img");
     void SetUp() override { run_options = RunOptions{}; }
 
-    // Reads the whole file in pieces of `piece` bytes through dfile_read.
-    static Bytes read_in_pieces(DiskFile *file, uint32_t piece, std::vector<uint32_t> *sizes = nullptr)
+    // Reads the whole file in pieces of `piece` bytes, one after the other.
+    static Bytes read_in_pieces(FileMap *file, size_t piece, std::vector<size_t> *sizes = nullptr)
     {
-        Bytes out;
-        const uint8_t *data;
-        while (!dfile_eof(file)) {
-            uint32_t n = dfile_read(&data, piece, file);
-            if (sizes)
-                sizes->push_back(n);
-            out.insert(out.end(), data, data + n);
+        Bytes out, buffer(piece);
+        for (uint64_t offset = 0;;) {
+            size_t n = 0;
+            Error error;
+            EXPECT_TRUE(dfile_map_read(file, offset, buffer.data(), piece, &n, &error)) << error.text;
             if (n == 0)
                 break;
+            if (sizes)
+                sizes->push_back(n);
+            out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<long>(n));
+            offset += n;
         }
         return out;
+    }
+
+    static FileMap map_of(HumaxDisk *disk, int part, const char *name, Swap swap = Swap::Yes)
+    {
+        FileMapOptions options;
+        options.swap = swap;
+        options.report = true;
+        FileMap map;
+        EXPECT_TRUE(dfile_map_name(disk, part, name, options, &map)) << name;
+        return map;
     }
 };
 
@@ -41,14 +56,11 @@ TEST_F(DiskFiles, WholeClusterReadsAndTheTail)
     DiskImage image(path, testimg::default_spec());
     Bytes contents = testimg::pattern_bytes(10000);
     image.add_file(0, "5.av", contents, 0x1002, Placement::Fragmented);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
-    DiskFile *file = dfile_open(disk, 0, "5.av", Swap::Yes);
-    std::vector<uint32_t> sizes;
-    EXPECT_EQ(read_in_pieces(file, 4096, &sizes), contents);
-    EXPECT_EQ(sizes, (std::vector<uint32_t>{4096, 4096, 1808}));
-    const uint8_t *data;
-    EXPECT_EQ(dfile_read(&data, 4096, file), 0u);
-    dfile_close(file);
+    HumaxDisk *disk = testimg::open_volume(path);
+    FileMap file = map_of(disk, 0, "5.av");
+    std::vector<size_t> sizes;
+    EXPECT_EQ(read_in_pieces(&file, 4096, &sizes), contents);
+    EXPECT_EQ(sizes, (std::vector<size_t>{4096, 4096, 1808}));
     disk_close(disk);
 }
 
@@ -57,20 +69,10 @@ TEST_F(DiskFiles, OddPiecesCrossClusterBoundariesInOrder)
     DiskImage image(path, testimg::default_spec());
     Bytes contents = testimg::pattern_bytes(3 * 4096 + 77, 9);
     image.add_file(1, "list", contents, 0x1000, Placement::Reversed);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
-    DiskFile *file = dfile_open(disk, 1, "list", Swap::Yes);
-    for (uint32_t piece : {5u, 316u, 304u, 4096u, 1u, 4095u}) {
-        dfile_rewind(file);
-        EXPECT_EQ(read_in_pieces(file, piece), contents) << piece;
-    }
-    // A read that ends exactly where the buffered bytes end, then a larger one.
-    dfile_rewind(file);
-    const uint8_t *data;
-    ASSERT_EQ(dfile_read(&data, 96, file), 96u);
-    ASSERT_EQ(dfile_read(&data, 4000, file), 4000u);
-    ASSERT_EQ(dfile_read(&data, 316, file), 316u);
-    EXPECT_EQ(0, memcmp(data, contents.data() + 4096, 316));
-    dfile_close(file);
+    HumaxDisk *disk = testimg::open_volume(path);
+    FileMap file = map_of(disk, 1, "list");
+    for (size_t piece : {5u, 316u, 304u, 4096u, 1u, 4095u, 3u * 4096 + 77})
+        EXPECT_EQ(read_in_pieces(&file, piece), contents) << piece;
     disk_close(disk);
 }
 
@@ -79,20 +81,22 @@ TEST_F(DiskFiles, BulkReadsMatchAndWithoutSwapGiveStoredBytes)
     DiskImage image(path, testimg::default_spec());
     Bytes contents = testimg::pattern_bytes(20 * 4096 + 6, 3);
     image.add_file(0, "7.av", contents, 0x1002, Placement::Fragmented);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
-    DiskFile *file = dfile_open(disk, 0, "7.av", Swap::Yes);
-    Bytes out, buffer(5 * 4096 + 100);
-    for (size_t n; (n = dfile_read_into(file, buffer.data(), buffer.size())) > 0;)
-        out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<long>(n));
-    EXPECT_EQ(out, contents);
-    dfile_close(file);
-
-    file = dfile_open(disk, 0, "7.av", Swap::No);
-    out.clear();
-    for (size_t n; (n = dfile_read_into(file, buffer.data(), buffer.size())) > 0;)
-        out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<long>(n));
-    EXPECT_EQ(out, image.read_file_raw(0, "7.av"));
-    dfile_close(file);
+    HumaxDisk *disk = testimg::open_volume(path);
+    FileMap file = map_of(disk, 0, "7.av");
+    EXPECT_EQ(read_in_pieces(&file, 5 * 4096 + 100), contents);
+    FileMap stored = map_of(disk, 0, "7.av", Swap::No);
+    Bytes raw = image.read_file_raw(0, "7.av");
+    EXPECT_EQ(read_in_pieces(&stored, 5 * 4096 + 100), raw);
+    // A read that ends the file inside a 4-byte group, with room, stores the whole group
+    // as the disk holds it (the copy between disks keeps the stored word).
+    Bytes buffer(4096, 0xEE);
+    size_t n = 0;
+    Error error;
+    ASSERT_TRUE(dfile_map_read(&stored, 20 * 4096, buffer.data(), 10, &n, &error));
+    EXPECT_EQ(n, 6u);
+    Bytes cluster = image.read_sectors(image.data_sector(0) + 8 * image.find(0, "7.av")->clusters.back(), 8);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 8), Bytes(cluster.begin(), cluster.begin() + 8));
+    EXPECT_EQ(buffer[8], 0xEE);
     disk_close(disk);
 }
 
@@ -100,17 +104,11 @@ TEST_F(DiskFiles, EmptyFileIsAtItsEndAtOnce)
 {
     DiskImage image(path, testimg::default_spec());
     image.add_file(0, "empty", Bytes{});
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
-    DiskFile *file = dfile_open(disk, 0, "empty", Swap::Yes);
-    EXPECT_TRUE(dfile_eof(file));
-    const uint8_t *data;
-    EXPECT_EQ(dfile_read(&data, 100, file), 0u);
-    dfile_close(file);
-    EXPECT_EQ(dfile_open(disk, 0, "missing", Swap::Yes), nullptr);
-    uint64_t size = 1;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(dfile_size(nullptr, &size), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error - file not opened\n");
+    HumaxDisk *disk = testimg::open_volume(path);
+    FileMap file = map_of(disk, 0, "empty");
+    EXPECT_EQ(file.size, 0u);
+    EXPECT_TRUE(read_in_pieces(&file, 100).empty());
+    EXPECT_FALSE(dfile_map_name(disk, 0, "missing", FileMapOptions{}, &file));
     disk_close(disk);
 }
 
@@ -122,13 +120,16 @@ TEST_F(DiskFiles, SizeBeyondTheChainIsTruncatedWithAWarning)
     slot[36] = 0x88; // size 5000 = 0x1388
     slot[37] = 0x13;
     image.set_dir_slot(0, 0, slot);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     testing::internal::CaptureStderr();
-    DiskFile *file = dfile_open(disk, 0, "short.av", Swap::Yes);
+    FileMap file = map_of(disk, 0, "short.av");
+    FileMap again = map_of(disk, 0, "short.av");
+    // Said once, and the entry is left as it is (it is written back as read).
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Warning file allocation error - truncating to 4096 bytes\n");
-    EXPECT_EQ(read_in_pieces(file, 4096).size(), 4096u);
-    dfile_close(file);
+    EXPECT_EQ(dirent_size(disk->partitions[0].dir_head), 5000u);
+    EXPECT_EQ(read_in_pieces(&file, 4096).size(), 4096u);
+    EXPECT_EQ(again.size, 4096u);
     disk_close(disk);
 }
 
@@ -138,12 +139,13 @@ TEST_F(DiskFiles, ChainWithoutEndMarkerIsReadToItsLastCluster)
     Bytes contents = testimg::pattern_bytes(2 * 4096);
     image.add_file_at(0, "nomark.av", contents, {4, 9});
     image.set_fat_entry(0, 9, FAT_FREE);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
-    DiskFile *file = dfile_open(disk, 0, "nomark.av", Swap::Yes);
+    HumaxDisk *disk = testimg::open_volume(path);
+    FileMap file = map_of(disk, 0, "nomark.av");
     testing::internal::CaptureStderr();
-    EXPECT_EQ(read_in_pieces(file, 4096), contents);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Missing end of file marker\n");
-    dfile_close(file);
+    // Said each time a reading of the file reaches its last cluster.
+    EXPECT_EQ(read_in_pieces(&file, 4096), contents);
+    EXPECT_EQ(read_in_pieces(&file, 1000), contents);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Missing end of file marker\nMissing end of file marker\n");
     disk_close(disk);
 }
 
@@ -162,17 +164,13 @@ TEST_F(DiskFiles, LoopsAndStrayFirstSectorsNeitherHangNorReadOutside)
     slot[12] = slot[13] = slot[14] = 0xF0; // beyond the last cluster
     image.set_dir_slot(0, 2, slot);
 
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     testing::internal::CaptureStderr();
-    DiskFile *loop = dfile_open(disk, 0, "loop.av", Swap::Yes);
-    Bytes got = read_in_pieces(loop, 4096);
-    EXPECT_EQ(got.size(), 3u * 4096);
-    dfile_close(loop);
+    FileMap loop = map_of(disk, 0, "loop.av");
+    EXPECT_EQ(read_in_pieces(&loop, 4096).size(), 3u * 4096);
     for (const char *name : {"stray.av", "beyond.av"}) {
-        DiskFile *file = dfile_open(disk, 0, name, Swap::Yes);
-        ASSERT_NE(file, nullptr);
-        EXPECT_TRUE(dfile_eof(file)) << name;
-        dfile_close(file);
+        FileMap file = map_of(disk, 0, name);
+        EXPECT_EQ(file.size, 0u) << name;
         dfile_delete(disk, 0, name);
     }
     dfile_delete(disk, 0, "loop.av");
@@ -186,8 +184,9 @@ TEST_F(DiskFiles, WritesInOddPiecesLandWhicheverBoundaryTheyCross)
     for (uint32_t size : {10000u, 8192u, 4097u, 303u, 5u}) {
         DiskImage image(path, testimg::default_spec());
         Bytes contents = testimg::pattern_bytes(size, size);
-        HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
-        DiskFile *file = dfile_create(disk, 1, "new.epg", size, 0x1000, Swap::Yes);
+        HumaxDisk *disk = testimg::open_volume(path, true);
+        Error error;
+        DiskFile *file = dfile_create(disk, 1, "new.epg", size, 0x1000, Swap::Yes, &error);
         size_t at = 0;
         while (at < size) {
             size_t piece = std::min<size_t>(304, size - at);
@@ -215,8 +214,9 @@ TEST_F(DiskFiles, WholeClustersGoStraightFromTheCallersMemory)
     Bytes contents = testimg::pattern_bytes(6 * 4096 + 10, 4);
     Bytes scratch = contents;
     scratch.push_back(0x5A); // one byte more than the file holds
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
-    DiskFile *file = dfile_create(disk, 0, "9.av", contents.size(), 0x1002, Swap::Yes);
+    HumaxDisk *disk = testimg::open_volume(path, true);
+    Error error;
+    DiskFile *file = dfile_create(disk, 0, "9.av", contents.size(), 0x1002, Swap::Yes, &error);
     // A write passing the size stores what fits and reports 0.
     EXPECT_EQ(dfile_write_mutable(scratch.data(), scratch.size(), file), 0u);
     // The caller's whole clusters were reversed in place.
@@ -233,7 +233,7 @@ TEST_F(DiskFiles, DeleteFreesTheChainWithinItsBudget)
     DiskImage image(path, testimg::default_spec());
     image.add_file(0, "keep.av", testimg::pattern_bytes(2 * 4096, 1));
     image.add_file(0, "gone.av", testimg::pattern_bytes(3 * 4096, 2), 0x1002, Placement::Fragmented);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     uint32_t word0 = fat_word0(&disk->partitions[0]);
     testing::internal::CaptureStderr();
     dfile_delete(disk, 0, "absent.av");
@@ -254,7 +254,7 @@ TEST_F(DiskFiles, DeleteStopsAtTheBudgetOfACrossedChain)
     image.add_file_at(0, "victim.av", testimg::pattern_bytes(2 * 4096), {20, 21});
     image.add_file_at(0, "bad.av", testimg::pattern_bytes(4096), {10});
     image.set_fat_entry(0, 10, 20); // bad.av's chain runs into victim.av's clusters
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     dfile_delete(disk, 0, "bad.av");
     EXPECT_EQ(fat_get(&disk->partitions[0], 20), 21u);
     EXPECT_EQ(fat_get(&disk->partitions[0], 21), FAT_END);
@@ -265,7 +265,7 @@ TEST_F(DiskFiles, RenameMessages)
 {
     DiskImage image(path, testimg::default_spec());
     image.add_file(1, "_RECORD_LIST_", Bytes(309, 0));
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     testing::internal::CaptureStderr();
     EXPECT_EQ(dfile_rename(disk, 1, "nothing", "_RECORD_LIST_"), 1);
     EXPECT_EQ(dfile_rename(disk, 1, "nothing", "other"), 1);
@@ -281,11 +281,24 @@ TEST_F(DiskFiles, CreateRefusesAnExistingNameAndAFullPartition)
 {
     DiskImage image(path, testimg::default_spec());
     image.add_file(0, "2.av", Bytes(4, 1));
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
-    EXPECT_EXIT(dfile_create(disk, 0, "2.av", 10, 0x1002, Swap::Yes), testing::ExitedWithCode(1),
-                "^create: 2.av already exists\n$");
-    EXPECT_EXIT(dfile_create(disk, 0, "big.av", 256 * 4096, 0x1002, Swap::Yes),
-                testing::ExitedWithCode(1), "^Insufficient space\n$");
+    HumaxDisk *disk = testimg::open_volume(path, true);
+    const PartitionInfo *p = &disk->partitions[0];
+    uint32_t word0 = fat_word0(p);
+    Error error;
+    EXPECT_EQ(dfile_create(disk, 0, "2.av", 10, 0x1002, Swap::Yes, &error), nullptr);
+    EXPECT_EQ(error.kind, ErrorKind::Exists);
+    EXPECT_EQ(error.text, "create: 2.av already exists\n");
+    // One cluster more than is free: refused with nothing taken.
+    EXPECT_EQ(dfile_create(disk, 0, "big.av", 256 * 4096, 0x1002, Swap::Yes, &error), nullptr);
+    EXPECT_EQ(error.kind, ErrorKind::Space);
+    EXPECT_EQ(error.text, "Insufficient space\n");
+    EXPECT_EQ(fat_word0(p), word0);
+    EXPECT_EQ(fat_free_count(p), 255u);
+    EXPECT_EQ(p->dir_head->next, nullptr);
+    DiskFile *fits = dfile_create(disk, 0, "all.av", 255 * 4096, 0x1002, Swap::Yes, &error);
+    ASSERT_NE(fits, nullptr);
+    EXPECT_EQ(fat_word0(p), word0 - 255);
+    dfile_close(fits);
     disk_close(disk);
 }
 
@@ -293,8 +306,9 @@ TEST_F(DiskFiles, AFailedClusterWriteEndsTheRunBeforeTheTables)
 {
     DiskImage image(path, testimg::default_spec());
     Bytes before = testimg::read_host_file(path);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb"); // writes will fail
-    DiskFile *file = dfile_create(disk, 0, "3.av", 4096, 0x1002, Swap::Yes);
+    HumaxDisk *disk = testimg::open_volume(path); // writes will fail
+    Error error;
+    DiskFile *file = dfile_create(disk, 0, "3.av", 4096, 0x1002, Swap::Yes, &error);
     Bytes contents(4096, 7);
     EXPECT_EXIT(dfile_write(contents.data(), contents.size(), file), testing::ExitedWithCode(1),
                 "^3.av: Bad file descriptor\n$");

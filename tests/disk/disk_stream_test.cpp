@@ -16,9 +16,9 @@ using testimg::Bytes;
 constexpr uint32_t UNIT = 512;
 
 // A memory disk that refuses unaligned transfers, as a raw drive does, behind the wrapper.
-void open_strict(DiskStream *stream, const Bytes &contents, uint32_t unit)
+void open_strict(DiskStream *stream, MemoryImage *image, uint32_t unit)
 {
-    disk_stream_open_memory(stream, contents.data(), contents.size(), true);
+    disk_stream_open_memory(stream, image, true);
     stream->alignment = unit;
     disk_stream_align(stream);
 }
@@ -31,8 +31,9 @@ TEST_P(AlignedStream, AnyTransferArrivesWhole)
 {
     const uint32_t unit = GetParam();
     Bytes model = testimg::pattern_bytes(64 * unit + 100, 3);
+    MemoryImage image = memory_image_of(model.data(), model.size());
     DiskStream raw;
-    disk_stream_open_memory(&raw, model.data(), model.size(), true);
+    disk_stream_open_memory(&raw, &image, true);
     raw.alignment = unit;
     Bytes probe(unit + 1);
     errno = 0;
@@ -41,7 +42,7 @@ TEST_P(AlignedStream, AnyTransferArrivesWhole)
     disk_stream_close(&raw);
 
     DiskStream stream;
-    open_strict(&stream, model, unit);
+    open_strict(&stream, &image, unit);
     std::mt19937 random(7);
     for (int i = 0; i < 400; ++i) {
         uint64_t position = random() % (70 * unit);
@@ -72,8 +73,9 @@ TEST(FaultStream, FailsTheChosenTransferOnly)
 {
     Bytes contents = testimg::pattern_bytes(8 * UNIT, 1);
     for (FaultKind kind : {FaultKind::Read, FaultKind::Write}) {
+        MemoryImage image = memory_image_of(contents.data(), contents.size());
         DiskStream stream;
-        disk_stream_open_memory(&stream, contents.data(), contents.size(), true);
+        disk_stream_open_memory(&stream, &image, true);
         FaultPlan plan;
         plan.kind = kind;
         plan.action = FaultAction::Fail;

@@ -4,6 +4,7 @@
 #include "disk/disk_file.h"
 #include "disk/fat.h"
 #include "disk_image.h"
+#include "disk_opening.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ class Fat : public ::testing::Test {
 TEST_F(Fat, ClustersNeededAreExact)
 {
     make();
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     PartitionInfo *p = &disk->partitions[0];
     EXPECT_EQ(fat_clusters_needed(p, 4096), 1u);
     EXPECT_EQ(fat_clusters_needed(p, 4097), 2u);
@@ -54,9 +55,11 @@ TEST_F(Fat, FirstFitAcrossHolesLowersWordZero)
 {
     DiskImage image = make(16);
     leave_free(image, {2, 5, 6, 15}, 16);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     PartitionInfo *p = &disk->partitions[0];
-    ClusterChain chain = fat_allocate(p, 3 * 4096);
+    ClusterChain chain;
+    Error error;
+    ASSERT_TRUE(fat_allocate(p, 3 * 4096, &chain, &error));
     EXPECT_EQ(chain.first, 2u);
     EXPECT_EQ(chain.last, 6u);
     EXPECT_EQ(chain.count, 3u);
@@ -65,7 +68,7 @@ TEST_F(Fat, FirstFitAcrossHolesLowersWordZero)
     EXPECT_EQ(fat_get(p, 6), FAT_END);
     EXPECT_EQ(fat_word0(p), 1u);
     // The last cluster can be allocated too.
-    chain = fat_allocate(p, 1);
+    ASSERT_TRUE(fat_allocate(p, 1, &chain, &error));
     EXPECT_EQ(chain.first, 15u);
     EXPECT_EQ(fat_get(p, 15), FAT_END);
     EXPECT_EQ(fat_word0(p), 0u);
@@ -77,12 +80,26 @@ TEST_F(Fat, WordZeroBoundsTheFreeCount)
     DiskImage image = make(16);
     leave_free(image, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 16);
     image.set_fat_word0(0, 10);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     PartitionInfo *p = &disk->partitions[0];
     EXPECT_EQ(fat_free_count(p), 10u);
     EXPECT_EQ(p->free_clusters, 10u);
     EXPECT_EQ(disk_free_space(disk, 0), 10u * 4096);
-    EXPECT_EXIT(fat_allocate(p, 11 * 4096), testing::ExitedWithCode(1), "^Insufficient space\n$");
+    // Word 0 says 10: eleven clusters are refused though twelve are free, and nothing is
+    // taken.
+    ClusterChain chain;
+    Error error;
+    EXPECT_FALSE(fat_allocate(p, 11 * 4096, &chain, &error));
+    EXPECT_EQ(error.kind, ErrorKind::Space);
+    EXPECT_EQ(error.text, "Insufficient space\n");
+    EXPECT_EQ(fat_get(p, 0), FAT_FREE);
+    EXPECT_EQ(fat_word0(p), 10u);
+    // Taking clusters for a repair goes by the entries alone, and leaves word 0 alone.
+    EXPECT_FALSE(fat_take(p, 13, &chain));
+    ASSERT_TRUE(fat_take(p, 12, &chain));
+    EXPECT_EQ(chain.first, 0u);
+    EXPECT_EQ(chain.last, 11u);
+    EXPECT_EQ(fat_word0(p), 10u);
     disk_close(disk);
 }
 
@@ -90,14 +107,14 @@ TEST_F(Fat, InvalidEntriesAreRejectedAtLoadWithTheirValues)
 {
     DiskImage image = make(64);
     image.set_fat_entry(1, 7, 7);
-    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb"), testing::ExitedWithCode(1),
+    EXPECT_EXIT(testimg::open_volume(path), testing::ExitedWithCode(1),
                 "^EPG partition - error in file allocation table 00000040 00000007 00000007\n$");
     image.set_fat_entry(1, 7, FAT_FREE);
     image.set_fat_entry(2, 3, 0x80000000);
-    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb"), testing::ExitedWithCode(1),
+    EXPECT_EXIT(testimg::open_volume(path), testing::ExitedWithCode(1),
                 "^MPEG/JPEG partition - error in file allocation table 00000040 00000003 80000000\n$");
     image.set_fat_entry(2, 3, 64); // one past the last cluster
-    EXPECT_EXIT(disk_open_volume(path.c_str(), "rb"), testing::ExitedWithCode(1),
+    EXPECT_EXIT(testimg::open_volume(path), testing::ExitedWithCode(1),
                 "error in file allocation table 00000040 00000003 00000040");
 }
 
@@ -105,7 +122,7 @@ TEST_F(Fat, ClusterCountBeyondTheTableRegionIsClamped)
 {
     DiskImage image = make(100); // one table sector holds words for 127 clusters
     image.set_descriptor_u32(0, 232, 5000);
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     EXPECT_EQ(disk->partitions[0].cluster_count, 127u);
     disk_close(disk);
 }
@@ -115,11 +132,23 @@ TEST_F(Fat, ChainLengthOfALoopingChainIsBounded)
     DiskImage image = make(16);
     image.add_file_at(0, "loop.av", testimg::pattern_bytes(3 * 4096), {3, 4, 5});
     image.set_fat_entry(0, 5, 3); // 5 leads back to 3
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
-    DiskFile *file = dfile_open(disk, 0, "loop.av", Swap::Yes);
-    ASSERT_NE(file, nullptr);
-    EXPECT_LE(fat_chain_sectors(file), 16u * 8);
-    dfile_close(file);
+    HumaxDisk *disk = testimg::open_volume(path);
+    EXPECT_EQ(fat_chain_sectors_from(&disk->partitions[0], image.find(0, "loop.av")->first_sector), 3u * 8);
+    // The chain rule: the next cluster, never past a loop's own entry or the partition.
+    uint32_t next = 0;
+    EXPECT_TRUE(fat_next(&disk->partitions[0], 5, &next));
+    EXPECT_EQ(next, 3u);
+    image.set_fat_entry(0, 5, 5);
+    image.set_fat_entry(0, 4, 16);
+    disk_close(disk);
+    DiskOpenOptions unjudged;
+    unjudged.validation = Validation::None;
+    Error error;
+    ASSERT_TRUE(disk_open_volume({path}, unjudged, &disk, &error));
+    EXPECT_FALSE(fat_next(&disk->partitions[0], 4, &next));
+    EXPECT_FALSE(fat_next(&disk->partitions[0], 5, &next));
+    EXPECT_EQ(fat_cluster_position(&disk->partitions[0], 5),
+              (uint64_t{image.data_sector(0)} + 5 * 8) * 512);
     disk_close(disk);
 }
 
@@ -131,15 +160,17 @@ TEST_F(Fat, ClustersFreedSinceTheLastCommitAreNotReused)
 {
     DiskImage image = make(16);
     image.add_file_at(0, "old.av", testimg::pattern_bytes(2 * 4096), {0, 1});
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     PartitionInfo *p = &disk->partitions[0];
     dfile_delete(disk, 0, "old.av");
-    ClusterChain chain = fat_allocate(p, 2 * 4096);
+    ClusterChain chain;
+    Error error;
+    ASSERT_TRUE(fat_allocate(p, 2 * 4096, &chain, &error));
     EXPECT_EQ(chain.first, 2u);
     EXPECT_EQ(chain.last, 3u);
     disk_write_tables(disk, 0);
     // Once committed they are free for the next allocation.
-    chain = fat_allocate(p, 4096);
+    ASSERT_TRUE(fat_allocate(p, 4096, &chain, &error));
     EXPECT_EQ(chain.first, 0u);
     disk_close(disk);
 }
@@ -148,10 +179,11 @@ TEST_F(Fat, FirstHalfOfACommitWritesAllocationsOnly)
 {
     DiskImage image = make(16);
     image.add_file_at(0, "old.av", testimg::pattern_bytes(4096), {0});
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb+");
+    HumaxDisk *disk = testimg::open_volume(path, true);
     PartitionInfo *p = &disk->partitions[0];
     dfile_delete(disk, 0, "old.av");
-    DiskFile *file = dfile_create(disk, 0, "new.av", 2 * 4096, 0x1002, Swap::Yes);
+    Error error;
+    DiskFile *file = dfile_create(disk, 0, "new.av", 2 * 4096, 0x1002, Swap::Yes, &error);
     dfile_close(file);
     EXPECT_TRUE(fat_write_allocations(disk, p));
     {

@@ -4,7 +4,9 @@
 
 #include "disk/disk_file.h"
 #include "disk/file_map.h"
+#include "common/error.h"
 #include "disk_image.h"
+#include "disk_opening.h"
 
 namespace {
 
@@ -23,16 +25,17 @@ class FileMaps : public ::testing::Test {
     FileMap map_of(int part, const char *name)
     {
         FileMap map;
-        dfile_map(disk, part, dir_find(&disk->partitions[part], name), &map);
+        dfile_map(disk, part, dir_find(&disk->partitions[part], name), FileMapOptions{}, &map);
         return map;
     }
 
-    static Bytes read_all(const FileMap &map, size_t piece)
+    static Bytes read_all(FileMap &map, size_t piece)
     {
-        Bytes out(map.size + 8);
+        Bytes out(map.size + piece);
         size_t done = 0;
-        for (ssize_t n; (n = dfile_map_read(&map, done, out.data() + done, piece)) > 0;)
-            done += static_cast<size_t>(n);
+        Error error;
+        for (size_t n; dfile_map_read(&map, done, out.data() + done, piece, &n, &error) && n > 0;)
+            done += n;
         out.resize(done);
         return out;
     }
@@ -47,7 +50,7 @@ TEST_F(FileMaps, RunsFollowTheChainAndReadsGiveTheContents)
     image.add_file(0, "3.av", b, 0x1002, Placement::Fragmented);
     image.add_file(0, "4.av", c, 0x1002, Placement::Reversed);
     image.add_file_at(0, "5.av", c, {100, 101, 50, 51}); // two runs of two
-    disk = disk_open_volume(path.c_str(), "rb");
+    disk = testimg::open_volume(path);
 
     FileMap map = map_of(0, "2.av");
     ASSERT_EQ(map.runs.size(), 1u);
@@ -69,8 +72,8 @@ TEST_F(FileMaps, RunsFollowTheChainAndReadsGiveTheContents)
     }
 }
 
-// The readable size is what dfile_open leaves: bounded by the allocated sectors and by a
-// chain that loops or ends early; a first sector outside the data area reads as empty.
+// The readable size is bounded by the allocated sectors and by a chain that loops or ends
+// early; a first sector outside the data area reads as empty.
 TEST_F(FileMaps, SizeIsWhatReadingByNameGives)
 {
     testimg::ImageSpec spec = testimg::default_spec();
@@ -88,21 +91,54 @@ TEST_F(FileMaps, SizeIsWhatReadingByNameGives)
     Bytes outside = image.dir_slot(0, 1);
     testimg::put_le32(outside, 12, 3); // before the data area
     image.set_dir_slot(0, 1, outside);
-    disk = disk_open_volume(path.c_str(), "rb");
+    disk = testimg::open_volume(path);
 
     FileMap map = map_of(0, "2.av");
     EXPECT_EQ(map.size, 3u * 512);
     EXPECT_EQ(read_all(map, 700), stream);
-    testing::internal::CaptureStderr();
-    DiskFile *file = dfile_open(disk, 0, "2.av", Swap::Yes);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(dirent_size(file->entry), map.size);
-    dfile_close(file);
+    EXPECT_EQ(dfile_readable_size(&disk->partitions[0], disk->partitions[0].dir_head), map.size);
     map = map_of(0, "3.av");
     EXPECT_EQ(map.size, 0u);
     EXPECT_TRUE(map.runs.empty());
     char byte;
-    EXPECT_EQ(dfile_map_read(&map, 0, &byte, 1), 0);
+    size_t n = 1;
+    Error error;
+    EXPECT_TRUE(dfile_map_read(&map, 0, &byte, 1, &n, &error));
+    EXPECT_EQ(n, 0u);
+}
+
+// A read the disk refuses is returned, with what the read had stored before it, so that
+// the caller can give up, go on past it or fill the gap.
+TEST_F(FileMaps, AFailedReadReturnsItsErrorAndHowFarItGot)
+{
+    DiskImage image(path, testimg::default_spec());
+    Bytes c = testimg::pattern_bytes(3 * 4096 + 2, 3);
+    image.add_file_at(0, "5.av", c, {100, 101, 50, 51}); // two runs of two clusters
+    DiskOpenOptions options;
+    // The reads of opening: sector 0, then per partition its descriptor, table and
+    // directory; then the file's first run, and its second.
+    options.wrap_stream = [](DiskStream *stream) {
+        FaultPlan plan;
+        plan.kind = FaultKind::Read;
+        plan.action = FaultAction::Fail;
+        plan.at = 1 + 3 * 3 + 2;
+        disk_stream_fault(stream, plan);
+    };
+    Error error;
+    ASSERT_TRUE(disk_open_volume({path}, options, &disk, &error)) << error.text;
+    FileMap map = map_of(0, "5.av");
+    Bytes out(c.size());
+    size_t done = 0;
+    EXPECT_FALSE(dfile_map_read(&map, 0, out.data(), out.size(), &done, &error));
+    EXPECT_EQ(done, 2u * 4096);
+    EXPECT_TRUE(std::equal(c.begin(), c.begin() + 2 * 4096, out.begin()));
+    EXPECT_EQ(error.kind, ErrorKind::Read);
+    EXPECT_EQ(error.code, EIO);
+    EXPECT_EQ(error.text, "5.av: Input/output error\n");
+    // The next read of the same bytes goes through.
+    EXPECT_TRUE(dfile_map_read(&map, 2 * 4096, out.data(), out.size(), &done, &error));
+    EXPECT_EQ(done, 4098u);
+    EXPECT_TRUE(std::equal(c.begin() + 2 * 4096, c.end(), out.begin()));
 }
 
 } // namespace

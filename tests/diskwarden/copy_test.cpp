@@ -9,7 +9,7 @@
 #include "common/run_options.h"
 #include "disk/directory.h"
 #include "disk_image.h"
-#include "records/disk_records.h"
+#include "disk_opening.h"
 
 namespace {
 
@@ -321,8 +321,8 @@ TEST_F(Copy, NoFreeNumberAndRecordingZero)
     DiskImage destination(dst, testimg::default_spec());
     Bytes before = read_host_file(dst);
 
-    HumaxDisk *from = disk_open(src.c_str(), "rb");
-    HumaxDisk *to = disk_open(dst.c_str(), "rb+");
+    HumaxDisk *from = testimg::open_disk(src);
+    HumaxDisk *to = testimg::open_disk(dst, true);
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     EXPECT_EQ(cmd_copy_recording(from, to, 0), 0);

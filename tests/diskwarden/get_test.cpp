@@ -9,7 +9,7 @@
 #include "diskwarden/get.h"
 #include "common/run_options.h"
 #include "disk_fixture.h"
-#include "records/disk_records.h"
+#include "disk_opening.h"
 
 namespace {
 
@@ -259,7 +259,7 @@ TEST_F(GetInProcess, CopyOfOneFileAndItsResults)
 {
     Recording r = full(5, "Alpha", 2 * CLUSTER + 2);
     make_disk({r});
-    disk = disk_open(path.c_str(), "rb");
+    disk = testimg::open_disk(path);
     std::string target = host + "/copy.ts";
 
     testing::internal::CaptureStderr();
@@ -291,7 +291,7 @@ TEST_F(GetInProcess, CopyOfOneFileAndItsResults)
 TEST_F(GetInProcess, ResultsOfTheRecordingCommands)
 {
     make_disk({full(5, "Alpha", 1000)});
-    disk = disk_open(path.c_str(), "rb");
+    disk = testimg::open_disk(path);
     std::string previous = fs::current_path();
     fs::current_path(host);
     testing::internal::CaptureStdout();

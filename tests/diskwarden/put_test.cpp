@@ -13,7 +13,7 @@
 #include "common/run_options.h"
 #include "disk/directory.h"
 #include "disk_image.h"
-#include "records/disk_records.h"
+#include "disk_opening.h"
 #include "ts_writer.h"
 
 namespace {
@@ -391,13 +391,13 @@ TEST_F(Put, InProcessFailuresBeforeAnythingIsWritten)
     r.ts.clear();
     write_recording(recs, "a", r);
     std::string stream = recs + "/a.ts";
-    EXPECT_EXIT(cmd_put_recording(disk_open(image.c_str(), "rb+"), stream.c_str()),
+    EXPECT_EXIT(cmd_put_recording(testimg::open_disk(image, true), stream.c_str()),
                 ::testing::ExitedWithCode(1), "a\\.ts: No such file or directory");
 
     write_host_file(stream, pattern_bytes(10));
     // The directory cannot hold so many names; only an in-memory list can be this full.
     auto fill_numbers = [&] {
-        HumaxDisk *disk = disk_open(image.c_str(), "rb+");
+        HumaxDisk *disk = testimg::open_disk(image, true);
         for (unsigned n = 2; n <= 2047; ++n)
             dirent_set_name(dir_new_entry(&disk->partitions[0]), (std::to_string(n) + ".av").c_str());
         cmd_put_recording(disk, stream.c_str());

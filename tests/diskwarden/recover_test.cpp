@@ -9,7 +9,7 @@
 
 #include "diskwarden/recover.h"
 #include "common/run_options.h"
-#include "records/disk_records.h"
+#include "disk_opening.h"
 #include "support/disk_image.h"
 
 namespace {
@@ -436,14 +436,14 @@ TEST_F(Recovery, ScanReturnsTheNameOfTheRequestedRecording)
     build();
     run_options = RunOptions{};
     run_options.recovery = 1;
-    HumaxDisk *disk = disk_open(path.c_str(), "rb", DiskOpenPolicy{true, false});
+    HumaxDisk *disk = testimg::open_disk(path, false, DiskOpenPolicy{true, false});
     ::testing::internal::CaptureStdout();
-    const char *third = cmd_recover_scan(disk, 3, 0);
+    const char *third = cmd_recover_scan(disk, 3, INFO_DISABLED);
     EXPECT_STREQ(third, "5.av");
-    EXPECT_STREQ(cmd_recover_scan(disk, 5, 0), "12.av");
-    EXPECT_EQ(cmd_recover_scan(disk, 0, 0), nullptr);
-    EXPECT_EQ(cmd_recover_scan(disk, 6, 0), nullptr);
-    EXPECT_EQ(cmd_recover_scan(disk, -1, 0), nullptr);
+    EXPECT_STREQ(cmd_recover_scan(disk, 5, INFO_DISABLED), "12.av");
+    EXPECT_EQ(cmd_recover_scan(disk, 0, INFO_DISABLED), nullptr);
+    EXPECT_EQ(cmd_recover_scan(disk, 6, INFO_DISABLED), nullptr);
+    EXPECT_EQ(cmd_recover_scan(disk, -1, INFO_DISABLED), nullptr);
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_THAT(out, StartsWith("  3: ***Info disabled***\n  5: ***Info disabled***\n  1: "));
     disk_close(disk);

@@ -62,7 +62,17 @@ TEST_F(Safety, ADiskGivenAsSourceAndDestinationIsRefused)
         EXPECT_THAT(r.err, HasSubstr("are the same disk")) << other;
         EXPECT_THAT(r.err, testing::Not(HasSubstr("[no]"))) << "asked before refusing";
     }
-    EXPECT_EQ(image_bytes(), before);
+    // Told apart before either is read: a source that cannot be read as a disk is still
+    // refused as the same disk first.
+    expect_damaged();
+    Bytes unknown = before;
+    unknown[444] = unknown[445] = 0; // the partition table's first marker
+    testimg::write_host_file(path, unknown);
+    RunResult r = run({"-y", "-g", "2"}, "", {path, dotted});
+    EXPECT_EQ(image_bytes(), unknown);
+    testimg::write_host_file(path, before);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, path + " and " + dotted + " are the same disk: copying a disk onto itself is refused\n");
 }
 
 TEST_F(Safety, ADiskLockedByAnotherProcessIsRefusedBeforeAnyQuestion)
@@ -434,6 +444,27 @@ TEST_F(Safety, AListSaveTheDirectoryCannotTakeLeavesEveryTableAsItWas)
 }
 
 // ---- Damaged and truncated images say so ----
+
+// Reading a file whose entry claims more than its clusters hold says so once, and leaves
+// the entry as stored: a later commit of the same run writes it back unchanged.
+TEST_F(Safety, AnEntryReadAsDamagedIsWrittenBackAsStored)
+{
+    testimg::TestRecording r = testimg::full_recording(5, "Alpha");
+    r.is_protected = true;
+    make_disk({r});
+    DiskImage image(path);
+    int slot = image.find(1, "5.epg")->slot;
+    Bytes damaged = image.dir_slot(1, slot);
+    testimg::put_le32(damaged, 36, testimg::get_le32(damaged, 36) + 3 * 4096);
+    image.set_dir_slot(1, slot, damaged);
+    expect_damaged();
+    RunResult r1 = run({"-i", "1", "-i", "1", "-u", "1"});
+    EXPECT_EQ(r1.status, 0) << r1.err;
+    EXPECT_EQ(r1.err, "Warning file allocation error - truncating to 4096 bytes\n");
+    EXPECT_EQ(DiskImage(path).dir_slot(1, DiskImage(path).find(1, "5.epg")->slot), damaged);
+    EXPECT_FALSE(DiskImage(path).record_list_entries(304).empty());
+}
+
 
 TEST_F(Safety, ATruncatedImageIsReportedAndNeverWritten)
 {

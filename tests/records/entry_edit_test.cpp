@@ -3,7 +3,8 @@
 
 #include "common/run_options.h"
 #include "disk_image.h"
-#include "records/disk_records.h"
+#include "common/error.h"
+#include "disk_opening.h"
 #include "records/entry_edit.h"
 
 namespace {
@@ -18,9 +19,10 @@ TEST(EntrySetByte, ReportsTheChangeInDecimalAndHex)
     RecordEntry entry;
     entry.bytes[5] = 0xFF;
     testing::internal::CaptureStderr();
-    entry_set_byte(&list, &entry, 5, 7);
-    entry_set_byte(&list, &entry, 303, 0xAB);
-    entry_set_byte(&list, &entry, 303, 0xAB);
+    Error error;
+    entry_set_byte(&list, &entry, 5, 7, &error);
+    entry_set_byte(&list, &entry, 303, 0xAB, &error);
+    entry_set_byte(&list, &entry, 303, 0xAB, &error);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Changing offset 5(0x005) from 255(0xFF) to 7(0x07)\n"
               "Changing offset 303(0x12F) from 0(0x00) to 171(0xAB)\n"
@@ -34,15 +36,18 @@ TEST(EntrySetByte, OffsetBeyondTheEntryIsRefused)
     RecordList list;
     list.record_length = 304;
     RecordEntry entry;
-    EXPECT_EXIT(entry_set_byte(&list, &entry, 304, 1), testing::ExitedWithCode(1),
-                "^offset out of range\n$");
+    Error error;
+    EXPECT_FALSE(entry_set_byte(&list, &entry, 304, 1, &error));
+    EXPECT_EQ(error.text, "offset out of range\n");
     list.record_length = 316;
     testing::internal::CaptureStderr();
-    entry_set_byte(&list, &entry, 315, 1); // inside a long entry
+    EXPECT_TRUE(entry_set_byte(&list, &entry, 315, 1, &error)); // inside a long entry
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(entry.bytes[315], 1);
-    EXPECT_EXIT(entry_set_byte(&list, &entry, 316, 1), testing::ExitedWithCode(1),
-                "^offset out of range\n$");
+    error = Error{};
+    EXPECT_FALSE(entry_set_byte(&list, &entry, 316, 1, &error));
+    EXPECT_EQ(error.kind, ErrorKind::Refused);
+    EXPECT_EQ(error.text, "offset out of range\n");
 }
 
 class ModifyEntry : public ::testing::Test {
@@ -68,10 +73,11 @@ class ModifyEntry : public ::testing::Test {
     // Runs the command in this process; returns standard output and standard error.
     std::pair<std::string, std::string> modify(int number, int offset, uint8_t value)
     {
-        HumaxDisk *disk = disk_open(path.c_str(), "rb+");
+        HumaxDisk *disk = testimg::open_disk(path, true);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        cmd_modify_entry(disk, number, offset, value);
+        Error error;
+        EXPECT_TRUE(cmd_modify_entry(disk, number, offset, value, &error)) << error.text;
         std::string err = testing::internal::GetCapturedStderr();
         std::string out = testing::internal::GetCapturedStdout();
         disk_close(disk);
@@ -108,13 +114,16 @@ TEST_F(ModifyEntry, NoChangeStillRewritesListAndBackup)
 TEST_F(ModifyEntry, UnknownRecordingEndsWithoutWriting)
 {
     Bytes before = testimg::read_host_file(path);
-    HumaxDisk *disk = disk_open(path.c_str(), "rb+");
-    EXPECT_EXIT(cmd_modify_entry(disk, 4, 101, 1), testing::ExitedWithCode(1),
-                "^Recording 4 does not exist\n$");
-    EXPECT_EXIT(cmd_modify_entry(disk, 0, 101, 1), testing::ExitedWithCode(1),
-                "^Recording 0 does not exist\n$");
-    EXPECT_EXIT(cmd_modify_entry(disk, 1, 304, 1), testing::ExitedWithCode(1),
-                "offset out of range\n$");
+    HumaxDisk *disk = testimg::open_disk(path, true);
+    Error error;
+    EXPECT_FALSE(cmd_modify_entry(disk, 4, 101, 1, &error));
+    EXPECT_EQ(error.text, "Recording 4 does not exist\n");
+    EXPECT_FALSE(cmd_modify_entry(disk, 0, 101, 1, &error));
+    EXPECT_EQ(error.text, "Recording 0 does not exist\n");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(cmd_modify_entry(disk, 1, 304, 1, &error));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(error.text, "offset out of range\n");
     disk_close(disk);
     EXPECT_EQ(testimg::read_host_file(path), before);
 }

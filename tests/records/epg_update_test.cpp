@@ -3,7 +3,7 @@
 
 #include "common/run_options.h"
 #include "disk_image.h"
-#include "records/disk_records.h"
+#include "disk_opening.h"
 #include "records/epg_update.h"
 
 namespace {
@@ -59,9 +59,10 @@ class EpgUpdate : public ::testing::Test {
     // Runs the update in this process; returns what it wrote to standard error.
     std::string update()
     {
-        HumaxDisk *disk = disk_open(path.c_str(), "rb+");
+        HumaxDisk *disk = testimg::open_disk(path, true);
         testing::internal::CaptureStderr();
-        epg_update_all(disk);
+        Error error;
+        EXPECT_TRUE(epg_update_all(disk, &error)) << error.text;
         std::string err = testing::internal::GetCapturedStderr();
         disk_close(disk);
         EXPECT_EQ(testimg::check_image(path, 304), std::vector<std::string>{});
@@ -227,9 +228,13 @@ TEST_F(EpgUpdate, NoRoomForACopyKeepsEverythingComplete)
     image.add_file(1, "filler", Bytes((free_clusters - 1) * 4096, 0x11));
     ASSERT_EQ(image.fat_word0(1), 1u);
 
-    HumaxDisk *disk = disk_open(path.c_str(), "rb+");
-    EXPECT_EXIT(epg_update_all(disk), testing::ExitedWithCode(1),
-                "^Updating 7.epg to v20\\+\nUpdating 8.epg to v20\\+\nInsufficient space\n$");
+    HumaxDisk *disk = testimg::open_disk(path, true);
+    testing::internal::CaptureStderr();
+    Error error;
+    EXPECT_FALSE(epg_update_all(disk, &error));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Updating 7.epg to v20+\nUpdating 8.epg to v20+\n");
+    EXPECT_EQ(error.kind, ErrorKind::Space);
+    EXPECT_EQ(error.text, "Insufficient space\n");
     disk_close(disk);
 
     EXPECT_EQ(testimg::check_image(path, 304), std::vector<std::string>{});

@@ -8,7 +8,8 @@
 
 #include "common/run_options.h"
 #include "disk_image.h"
-#include "records/disk_records.h"
+#include "common/error.h"
+#include "disk_opening.h"
 #include "records/info.h"
 
 namespace {
@@ -86,7 +87,7 @@ class Info : public ::testing::Test {
         }
         entries.insert(entries.end(), extra_entries.begin(), extra_entries.end());
         image.write_record_list(entries, record_length);
-        disk = disk_open(path.c_str(), "rb");
+        disk = testimg::open_disk(path);
     }
 
     // One recording of `length` seconds with this .epg file.
@@ -101,15 +102,23 @@ class Info : public ::testing::Test {
         return {result, testing::internal::GetCapturedStdout(), err};
     }
 
-    Output info(int number)
+    // 0 for information shown, 1 for the fallback text, -1 for a failed read.
+    static int result_of(InfoShown shown)
     {
-        return capture([&] { return cmd_info(disk, number); });
+        return shown == InfoShown::Shown ? 0 : shown == InfoShown::Fallback ? 1 : -1;
     }
 
-    Output show(int mode, bool with_entry = true, const char *name = "5.epg")
+    Output info(int number)
+    {
+        Error error;
+        return capture([&] { return cmd_info(disk, number, &error) ? 0 : -1; });
+    }
+
+    Output show(InfoMode mode, bool with_entry = true, const char *name = "5.epg")
     {
         const RecordEntry *entry = with_entry ? disk->records.head : nullptr;
-        return capture([&] { return info_show(stdout, disk, name, entry, mode); });
+        Error error;
+        return capture([&] { return result_of(info_show(stdout, disk, name, entry, mode, &error)); });
     }
 };
 
@@ -127,7 +136,8 @@ TEST_F(Info, FullInformationAfterTheListLine)
     char *data = nullptr;
     size_t size = 0;
     FILE *buffer = open_memstream(&data, &size);
-    EXPECT_EQ(capture([&] { return info_describe(buffer, disk, 1) ? 0 : 1; }).out, "");
+    Error error;
+    EXPECT_EQ(capture([&] { return info_describe(buffer, disk, 1, &error) ? 0 : 1; }).out, "");
     fclose(buffer);
     EXPECT_EQ(std::string(data, size), o.out);
     free(data);
@@ -308,7 +318,9 @@ TEST_F(Info, DisabledOnDisksWithLongEntries)
     Output o = info(1);
     // -i ends the refusal's line so that the next recording's line starts afresh.
     EXPECT_EQ(o.out, "  1: Sun 26/05/13 21:00  1:00:00 Film - BBC ONE\n: ***Info disabled***\n");
-    Output checked = capture([&] { return info_show_checked(stdout, disk, "5.epg", nullptr, INFO_TITLES); });
+    Error error;
+    Output checked =
+        capture([&] { return result_of(info_show_checked(stdout, disk, "5.epg", nullptr, INFO_TITLES, &error)); });
     EXPECT_EQ(checked.result, 1);
     EXPECT_EQ(checked.out, ": ***Info disabled***");
 }

@@ -5,7 +5,7 @@
 #include "common/run_options.h"
 #include "disk/directory.h"
 #include "disk_image.h"
-#include "records/disk_records.h"
+#include "disk_opening.h"
 #include "records/listing.h"
 
 namespace {
@@ -46,7 +46,7 @@ class Listing : public ::testing::Test {
         }
         entries.insert(entries.end(), extra.begin(), extra.end());
         image.write_record_list(entries, 304);
-        disk = disk_open(path.c_str(), "rb");
+        disk = testimg::open_disk(path);
     }
 
     std::string walk(int number, char *host_name = nullptr, RecordEntry **result = nullptr)

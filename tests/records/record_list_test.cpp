@@ -6,7 +6,7 @@
 #include "common/run_options.h"
 #include "disk/disk_file.h"
 #include "disk_image.h"
-#include "records/disk_records.h"
+#include "disk_opening.h"
 #include "records/header_file.h"
 #include "records/record_list.h"
 
@@ -55,13 +55,13 @@ TEST_F(RecordLists, FormatsWithAFixedLength)
     for (uint32_t format : {0xE000000Du, 0xE0000030u}) {
         DiskImage image = make(format);
         image.write_record_list({entry(304, 2), entry(304, 3)}, 304);
-        HumaxDisk *disk = disk_open(path.c_str(), "rb");
+        HumaxDisk *disk = testimg::open_disk(path);
         EXPECT_EQ(disk->records.record_length, 304u);
         EXPECT_EQ(disk->records.count, 2);
         disk_close(disk);
     }
     make(0xE000000E);
-    EXPECT_EXIT(disk_open(path.c_str(), "rb"), testing::ExitedWithCode(1),
+    EXPECT_EXIT(testimg::open_disk(path), testing::ExitedWithCode(1),
                 "^Unknown Humax disk format\n$");
 }
 
@@ -76,20 +76,20 @@ TEST_F(RecordLists, LengthFromTheSizeAlone)
     list.insert(list.end(), 5, 0);
     std::copy(std::begin(LIST_SIGNATURE), std::end(LIST_SIGNATURE), list.begin());
     raw_list(image, list);
-    HumaxDisk *disk = disk_open(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_disk(path);
     EXPECT_EQ(disk->records.record_length, 304u);
     EXPECT_EQ(disk->records.count, 3);
     disk_close(disk);
 
     DiskImage again = make(0xE000000F);
     again.write_record_list({entry(316, 2), entry(316, 3)}, 316);
-    disk = disk_open(path.c_str(), "rb");
+    disk = testimg::open_disk(path);
     EXPECT_EQ(disk->records.record_length, 316u);
     disk_close(disk);
 
     DiskImage odd = make(0xE000000F);
     raw_list(odd, Bytes(400, 0));
-    EXPECT_EXIT(disk_open(path.c_str(), "rb"), testing::ExitedWithCode(1),
+    EXPECT_EXIT(testimg::open_disk(path), testing::ExitedWithCode(1),
                 "^Error: unknown record length\n$");
 }
 
@@ -102,13 +102,13 @@ TEST_F(RecordLists, AmbiguousSizesAreDecidedByTheEntryMarkers)
         for (unsigned i = 0; i < 24016 / length; ++i)
             entries.push_back(entry(length, 2 + i));
         image.write_record_list(entries, length);
-        HumaxDisk *disk = disk_open(path.c_str(), "rb");
+        HumaxDisk *disk = testimg::open_disk(path);
         EXPECT_EQ(disk->records.record_length, length);
         disk_close(disk);
     }
     DiskImage five = make(0xE000000F);
     raw_list(five, Bytes{1, 0, 0, 1, 1});
-    EXPECT_EXIT(disk_open(path.c_str(), "rb"), testing::ExitedWithCode(1),
+    EXPECT_EXIT(testimg::open_disk(path), testing::ExitedWithCode(1),
                 "^Error: unknown record length\n$");
 }
 
@@ -128,7 +128,7 @@ TEST_F(RecordLists, MissingListAsksOnce)
         run_options.ask = c.ask;
         answer(c.input);
         testing::internal::CaptureStderr();
-        HumaxDisk *disk = disk_open(path.c_str(), "rb");
+        HumaxDisk *disk = testimg::open_disk(path);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
         EXPECT_EQ(disk->records.record_length, c.length) << c.input;
         EXPECT_EQ(disk->records.count, 0);
@@ -142,12 +142,12 @@ TEST_F(RecordLists, LoadChecksTheSignature)
     Bytes list = entry(304, 2);
     list.insert(list.end(), 5, 0);
     raw_list(image, list); // no signature in the first five bytes
-    EXPECT_EXIT(disk_open(path.c_str(), "rb"), testing::ExitedWithCode(1), "^Invalid record list\n$");
+    EXPECT_EXIT(testimg::open_disk(path), testing::ExitedWithCode(1), "^Invalid record list\n$");
 
     DiskImage short_list = make();
     raw_list(short_list, Bytes(100, 1));
     testing::internal::CaptureStderr();
-    HumaxDisk *disk = disk_open(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_disk(path);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Record list is empty\n");
     EXPECT_EQ(disk->records.count, 0);
     disk_close(disk);
@@ -161,8 +161,9 @@ TEST_F(RecordLists, SaveRotatesTheBackupAndMovesTheSignature)
     image.write_record_list({entry(304, 2), second, entry(304, 4)}, 304);
     Bytes before = image.read_file(1, "_RECORD_LIST_");
 
-    HumaxDisk *disk = disk_open(path.c_str(), "rb+");
-    reclist_remove_entry(disk, disk->records.head);
+    HumaxDisk *disk = testimg::open_disk(path, true);
+    Error error;
+    ASSERT_TRUE(reclist_remove_entry(disk, disk->records.head, &error)) << error.text;
     disk_close(disk);
 
     DiskImage after(path);
@@ -181,8 +182,9 @@ TEST_F(RecordLists, EmptyListLeavesNeitherFile)
 {
     DiskImage image = make();
     image.write_record_list({entry(304, 2)}, 304);
-    HumaxDisk *disk = disk_open(path.c_str(), "rb+");
-    reclist_remove_entry(disk, disk->records.head);
+    HumaxDisk *disk = testimg::open_disk(path, true);
+    Error error;
+    ASSERT_TRUE(reclist_remove_entry(disk, disk->records.head, &error)) << error.text;
     disk_close(disk);
     DiskImage after(path);
     EXPECT_FALSE(after.find(1, "_RECORD_LIST_"));
@@ -190,11 +192,11 @@ TEST_F(RecordLists, EmptyListLeavesNeitherFile)
     EXPECT_TRUE(testimg::check_image(path).empty());
 
     // Saving with no list on the disk reports the failed rename and goes on.
-    disk = disk_open(path.c_str(), "rb+");
+    disk = testimg::open_disk(path, true);
     reclist_append(&disk->records);
     entry_set_file_number(disk->records.head, 2);
     testing::internal::CaptureStderr();
-    reclist_save(disk);
+    EXPECT_TRUE(reclist_save(disk, &error));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Oldname _RECORD_LIST_ does not exist\n");
     disk_close(disk);
     EXPECT_TRUE(DiskImage(path).find(1, "_RECORD_LIST_"));
@@ -204,14 +206,15 @@ TEST_F(RecordLists, TwoSwapsRestoreTheNames)
 {
     DiskImage image = make();
     image.write_record_list({entry(304, 2)}, 304);
-    HumaxDisk *disk = disk_open(path.c_str(), "rb+");
-    reclist_save(disk); // creates the backup
+    HumaxDisk *disk = testimg::open_disk(path, true);
+    Error error;
+    ASSERT_TRUE(reclist_save(disk, &error)); // creates the backup
     disk_close(disk);
     Bytes list = DiskImage(path).read_file(1, "_RECORD_LIST_");
     image.add_file(1, "marker", Bytes{1});
 
     for (int round = 0; round < 2; ++round) {
-        disk = disk_open(path.c_str(), "rb+");
+        disk = testimg::open_disk(path, true);
         testing::internal::CaptureStderr();
         reclist_swap_backup(disk);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -248,7 +251,7 @@ TEST_F(RecordLists, HeaderFilesRoundTripAtBothLengths)
 TEST_F(RecordLists, CopyToAnotherDiskKeepsBytesAndState)
 {
     DiskImage image = make();
-    HumaxDisk *disk = disk_open(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_disk(path);
     RecordEntry source;
     source.bytes[200] = 7;
     source.state = STATE_AV_CHECKED;
@@ -263,58 +266,73 @@ TEST_F(RecordLists, CopyToAnotherDiskKeepsBytesAndState)
 
 namespace {
 
-HumaxDisk *load_tolerant(const std::string &path, ListLoad *found, unsigned long failing_read = 0)
+// The mount's opening: the record list optional, nothing asked; a read of the disk that
+// fails when `failing_read` is given.
+HumaxDisk *load_tolerant(const std::string &path, Error *list_error, unsigned long failing_read = 0)
 {
-    HumaxDisk *disk = disk_create();
-    disk_open_stream(disk, path.c_str(), "rb");
-    if (failing_read != 0) {
+    DiskOpenOptions options;
+    options.list = RecordListLoad::Optional;
+    options.wrap_stream = [failing_read](DiskStream *stream) {
         FaultPlan plan;
         plan.kind = FaultKind::Read;
         plan.action = FaultAction::Fail;
         plan.at = failing_read;
-        disk_stream_fault(&disk->stream, plan);
-    }
-    *found = disk_load_tolerant(disk);
+        if (failing_read != 0)
+            disk_stream_fault(stream, plan);
+    };
+    HumaxDisk *disk = nullptr;
+    Error error;
+    if (!disk_open({path}, options, &disk, &error))
+        error_end(error);
+    *list_error = disk->list_error;
     return disk;
 }
 
 } // namespace
 
-// The mount's loading: the list's problems are returned, not reported, and nothing is
-// asked; the volume's problems end the run as in every other opening.
-TEST_F(RecordLists, TolerantLoadReturnsTheListsProblems)
+// The mount's loading: the list's problems are returned, not ended on, and nothing is
+// asked; the volume's problems and an unknown format fail the opening as always.
+TEST_F(RecordLists, OptionalLoadReturnsTheListsProblems)
 {
-    ListLoad found;
+    Error found;
     DiskImage image = make(0xE000000F);
     image.write_record_list({entry(316, 2), entry(316, 3)}, 316);
     testing::internal::CaptureStderr();
     HumaxDisk *disk = load_tolerant(path, &found);
-    EXPECT_EQ(found, ListLoad::Loaded);
+    EXPECT_EQ(found.kind, ErrorKind::None);
     EXPECT_EQ(disk->records.count, 2);
     EXPECT_EQ(disk->records.record_length, 316u);
     disk_close(disk);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
     make(0xE000000F); // no list: nothing is asked (stdin is not even read)
     answer("yes\n");
+    testing::internal::CaptureStderr();
     disk = load_tolerant(path, &found);
-    EXPECT_EQ(found, ListLoad::Empty);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Record list is empty\n");
+    EXPECT_EQ(found.kind, ErrorKind::None);
+    EXPECT_EQ(disk->records.record_length, 0u);
     EXPECT_EQ(fgetc(stdin), 'y');
     disk_close(disk);
 
     DiskImage odd = make(0xE000000F);
     raw_list(odd, Bytes(400, 0));
     disk = load_tolerant(path, &found);
-    EXPECT_EQ(found, ListLoad::UnknownLength);
+    EXPECT_EQ(found.kind, ErrorKind::RecordLength);
+    EXPECT_EQ(found.text, "Error: unknown record length\n");
     disk_close(disk);
 
     DiskImage unsigned_list = make();
     Bytes list = entry(304, 2);
     list.insert(list.end(), 5, 0);
     raw_list(unsigned_list, list);
+    testing::internal::CaptureStderr();
     disk = load_tolerant(path, &found);
-    EXPECT_EQ(found, ListLoad::Invalid);
+    EXPECT_EQ(found.kind, ErrorKind::RecordList);
+    EXPECT_EQ(found.text, "Invalid record list\n");
     EXPECT_EQ(disk->records.count, 0);
     EXPECT_EQ(disk->records.head, nullptr);
+    EXPECT_EQ(disk->records.record_length, 304u);
     disk_close(disk);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
@@ -323,36 +341,38 @@ TEST_F(RecordLists, TolerantLoadReturnsTheListsProblems)
                 "^Unknown Humax disk format\n$");
 }
 
-// A read error inside the list: with the disk's read errors noted it is returned, the
-// error kept; the programs' loading still ends with the system's report.
-TEST_F(RecordLists, AnUnreadableListIsAProblemOfTheListForTheTolerantLoad)
+// A read error inside the list: returned to the caller with the system's error, the list
+// left empty; the commands' required load fails with the same report.
+TEST_F(RecordLists, AnUnreadableListIsAProblemOfTheListForTheOptionalLoad)
 {
     DiskImage image = make();
     image.write_record_list({entry(304, 2), entry(304, 3)}, 304);
     // The reads of opening: sector 0, then per partition its descriptor, table and
     // directory; the list's contents come next.
     const unsigned long list_read = 1 + 3 * 3 + 1;
-    ListLoad found;
+    Error found;
     HumaxDisk *disk = load_tolerant(path, &found, list_read);
-    EXPECT_EQ(found, ListLoad::ReadError);
-    EXPECT_EQ(disk->read_errno, EIO);
+    EXPECT_EQ(found.kind, ErrorKind::Read);
+    EXPECT_EQ(found.code, EIO);
+    EXPECT_EQ(found.text, "_RECORD_LIST_: Input/output error\n");
     EXPECT_EQ(disk->records.count, 0);
-    EXPECT_EQ(disk->read_errors, ReadErrors::End);
     disk_close(disk);
     disk = load_tolerant(path, &found, list_read + 1);
-    EXPECT_EQ(found, ListLoad::Loaded); // the read after it: nothing else fails
+    EXPECT_EQ(found.kind, ErrorKind::None); // the read after it: nothing else fails
     disk_close(disk);
 
-    EXPECT_EXIT(
-        {
-            HumaxDisk *d = disk_create();
-            disk_open_stream(d, path.c_str(), "rb");
-            FaultPlan plan;
-            plan.kind = FaultKind::Read;
-            plan.action = FaultAction::Fail;
-            plan.at = list_read;
-            disk_stream_fault(&d->stream, plan);
-            disk_load(d, {});
-        },
-        testing::ExitedWithCode(1), "^_RECORD_LIST_: Input/output error\n$");
+    DiskOpenOptions options;
+    options.list = RecordListLoad::Required;
+    options.wrap_stream = [&](DiskStream *stream) {
+        FaultPlan plan;
+        plan.kind = FaultKind::Read;
+        plan.action = FaultAction::Fail;
+        plan.at = list_read;
+        disk_stream_fault(stream, plan);
+    };
+    Error error;
+    disk = reinterpret_cast<HumaxDisk *>(1);
+    EXPECT_FALSE(disk_open({path}, options, &disk, &error));
+    EXPECT_EQ(disk, nullptr);
+    EXPECT_EQ(error.text, "_RECORD_LIST_: Input/output error\n");
 }

@@ -6,8 +6,10 @@
 
 #include "disk/disk_file.h"
 #include "disk/fat.h"
+#include "disk/file_map.h"
 #include "disk/humax_disk.h"
 #include "disk_image.h"
+#include "disk_opening.h"
 
 namespace {
 
@@ -34,20 +36,21 @@ TEST_F(DamagedTables, ALoopingChainIsReadOnceAround)
     testimg::put_le32(slot, 32, 1);
     image.set_dir_slot(0, 0, slot);
 
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     testing::internal::CaptureStderr();
-    DiskFile *file = dfile_open(disk, 0, "2.av", Swap::Yes);
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(fat_chain_sectors(file), 3u);
+    FileMapOptions options;
+    options.report = true;
+    FileMap file;
+    ASSERT_TRUE(dfile_map_name(disk, 0, "2.av", options, &file));
+    EXPECT_EQ(fat_chain_sectors_from(&disk->partitions[0], dirent_get(disk->partitions[0].dir_head, DIRENT_FIRST_SECTOR)), 3u);
     Bytes read(1 << 20);
     size_t total = 0;
-    for (size_t n; (n = dfile_read_into(file, read.data() + total, read.size() - total)) > 0;)
-        total += n;
+    Error error;
+    EXPECT_TRUE(dfile_map_read(&file, 0, read.data(), read.size(), &total, &error));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(total, stream.size());
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), read.begin()));
     EXPECT_NE(err.find("truncating to 1536 bytes"), std::string::npos) << err;
-    dfile_close(file);
     disk_close(disk);
 }
 
@@ -64,7 +67,7 @@ TEST_F(DamagedTables, ATableRunningPastTheEndOfTheDiskHoldsOnlyWhatIsOnIt)
     uint64_t words_on_disk = (static_cast<uint64_t>(status.st_size) - uint64_t{image.fat_sector(2)} * 512) / 4;
 
     testing::internal::CaptureStderr();
-    HumaxDisk *disk = disk_open_volume(path.c_str(), "rb");
+    HumaxDisk *disk = testimg::open_volume(path);
     std::string err = testing::internal::GetCapturedStderr();
     const PartitionInfo &p = disk->partitions[2];
     EXPECT_EQ(p.cluster_count, words_on_disk - 1);

@@ -328,6 +328,17 @@ disk.img: 1 problem (1 repairable), 0 bytes leaked
            R"~(AV: "3.av" (recording 2, "Three"): end marker set in cluster 10
 disk.img: 1 problem repaired, 0 left
 )~"));
+    // The smallest loop: an entry that names its own cluster.
+    add(mended("chain-loops-to-itself", [](DiskImage &image) {
+             FileInfo av = file(image, 0, "3.av");
+             image.set_fat_entry(0, av.clusters.back(), av.clusters.back());
+         },
+           R"~(AV: "3.av" (recording 2, "Three"): its chain loops back from cluster 10 to cluster 10
+disk.img: 1 problem (1 repairable), 0 bytes leaked
+)~",
+           R"~(AV: "3.av" (recording 2, "Three"): end marker set in cluster 10
+disk.img: 1 problem repaired, 0 left
+)~"));
     add(mended("chain-short", [](DiskImage &image) { set_slot(image, 0, "4.elu", SLOT_SIZE_LOW, 9000); },
            R"~(AV: "4.elu" (recording 3, "Four"): 4904 bytes missing: its size is 9000 bytes, its chain holds 4096
 disk.img: 1 problem (1 repairable), 0 bytes leaked

@@ -14,7 +14,7 @@
 #include "disk_fixture.h"
 #include "wardenfs/mount_open.h"
 #include "wardenfs/wfs.h"
-#include "records/disk_records.h"
+#include "records/disk_open.h"
 
 namespace testimg {
 
@@ -199,7 +199,8 @@ class MountFixture : public DiskFixture {
     // The file system of the disk as wardenfs opens it.
     Wfs *open_wfs()
     {
-        wfs = mount_open(path.c_str());
+        Error error;
+        EXPECT_TRUE(mount_open(path.c_str(), DiskOpenOptions{}, &wfs, &error)) << error.text;
         log.clear();
         wfs->log = capture_log;
         wfs_begin_serving(wfs);
@@ -207,14 +208,16 @@ class MountFixture : public DiskFixture {
     }
 
     // The same with a bad spot over the given bytes of the disk from the start.
-    BadSpot *open_wfs_with_bad_spot(uint64_t from, uint64_t to, ListLoad *found = nullptr)
+    BadSpot *open_wfs_with_bad_spot(uint64_t from, uint64_t to, Error *list_error = nullptr)
     {
-        HumaxDisk *disk = disk_create();
-        disk_open_stream(disk, path.c_str(), "rb");
-        BadSpot *spot = add_bad_spot(&disk->stream, from, to);
-        ListLoad loaded = disk_load_tolerant(disk);
-        if (found != nullptr)
-            *found = loaded;
+        BadSpot *spot = nullptr;
+        DiskOpenOptions options = mount_open_options({});
+        options.wrap_stream = [&](DiskStream *stream) { spot = add_bad_spot(stream, from, to); };
+        HumaxDisk *disk = nullptr;
+        Error error;
+        EXPECT_TRUE(disk_open({path}, options, &disk, &error)) << error.text;
+        if (list_error != nullptr)
+            *list_error = disk->list_error;
         serve(disk);
         return spot;
     }

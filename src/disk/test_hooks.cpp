@@ -1,0 +1,37 @@
+#include "disk/test_hooks.h"
+
+#include <cstdlib>
+#include <cstring>
+
+DiskTestHooks disk_test_hooks_from_environment()
+{
+    DiskTestHooks hooks;
+    const char *direct = getenv("DISKWARDEN_DIRECT");
+    hooks.direct = direct != nullptr && strcmp(direct, "1") == 0;
+    const char *image = getenv("DW_FAULT_IMAGE");
+    if (image == nullptr)
+        return hooks;
+    hooks.fault_image = image;
+    const char *at = getenv("DW_FAULT_AT");
+    const char *kind = getenv("DW_FAULT_KIND");
+    const char *action = getenv("DW_FAULT_ACTION");
+    const char *torn = getenv("DW_FAULT_TORN");
+    FaultPlan &plan = hooks.fault;
+    plan.at = at != nullptr ? strtoul(at, nullptr, 10) : 0;
+    plan.kind = kind != nullptr && strcmp(kind, "read") == 0 ? FaultKind::Read : FaultKind::Write;
+    plan.action = action != nullptr && strcmp(action, "fail") == 0 ? FaultAction::Fail
+                                                                     : FaultAction::Crash;
+    plan.torn_sectors = torn != nullptr ? static_cast<unsigned>(strtoul(torn, nullptr, 10)) : 0;
+    plan.count_path = getenv("DW_FAULT_COUNT");
+    return hooks;
+}
+
+void disk_test_hooks_apply(const DiskTestHooks &hooks, DiskStream *stream)
+{
+    DiskIdentity wanted, opened;
+    if (hooks.fault_image.empty() || !platform_path_identity(hooks.fault_image.c_str(), &wanted) ||
+        stream->ops->identity == nullptr || !stream->ops->identity(stream, &opened) ||
+        wanted.device != opened.device || wanted.inode != opened.inode)
+        return;
+    disk_stream_fault(stream, hooks.fault);
+}
