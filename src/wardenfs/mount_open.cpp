@@ -7,6 +7,7 @@
 
 #include "common/error.h"
 #include "common/fatal.h"
+#include "disk/fat.h"
 #include "platform/raw_drive.h"
 #include "records/disk_open.h"
 
@@ -59,6 +60,12 @@ Wfs *mount_create(HumaxDisk *disk, int64_t disk_time)
     wfs->uid = getuid();
     wfs->gid = getgid();
     mount_build_tree(disk, disk_time, &wfs->tree);
+    wfs->free_bytes = disk_free_space(disk, PARTITION_AV);
+    // Every text now, so that listing and reading them never waits for the disk.
+    for (MountNode &node : wfs->tree.nodes) {
+        if (node.kind == NodeKind::Info)
+            wfs_render(wfs, &node);
+    }
     return wfs;
 }
 

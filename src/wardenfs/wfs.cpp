@@ -31,11 +31,10 @@ struct OpenFile {
     FileMap map; // Stored files
 };
 
-// Runs `body` under the lock; a fatal error, exhausted memory or any other failure below
-// it becomes an error of this call.
+// Runs `body`; a fatal error, exhausted memory or any other failure below it becomes an
+// error of this call.
 template <typename Body> int guarded(Wfs *wfs, Body body)
 {
-    std::lock_guard<std::mutex> hold(wfs->lock);
     try {
         return body();
     } catch (const ServingFatal &) {
@@ -50,9 +49,9 @@ template <typename Body> int guarded(Wfs *wfs, Body body)
     }
 }
 
-// Renders a recording's information once; false (logged, not kept) when its .epg could
-// not be read, so that the next access tries again.
-bool render(Wfs *wfs, MountNode *node)
+} // namespace
+
+bool wfs_render(Wfs *wfs, MountNode *node)
 {
     if (node->rendered)
         return true;
@@ -68,6 +67,16 @@ bool render(Wfs *wfs, MountNode *node)
     return true;
 }
 
+namespace {
+
+// A .txt left unrendered when the mount began (its .epg could not be read) is tried
+// again, under the lock: another thread may be rendering it.
+bool render(Wfs *wfs, MountNode *node)
+{
+    std::lock_guard<std::mutex> hold(wfs->text_lock);
+    return wfs_render(wfs, node);
+}
+
 void fill_status(const Wfs *wfs, const MountTree &tree, const MountNode *node, struct stat *status)
 {
     memset(status, 0, sizeof *status);
@@ -76,14 +85,14 @@ void fill_status(const Wfs *wfs, const MountTree &tree, const MountNode *node, s
     status->st_gid = wfs->gid;
     status->st_mtime = status->st_ctime = status->st_atime = static_cast<time_t>(node->mtime);
     if (node->kind == NodeKind::Directory) {
-        status->st_mode = S_IFDIR | 0555;
+        status->st_mode = S_IFDIR | (0555 & ~wfs->umask);
         nlink_t subdirectories = 0;
         for (uint32_t child : node->children)
             subdirectories += tree.nodes[child].kind == NodeKind::Directory ? 1 : 0;
         status->st_nlink = 2 + subdirectories;
         return;
     }
-    status->st_mode = S_IFREG | 0444;
+    status->st_mode = S_IFREG | (0444 & ~wfs->umask);
     status->st_nlink = 1;
     status->st_size = static_cast<off_t>(node->size);
     status->st_blocks = static_cast<blkcnt_t>((node->size + 511) / 512);
@@ -208,7 +217,7 @@ int wfs_statfs(Wfs *wfs, struct statvfs *status)
         memset(status, 0, sizeof *status);
         const HumaxDisk *disk = wfs->disk;
         uint64_t disk_bytes = disk->volume.disk_bytes == UINT64_MAX ? 0 : disk->volume.disk_bytes;
-        uint64_t free_bytes = disk_free_space(disk, PARTITION_AV);
+        uint64_t free_bytes = wfs->free_bytes;
         status->f_bsize = static_cast<unsigned long>(cluster_bytes(&disk->partitions[PARTITION_AV]));
         status->f_frsize = SECTOR_SIZE;
         status->f_blocks = disk_bytes / SECTOR_SIZE;

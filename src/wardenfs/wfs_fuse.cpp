@@ -7,6 +7,7 @@
 namespace {
 
 Wfs *serving = nullptr;
+void (*on_mounted)() = nullptr;
 
 int op_getattr(const char *path, struct stat *status, fuse_file_info *)
 {
@@ -75,6 +76,8 @@ void *op_init(fuse_conn_info *, fuse_config *config)
     config->attr_timeout = WFS_CACHE_SECONDS;
     config->negative_timeout = WFS_CACHE_SECONDS;
     wfs_begin_serving(serving);
+    if (on_mounted != nullptr)
+        on_mounted();
     return serving;
 }
 
@@ -147,9 +150,10 @@ fuse_operations make_operations()
 
 } // namespace
 
-const fuse_operations *wfs_fuse_operations(Wfs *wfs)
+const fuse_operations *wfs_fuse_operations(Wfs *wfs, void (*mounted)())
 {
     serving = wfs;
+    on_mounted = mounted;
     static const fuse_operations operations = make_operations();
     return &operations;
 }

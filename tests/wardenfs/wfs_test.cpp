@@ -144,9 +144,12 @@ TEST_F(Wfs_, AFailingReadGivesEioAndTheMountGoesOn)
     ASSERT_FALSE(log.empty());
     EXPECT_THAT(log[0], HasSubstr(film + ".ts: Input/output error at byte 65536"));
 
-    // The .txt reads the .epg when first needed.
-    spot->from = cluster_position(1, "3.epg", 0);
-    spot->to = spot->from + 1;
+    // A .txt is rendered when the mount begins; one whose .epg could not be read then is
+    // tried again when asked for.
+    wfs_end_serving();
+    mount_close(wfs);
+    uint64_t epg = cluster_position(1, "3.epg", 0);
+    spot = open_wfs_with_bad_spot(epg, epg + 1);
     struct stat status;
     EXPECT_EQ(wfs_getattr(wfs, (film + ".txt").c_str(), &status), -EIO);
     EXPECT_EQ(wfs_open(wfs, (film + ".txt").c_str(), O_RDONLY, &handle), -EIO);
