@@ -53,8 +53,8 @@ windows-package: windows-release
 	@tools/windows-package.sh $(WINDOWS_RELEASE_BUILD) $(WINDOWS_PROGRAMS)
 
 # groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
-# (tests/windows) run them beside the Linux ones.
-TEST_PACKAGES := groff-base wine wine64
+# (tests/windows) run them beside the Linux ones. rsync: the mount is copied with it.
+TEST_PACKAGES := groff-base wine wine64 rsync
 
 test-plain: build windows
 	@tools/install-deps.sh $(TEST_PACKAGES)

@@ -33,6 +33,7 @@ struct Arguments {
     const char *disk = nullptr;
     const char *mountpoint = nullptr; // also left for FUSE, which resolves it
     unsigned umask = 0;
+    int recovery = 0; // -o recovery: the recordings partition alone
     bool help = false;
     bool version = false;
 };
@@ -48,6 +49,7 @@ const fuse_opt OPTIONS[] = {
     FUSE_OPT_KEY("-V", KEY_VERSION),
     FUSE_OPT_KEY("--version", KEY_VERSION),
     {"umask=%o", offsetof(Arguments, umask), 0},
+    {"recovery", offsetof(Arguments, recovery), 1},
     FUSE_OPT_END,
 };
 
@@ -90,6 +92,9 @@ void print_help(const char *program)
            "    -d                     FUSE debugging (implies -f)\n"
            "    -s                     single-threaded\n"
            "    -o OPTION[,OPTION...]  mount options:\n"
+           "       recovery            only recovery/ and partitions/AV, read from the\n"
+           "                           recordings partition alone (what a disk whose\n"
+           "                           other partitions are damaged mounts with)\n"
            "       allow_other         other users may read the mount too (root, or\n"
            "                           user_allow_other in /etc/fuse.conf)\n"
            "       allow_root          root may read the mount too\n"
@@ -266,7 +271,8 @@ int main(int argc, char **argv)
     access.wrap_stream = [hooks](DiskStream *stream) { disk_test_hooks_apply(hooks, stream); };
 #endif
     Wfs *wfs = nullptr;
-    if (!mount_open(arguments.disk, access, &wfs, &error))
+    MountScope scope = arguments.recovery != 0 ? MountScope::FirstPartition : MountScope::Whole;
+    if (!mount_open(arguments.disk, access, scope, &wfs, &error))
         error_end(error);
     wfs->umask = static_cast<mode_t>(arguments.umask & 0777);
     if (options.foreground) {

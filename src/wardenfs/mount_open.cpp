@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ int64_t modification_time(const char *path)
     return stat(path, &status) == 0 ? static_cast<int64_t>(status.st_mtime) : 0;
 }
 
+std::string held_messages;
+
+void hold_message(const char *text)
+{
+    held_messages += text;
+}
+
 } // namespace
 
 void mount_report_list(const HumaxDisk *disk)
@@ -29,25 +37,54 @@ void mount_report_list(const HumaxDisk *disk)
     warn("The record list cannot be used: mounting with recovery/ and partitions/ only\n");
 }
 
-DiskOpenOptions mount_open_options(const DiskOpenOptions &access)
+DiskOpenOptions mount_open_options(const DiskOpenOptions &access, MountScope scope)
 {
     DiskOpenOptions options = access;
     options.writable = false;
     options.lock = true;
     options.validation = Validation::Strict;
+    if (scope == MountScope::FirstPartition) {
+        options.policy.recovery = true;
+        options.policy.no_info = true;
+        options.list = RecordListLoad::Skip;
+        return options;
+    }
     // Nothing is asked: a disk whose record length only a question could tell is mounted
     // without its list.
     options.list = RecordListLoad::Optional;
     return options;
 }
 
-bool mount_open(const char *argument, const DiskOpenOptions &access, Wfs **wfs, Error *error)
+bool mount_open(const char *argument, const DiskOpenOptions &access, MountScope scope, Wfs **wfs,
+                Error *error)
 {
     char drive[PATH_MAX];
     const char *path = platform_raw_drive_path(argument, drive, sizeof drive) ? drive : argument;
     HumaxDisk *disk = nullptr;
-    if (!disk_open({path}, mount_open_options(access), &disk, error))
+    if (scope == MountScope::Whole && !disk_open({path}, mount_open_options(access), &disk, error)) {
+        if (error->kind != ErrorKind::Volume && error->kind != ErrorKind::Truncated &&
+            error->kind != ErrorKind::Format)
+            return false;
+        // What recovery without information reads may still be read: the recordings.
+        // Its messages are held until it is known whether it could.
+        Error whole = *error;
+        *error = Error{};
+        held_messages.clear();
+        message_set_sink(hold_message);
+        bool opened = disk_open({path}, mount_open_options(access, MountScope::FirstPartition), &disk, error);
+        message_set_sink(nullptr);
+        if (!opened) {
+            *error = whole;
+            return false;
+        }
+        error_warn(whole);
+        message_write(held_messages.c_str());
+        warn("The disk cannot be read whole: mounting recovery/ and partitions/AV from its "
+             "recordings partition alone\n");
+    } else if (scope == MountScope::FirstPartition &&
+               !disk_open({path}, mount_open_options(access, scope), &disk, error)) {
         return false;
+    }
     mount_report_list(disk);
     *wfs = mount_create(disk, modification_time(path));
     return true;

@@ -180,6 +180,29 @@ void add_partitions(HumaxDisk *disk, MountTree *tree, int64_t time)
     }
 }
 
+// The nodes of one stored file become its links: the inode number and the time of the
+// first (a recording's start time when the list shows it).
+void link_copies(MountTree *tree)
+{
+    std::unordered_map<const DirEntry *, uint32_t> first;
+    for (uint32_t i = 0; i < tree->nodes.size(); ++i) {
+        MountNode &node = tree->nodes[i];
+        node.inode = i + 1;
+        if (node.kind != NodeKind::Stored)
+            continue;
+        auto [found, added] = first.emplace(node.entry, i);
+        node.inode = found->second + 1;
+        if (!added)
+            ++tree->nodes[found->second].links;
+    }
+    for (MountNode &node : tree->nodes) {
+        if (node.kind != NodeKind::Stored)
+            continue;
+        node.links = tree->nodes[node.inode - 1].links;
+        node.mtime = tree->nodes[node.inode - 1].mtime;
+    }
+}
+
 } // namespace
 
 void mount_build_tree(HumaxDisk *disk, int64_t disk_time, MountTree *tree)
@@ -193,6 +216,7 @@ void mount_build_tree(HumaxDisk *disk, int64_t disk_time, MountTree *tree)
     add_recordings(disk, tree);
     add_recovery(disk, tree, disk_time);
     add_partitions(disk, tree, disk_time);
+    link_copies(tree);
 }
 
 const MountNode *mount_find(const MountTree *tree, const char *path)

@@ -30,6 +30,11 @@ struct MountNode {
     int recording = 0;              // Info: the recording's number
     std::string bytes;              // Memory, and Info once rendered
     bool rendered = false;
+    // Every node showing one stored file (a recording at the top, in recovery/ and in
+    // partitions/AV) is the same file: one inode number, and as many links, so that du,
+    // cp -a, rsync -H and tar count and copy it once.
+    uint64_t inode = 0;
+    uint32_t links = 1;
 };
 
 struct MountTree {
@@ -40,6 +45,7 @@ struct MountTree {
 constexpr uint32_t MOUNT_ROOT = 0;
 
 // Builds the tree of `disk` (its record list loaded, or empty when it could not be used).
+// Nodes that show the same stored file share its inode number (see MountNode::inode).
 // Directories, recovery and partition files get `disk_time` as their modification time,
 // a recording's files its start time. Names that a host file system cannot hold (empty,
 // ".", "..", containing '/') and second entries of a name in one partition are left out,

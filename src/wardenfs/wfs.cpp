@@ -80,12 +80,12 @@ bool render(Wfs *wfs, MountNode *node)
 void fill_status(const Wfs *wfs, const MountTree &tree, const MountNode *node, struct stat *status)
 {
     memset(status, 0, sizeof *status);
-    status->st_ino = static_cast<ino_t>(node - tree.nodes.data()) + 1;
+    status->st_ino = static_cast<ino_t>(node->inode);
     status->st_uid = wfs->uid;
     status->st_gid = wfs->gid;
     status->st_mtime = status->st_ctime = status->st_atime = static_cast<time_t>(node->mtime);
     if (node->kind == NodeKind::Directory) {
-        status->st_mode = S_IFDIR | (0555 & ~wfs->umask);
+        status->st_mode = S_IFDIR | (0755 & ~wfs->umask);
         nlink_t subdirectories = 0;
         for (uint32_t child : node->children)
             subdirectories += tree.nodes[child].kind == NodeKind::Directory ? 1 : 0;
@@ -93,7 +93,7 @@ void fill_status(const Wfs *wfs, const MountTree &tree, const MountNode *node, s
         return;
     }
     status->st_mode = S_IFREG | (0444 & ~wfs->umask);
-    status->st_nlink = 1;
+    status->st_nlink = node->links;
     status->st_size = static_cast<off_t>(node->size);
     status->st_blocks = static_cast<blkcnt_t>((node->size + 511) / 512);
     status->st_blksize = 128 * 1024;

@@ -200,7 +200,7 @@ class MountFixture : public DiskFixture {
     Wfs *open_wfs()
     {
         Error error;
-        EXPECT_TRUE(mount_open(path.c_str(), DiskOpenOptions{}, &wfs, &error)) << error.text;
+        EXPECT_TRUE(mount_open(path.c_str(), DiskOpenOptions{}, MountScope::Whole, &wfs, &error)) << error.text;
         log.clear();
         wfs->log = capture_log;
         wfs_begin_serving(wfs);

@@ -94,6 +94,65 @@ TEST_F(RealMount, EveryFileIsWhatTheProgramsWrite)
     EXPECT_EQ(mount.log(), "");
 }
 
+// A recording shown at the top, in recovery/ and in partitions/AV is one file with three
+// links: du counts it once, cp -a and rsync -aH copy it once, and the copy's directories
+// can be deleted by the user who copied them.
+TEST_F(RealMount, EachRecordingIsCopiedOnce)
+{
+    make_mount_disk();
+    FileSet expected = program_files();
+    uint64_t distinct = 0;
+    for (const auto &[name, contents] : expected) {
+        bool top = name.find('/', 1) == std::string::npos;
+        if (name.starts_with("/partitions/") || (top && (name.ends_with(".hre") || name.ends_with(".txt"))))
+            distinct += contents.size();
+    }
+    WardenMount mount(path, mountpoint);
+    expect_mounted(mount);
+    auto du = [](const std::string &top) {
+        RunResult r = run_program(find_on_path("du"), {"-sb", top});
+        return std::stoull(r.out);
+    };
+    std::string film = host_stem(1, "Film_ The Long Voyage Home") + ".ts";
+    struct stat at_top, in_recovery;
+    ASSERT_EQ(stat((mountpoint + "/" + film).c_str(), &at_top), 0);
+    ASSERT_EQ(stat((mountpoint + "/recovery/recover_0002.ts").c_str(), &in_recovery), 0);
+    EXPECT_EQ(at_top.st_ino, in_recovery.st_ino);
+    EXPECT_EQ(at_top.st_nlink, 3u);
+    EXPECT_EQ(du(mountpoint), distinct);
+    struct statvfs fs;
+    ASSERT_EQ(statvfs(mountpoint.c_str(), &fs), 0);
+    printf("du of the mount %llu bytes; df: %llu used of %llu\n", static_cast<unsigned long long>(du(mountpoint)),
+           static_cast<unsigned long long>((fs.f_blocks - fs.f_bfree) * fs.f_frsize),
+           static_cast<unsigned long long>(fs.f_blocks * fs.f_frsize));
+    // The copies' own directories count too: their files, each inode once.
+    auto file_bytes = [](const std::string &top) {
+        std::map<ino_t, uint64_t> files;
+        for (const auto &e : std::filesystem::recursive_directory_iterator(top)) {
+            struct stat status;
+            if (lstat(e.path().c_str(), &status) == 0 && S_ISREG(status.st_mode))
+                files[status.st_ino] = static_cast<uint64_t>(status.st_size);
+        }
+        uint64_t total = 0;
+        for (const auto &file : files)
+            total += file.second;
+        return total;
+    };
+    std::string copy = dir.file("copy");
+    ASSERT_EQ(run_program(find_on_path("cp"), {"-a", mountpoint, copy}).status, 0);
+    EXPECT_EQ(file_bytes(copy), distinct);
+    struct stat copied;
+    ASSERT_EQ(stat((copy + "/recovery").c_str(), &copied), 0);
+    EXPECT_TRUE(copied.st_mode & S_IWUSR);
+    std::string rsync = find_on_path("rsync");
+    if (!rsync.empty()) {
+        std::string synced = dir.file("synced");
+        ASSERT_EQ(run_program(rsync, {"-aH", mountpoint + "/", synced}).status, 0);
+        EXPECT_EQ(file_bytes(synced), distinct);
+    }
+    EXPECT_EQ(mount.unmount(), 0);
+}
+
 // The fault injector of the disk stream fails one read of the disk: the first read of a
 // file after mounting (the reads of opening are counted in a first mount).
 TEST_F(RealMount, ADiskErrorGivesEioAndTheMountKeepsServing)
@@ -241,10 +300,21 @@ TEST_F(RealMount, StartUpFailuresEndWithANonZeroStatus)
     RunResult failed_set_up = run_program(wardenfs_path(), {"-o", "max_read=4096", path, mountpoint});
     EXPECT_EQ(failed_set_up.status, 1) << failed_set_up.err;
     EXPECT_FALSE(is_mounted(mountpoint));
-    RunResult background = run_program(wardenfs_path(), {path, mountpoint});
+    // -o recovery: the recordings partition alone; umask takes bits, never gives any.
+    RunResult background = run_program(wardenfs_path(), {"-o", "recovery,umask=027", path, mountpoint});
     EXPECT_EQ(background.status, 0) << background.err;
     EXPECT_TRUE(is_mounted(mountpoint));
-    EXPECT_TRUE(std::filesystem::exists(mountpoint + "/recovery/recover_0001.ts"));
+    std::vector<std::string> top;
+    for (const auto &e : std::filesystem::directory_iterator(mountpoint))
+        top.push_back(e.path().filename().string());
+    std::sort(top.begin(), top.end());
+    EXPECT_THAT(top, ::testing::ElementsAre("partitions", "recovery"));
+    EXPECT_FALSE(std::filesystem::exists(mountpoint + "/partitions/EPG"));
+    struct stat status;
+    ASSERT_EQ(stat((mountpoint + "/recovery/recover_0001.ts").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode, S_IFREG | 0440);
+    ASSERT_EQ(stat((mountpoint + "/recovery").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0750u);
     EXPECT_EQ(run_program(find_on_path("fusermount3"), {"-u", mountpoint}).status, 0);
     {
         WardenMount killed(path, mountpoint);

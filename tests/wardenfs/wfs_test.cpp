@@ -9,6 +9,7 @@
 #include <random>
 
 #include "wardenfs/wfs_fuse.h"
+#include "corruptions.h"
 #include "mount_fixture.h"
 
 namespace testimg {
@@ -73,7 +74,7 @@ TEST_F(Wfs_, AttributesAreReadOnlyWithTheRecordingsStartTime)
               0);
     EXPECT_EQ(status.st_mtime, SUNDAY_2100 + 86400);
     ASSERT_EQ(wfs_getattr(wfs, "/partitions", &status), 0);
-    EXPECT_EQ(status.st_mode, S_IFDIR | 0555);
+    EXPECT_EQ(status.st_mode, S_IFDIR | 0755);
     EXPECT_EQ(status.st_nlink, 5u); // ".", its entry, and AV, EPG, MPEG_JPEG
     EXPECT_EQ(wfs_getattr(wfs, "/nothing.ts", &status), -ENOENT);
     EXPECT_EQ(wfs_getattr(wfs, "/partitions/AV/9.av", &status), -ENOENT);
@@ -271,6 +272,48 @@ TEST_P(DamagedList, TheDiskMountsWithRecoveryAndPartitions)
 INSTANTIATE_TEST_SUITE_P(Wfs, DamagedList,
                          ::testing::Values(ListDamage::NoSignature, ListDamage::UnknownLength,
                                            ListDamage::Unreadable, ListDamage::Missing));
+
+// Every disk of the corruption catalogue that diskwarden -r -n reads mounts: whole when
+// it can be, otherwise (a truncated image, a damaged partition table, EPG or MPEG/JPEG
+// table) recovery/ and partitions/AV from its recordings partition alone, with a
+// warning, each file as -r -n -g writes it.
+TEST_F(Wfs_, EveryDiskThatRecoveryReadsMounts)
+{
+    expect_damaged();
+    size_t partial = 0;
+    for (const Corruption &c : corruption_catalogue()) {
+        build_catalogue_disk(path);
+        {
+            DiskImage image(path);
+            c.damage(image);
+        }
+        RunResult rescue = run_in(host, {"-r", "-n", "-l"});
+        Wfs *fs = nullptr;
+        Error error;
+        testing::internal::CaptureStderr();
+        bool mounted = mount_open(path.c_str(), {}, MountScope::Whole, &fs, &error);
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(mounted, rescue.status == 0) << c.name << ": " << error.text << rescue.err;
+        if (!mounted)
+            continue;
+        if (said.find("The disk cannot be read whole") != std::string::npos) {
+            ++partial;
+            EXPECT_THAT(names_in(fs, "/"), ElementsAre(".", "..", "recovery", "partitions")) << c.name;
+            EXPECT_THAT(names_in(fs, "/partitions"), ElementsAre(".", "..", "AV")) << c.name;
+            std::string out = host + "/" + c.name;
+            std::filesystem::create_directories(out);
+            run_program(diskwarden_path(), {"-r", "-n", "-g", "1-99", path}, "", out);
+            FileSet written = files_in(out, "/recovery/");
+            FileSet shown = read_tree(fs, "/recovery");
+            EXPECT_EQ(names_of(shown), names_of(written)) << c.name;
+            EXPECT_TRUE(shown == written) << c.name;
+        }
+        mount_close(fs);
+    }
+    printf("%zu of %zu damaged disks mount from their recordings partition alone\n", partial,
+           corruption_catalogue().size());
+    EXPECT_GE(partial, 5u);
+}
 
 // Directory names are shown cleaned as the recordings' names are (no byte of a disk's
 // name reaches a terminal that lists the directory), unless that takes a real name; names
