@@ -62,3 +62,23 @@ void print_rule(FILE *out)
         fputc('=', out);
     fputc('\n', out);
 }
+
+std::string text_iso_time(uint32_t seconds)
+{
+    // The civil date of a day count (days from 1970-01-01), by whole eras of 400 years
+    // (146097 days) counted from 0000-03-01, so that the leap day ends each year.
+    int64_t days = seconds / 86400 + 719468;
+    unsigned of_day = seconds % 86400;
+    int64_t era = days / 146097;
+    auto day_of_era = static_cast<unsigned>(days - era * 146097);
+    unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    unsigned month_index = (5 * day_of_year + 2) / 153; // 0 is March
+    unsigned day = day_of_year - (153 * month_index + 2) / 5 + 1;
+    unsigned month = month_index < 10 ? month_index + 3 : month_index - 9;
+    int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+    char text[32];
+    snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(year), month, day,
+             of_day / 3600, of_day / 60 % 60, of_day % 60);
+    return text;
+}

@@ -1,5 +1,6 @@
 #pragma once
 // Small text routines for what the user sees.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -21,3 +22,7 @@ void print_wrapped(FILE *out, const char *text);
 
 // Writes 80 '=' and a newline to `out`.
 void print_rule(FILE *out);
+
+// A time of the disk (seconds since 1970, unsigned, so that times from 2038 on work too)
+// in ISO 8601 form, UTC: "2013-05-26T21:00:00Z".
+std::string text_iso_time(uint32_t seconds);
