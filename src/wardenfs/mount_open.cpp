@@ -1,5 +1,6 @@
 #include "wardenfs/mount_open.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -99,9 +100,19 @@ Wfs *mount_create(HumaxDisk *disk, int64_t disk_time)
     mount_build_tree(disk, disk_time, &wfs->tree);
     wfs->free_bytes = disk_free_space(disk, PARTITION_AV);
     // Every text now, so that listing and reading them never waits for the disk.
+    // The attributes likewise: what the .epg gives them is read once.
+    wfs->attributes.resize(1);
     for (MountNode &node : wfs->tree.nodes) {
-        if (node.kind == NodeKind::Info)
-            wfs_render(wfs, &node);
+        if (node.kind != NodeKind::Info)
+            continue;
+        wfs_render(wfs, &node);
+        if (node.recording == 0)
+            continue;
+        MountAttributes attributes;
+        Error ignored; // said by the rendering of the same .epg
+        mount_recording_attributes(disk, node.recording, &attributes, &ignored);
+        wfs->attributes.resize(std::max<size_t>(wfs->attributes.size(), static_cast<size_t>(node.recording) + 1));
+        wfs->attributes[static_cast<size_t>(node.recording)] = std::move(attributes);
     }
     return wfs;
 }

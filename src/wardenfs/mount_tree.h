@@ -1,7 +1,8 @@
 #pragma once
 // The tree the mount shows, built once from an opened disk:
 //   /NAME.ts .elu .epg .hre .txt       each recording of the list, as -g, -H and -i give it
-//   /recovery/recover_NNNN.ts .elu .epg  the recordings recovery mode finds, as -r -g
+//   /recovery/recover_NNNN.ts .elu .epg .txt  the recordings recovery mode finds, as -r -g
+//                                        (and .txt: their programme information)
 //   /partitions/AV|EPG|MPEG_JPEG/...   every file of each partition
 // Nothing in it changes while mounted, except that a recording's .txt is rendered when
 // first needed.
@@ -27,7 +28,9 @@ struct MountNode {
     std::vector<uint32_t> children; // Directory: in the order shown
     int partition = 0;              // Stored: the file's partition and entry
     const DirEntry *entry = nullptr;
-    int recording = 0;              // Info: the recording's number
+    int recording = 0;              // a listed recording's files: its number
+    std::string epg_name;           // Info in recovery/: the .epg it shows
+    int recovered = 0;              //   and the recording's number there
     std::string bytes;              // Memory, and Info once rendered
     bool rendered = false;
     // Every node showing one stored file (a recording at the top, in recovery/ and in

@@ -57,7 +57,9 @@ bool wfs_render(Wfs *wfs, MountNode *node)
         return true;
     std::string text;
     Error error;
-    if (!mount_recording_text(wfs->disk, node->recording, &text, &error) && error_is_set(error)) {
+    bool done = node->epg_name.empty() ? mount_recording_text(wfs->disk, node->recording, &text, &error)
+                                       : mount_recovery_text(wfs->disk, node->recovered, node->epg_name.c_str(), &text, &error);
+    if (!done && error_is_set(error)) {
         warn("%s: %s\n", text_shown(node->path.c_str()).c_str(), strerror(error.code));
         return false;
     }
@@ -226,6 +228,61 @@ int wfs_statfs(Wfs *wfs, struct statvfs *status)
         status->f_namemax = 255;
         status->f_flag = ST_RDONLY;
         return 0;
+    });
+}
+
+namespace {
+
+// The attributes shown for `path`: those of the recording its file belongs to.
+int attributes_of(const Wfs *wfs, const char *path, const MountAttributes **attributes)
+{
+    const MountNode *node = mount_find(&wfs->tree, path);
+    if (node == nullptr)
+        return -ENOENT;
+    int number = wfs->tree.nodes[node->inode - 1].recording;
+    static const MountAttributes none;
+    *attributes = number > 0 && static_cast<size_t>(number) < wfs->attributes.size()
+                      ? &wfs->attributes[static_cast<size_t>(number)]
+                      : &none;
+    return 0;
+}
+
+int give(const std::string &bytes, char *out, size_t size)
+{
+    if (size == 0)
+        return static_cast<int>(bytes.size());
+    if (size < bytes.size())
+        return -ERANGE;
+    memcpy(out, bytes.data(), bytes.size());
+    return static_cast<int>(bytes.size());
+}
+
+} // namespace
+
+int wfs_getxattr(Wfs *wfs, const char *path, const char *name, char *value, size_t size)
+{
+    return guarded(wfs, [&] {
+        const MountAttributes *attributes = nullptr;
+        if (int found = attributes_of(wfs, path, &attributes); found != 0)
+            return found;
+        for (const auto &[key, text] : *attributes) {
+            if (key == name)
+                return give(text, value, size);
+        }
+        return -ENODATA;
+    });
+}
+
+int wfs_listxattr(Wfs *wfs, const char *path, char *list, size_t size)
+{
+    return guarded(wfs, [&] {
+        const MountAttributes *attributes = nullptr;
+        if (int found = attributes_of(wfs, path, &attributes); found != 0)
+            return found;
+        std::string names;
+        for (const auto &attribute : *attributes)
+            names += attribute.first + '\0';
+        return give(names, list, size);
     });
 }
 

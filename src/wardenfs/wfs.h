@@ -18,6 +18,7 @@
 
 #include "common/fatal.h"
 #include "disk/humax_disk.h"
+#include "wardenfs/mount_text.h"
 #include "wardenfs/mount_tree.h"
 
 struct Wfs {
@@ -28,6 +29,7 @@ struct Wfs {
     gid_t gid = 0;
     mode_t umask = 0; // permission bits taken away (-o umask=)
     MessageSink log = nullptr; // where messages go while serving (null: standard error)
+    std::vector<MountAttributes> attributes; // by recording number (0: none)
     uint64_t free_bytes = 0; // of the recordings partition, as statfs shows it
     std::atomic<unsigned long> fatal_errors{0}; // fatal errors caught while serving
 };
@@ -55,6 +57,12 @@ int wfs_statfs(Wfs *wfs, struct statvfs *status);
 // before serving); false (logged, not kept) when its .epg could not be read, so that the
 // next access tries again. Not thread-safe: callers hold text_lock while serving.
 bool wfs_render(Wfs *wfs, MountNode *node);
+// The extended attributes of a listed recording's files, wherever shown (see
+// mount_recording_attributes): the value of `name` (-ENODATA when it has none), or the
+// names, each ending in a zero byte; the size alone when `size` is 0, -ERANGE when it is
+// too small.
+int wfs_getxattr(Wfs *wfs, const char *path, const char *name, char *value, size_t size);
+int wfs_listxattr(Wfs *wfs, const char *path, char *list, size_t size);
 // Every operation that would change anything.
 inline int wfs_refuse_write() { return -EROFS; }
 

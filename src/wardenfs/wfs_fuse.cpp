@@ -68,6 +68,16 @@ int op_statfs(const char *, struct statvfs *status)
     return wfs_statfs(serving, status);
 }
 
+int op_getxattr(const char *path, const char *name, char *value, size_t size)
+{
+    return wfs_getxattr(serving, path, name, value, size);
+}
+
+int op_listxattr(const char *path, char *list, size_t size)
+{
+    return wfs_listxattr(serving, path, list, size);
+}
+
 void *op_init(fuse_conn_info *, fuse_config *config)
 {
     config->kernel_cache = 1;
@@ -127,6 +137,8 @@ fuse_operations make_operations()
     ops.access = op_access;
     ops.statfs = op_statfs;
     ops.init = op_init;
+    ops.getxattr = op_getxattr;
+    ops.listxattr = op_listxattr;
     ops.mknod = refuse_mknod;
     ops.mkdir = refuse_mode;
     ops.unlink = refuse_path;

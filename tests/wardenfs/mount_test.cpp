@@ -70,6 +70,9 @@ TEST_F(RealMount, EveryFileIsWhatTheProgramsWrite)
     ASSERT_EQ(stat((mountpoint + "/" + host_stem(2, "Nature_Wild Isles") + ".ts").c_str(), &status), 0);
     EXPECT_EQ(status.st_mtime, SUNDAY_2100 + 2 * 86400);
     EXPECT_EQ(status.st_mode, S_IFREG | 0444);
+    char title[64];
+    ssize_t title_length = getxattr((mountpoint + "/recovery/recover_0003.ts").c_str(), "user.title", title, sizeof title);
+    EXPECT_EQ(std::string(title, static_cast<size_t>(std::max<ssize_t>(title_length, 0))), "Nature/Wild Isles");
     struct statvfs fs;
     ASSERT_EQ(statvfs(mountpoint.c_str(), &fs), 0);
     EXPECT_EQ(fs.f_blocks * fs.f_frsize, std::filesystem::file_size(path));

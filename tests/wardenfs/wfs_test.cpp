@@ -315,6 +315,43 @@ TEST_F(Wfs_, EveryDiskThatRecoveryReadsMounts)
     EXPECT_GE(partial, 5u);
 }
 
+// Titles in the disk's DVB text are shown in UTF-8 at the top, while -g keeps its names;
+// a listed recording's files carry its title, channel, start, duration and synopsis as
+// extended attributes, wherever they are shown.
+TEST_F(Wfs_, TitlesInUtf8AndTheProgrammeAsAttributes)
+{
+    TestRecording cafe = full_recording(2, "Caf\xC2" "e", 5000);                  // ISO 6937
+    TestRecording news = full_recording(3, "\x01\xBD\xDE\xD2\xDE\xE1\xE2\xD8", 5000); // ISO 8859-5
+    news.channel = "\x01\xBF\xD5\xE0\xD2\xEB\xD9";
+    make_disk({cafe, news});
+    open_wfs();
+    std::string stem = "/" + host_stem(0, "Café");
+    std::vector<std::string> top = names_in(wfs, "/");
+    EXPECT_THAT(top, ::testing::Contains(stem.substr(1) + ".ts"));
+    EXPECT_THAT(top, ::testing::Contains(host_stem(1, "Новости") + ".ts"));
+    EXPECT_EQ(run_in(host, {"-g", "1"}).status, 0);
+    EXPECT_TRUE(read_file(wfs, stem + ".ts") == read_host_file(host + "/" + host_stem(0, "Caf_e") + ".ts"));
+    auto attribute = [&](const std::string &path, const char *name) {
+        char value[256];
+        int n = wfs_getxattr(wfs, path.c_str(), name, value, sizeof value);
+        return n < 0 ? "error " + std::to_string(n) : std::string(value, static_cast<size_t>(n));
+    };
+    EXPECT_EQ(attribute(stem + ".ts", "user.title"), "Café");
+    EXPECT_EQ(attribute(stem + ".txt", "user.start"), "2013-05-26T21:00:00Z");
+    EXPECT_EQ(attribute(stem + ".ts", "user.duration"), "5400");
+    EXPECT_EQ(attribute(stem + ".ts", "user.channel"), "BBC ONE");
+    EXPECT_EQ(attribute("/recovery/recover_0001.ts", "user.synopsis"), "About Café");
+    EXPECT_EQ(attribute("/" + host_stem(1, "Новости") + ".epg", "user.channel"), "Первый");
+    EXPECT_EQ(attribute(stem + ".ts", "user.other"), "error " + std::to_string(-ENODATA));
+    char names[256];
+    int n = wfs_listxattr(wfs, (stem + ".ts").c_str(), names, sizeof names);
+    EXPECT_EQ(std::string(names, static_cast<size_t>(std::max(n, 0))),
+              std::string("user.title\0user.channel\0user.start\0user.duration\0user.synopsis\0", 63));
+    EXPECT_EQ(wfs_listxattr(wfs, (stem + ".ts").c_str(), names, 0), n);
+    EXPECT_EQ(wfs_listxattr(wfs, (stem + ".ts").c_str(), names, 10), -ERANGE);
+    EXPECT_EQ(wfs_listxattr(wfs, "/recovery", names, sizeof names), 0);
+}
+
 // Directory names are shown cleaned as the recordings' names are (no byte of a disk's
 // name reaches a terminal that lists the directory), unless that takes a real name; names
 // no directory can hold, and a second entry of a name, are left out with a warning.
