@@ -179,6 +179,7 @@ void go_to_background(const char *mountpoint)
         ready_fd = pipe_fds[1];
         setsid();
         if (chdir("/") != 0) {
+            // It would only keep the directory busy, for as long as the mount lasts.
         }
         return;
     }
@@ -252,7 +253,7 @@ int main(int argc, char **argv)
     }
     if (arguments.disk == nullptr) {
         print_usage_line(stderr, argv[0]);
-        fatal("%s --help shows the options\n", argv[0]);
+        fatal("Humax disk not found\n");
     }
     if (arguments.mountpoint == nullptr)
         fatal("%s: no mount point given (see %s --help)\n", argv[0], argv[0]);
