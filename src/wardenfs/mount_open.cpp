@@ -23,6 +23,16 @@ int64_t modification_time(const char *path)
 
 std::string held_messages;
 
+// diskwarden's advice to use its recovery mode (-r -n) is no option of the mount, which
+// uses that mode itself: the sentence is left out of a message shown to its user.
+void without_diskwarden_advice(Error *error)
+{
+    const char *advice = " Recovery mode without information (-r -n)";
+    size_t at = error->text.find(advice);
+    if (at != std::string::npos)
+        error->text.erase(at, error->text.find('\n', at) - at);
+}
+
 void hold_message(const char *text)
 {
     held_messages += text;
@@ -69,6 +79,7 @@ bool mount_open(const char *argument, const DiskOpenOptions &access, MountScope 
         // What recovery without information reads may still be read: the recordings.
         // Its messages are held until it is known whether it could.
         Error whole = *error;
+        without_diskwarden_advice(&whole);
         *error = Error{};
         held_messages.clear();
         message_set_sink(hold_message);

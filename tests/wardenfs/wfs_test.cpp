@@ -294,6 +294,7 @@ TEST_F(Wfs_, EveryDiskThatRecoveryReadsMounts)
         bool mounted = mount_open(path.c_str(), {}, MountScope::Whole, &fs, &error);
         std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(mounted, rescue.status == 0) << c.name << ": " << error.text << rescue.err;
+        EXPECT_THAT(said + error.text, ::testing::Not(HasSubstr("-r -n"))) << c.name; // no wardenfs option
         if (!mounted)
             continue;
         if (said.find("The disk cannot be read whole") != std::string::npos) {
