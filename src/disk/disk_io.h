@@ -65,6 +65,10 @@ struct FaultPlan {
     unsigned long at = 0;      // 0: never
     unsigned torn_sectors = 0; // writes that crash: sectors that still reach the disk
     const char *count_path = nullptr; // receives the count at close, or the faulting transfer
+    // A slow spot: each read that touches the bytes [slow_from, slow_to) waits slow_ms
+    // milliseconds first, as a failing drive's retries do (0: none).
+    uint64_t slow_from = 0, slow_to = 0;
+    unsigned slow_ms = 0;
 };
 void disk_stream_fault(DiskStream *stream, const FaultPlan &plan);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "common/aligned_buffer.h"
@@ -19,6 +20,7 @@ constexpr size_t BOUNCE_BYTES = size_t{1} << 20;
 struct AlignedDisk {
     DiskStream inner;
     AlignedBuffer bounce;
+    std::mutex bounce_lock; // a mounted disk is read by many threads at once
 };
 
 AlignedDisk *state_of(const DiskStream *stream)
@@ -55,6 +57,7 @@ bool aligned_read_at(DiskStream *stream, uint64_t position, void *data, size_t l
         return disk_read_at(&disk->inner, position, data, length);
     auto *out = static_cast<uint8_t *>(data);
     uint64_t limit = position + length;
+    std::lock_guard<std::mutex> hold(disk->bounce_lock);
     while (position < limit) {
         uint64_t start, end;
         window(disk, position, limit, &start, &end);
@@ -88,6 +91,7 @@ bool aligned_write_at(DiskStream *stream, uint64_t position, const void *data, s
     const auto *in = static_cast<const uint8_t *>(data);
     uint64_t limit = position + length;
     uint64_t unit = unit_of(disk);
+    std::lock_guard<std::mutex> hold(disk->bounce_lock);
     while (position < limit) {
         uint64_t start, end;
         window(disk, position, limit, &start, &end);

@@ -2,6 +2,7 @@
 // the chosen one fail, or end the process as a crash would (optionally after part of a
 // write reached the disk: a torn write). A written-in-order crash model: whatever was
 // written before the fault stays written.
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,7 @@ struct FaultDisk {
     DiskStream inner;
     FaultPlan plan;
     std::string count_path;
-    unsigned long counted = 0;
+    std::atomic<unsigned long> counted{0}; // a mounted disk is read by many threads
 };
 
 // The one injector whose count is reported when the process ends normally (the tests
@@ -46,7 +47,7 @@ void report_count()
 {
     if (reported == nullptr)
         return;
-    std::string text = std::to_string(reported->counted) + "\n";
+    std::string text = std::to_string(reported->counted.load()) + "\n";
     report(reported, text.c_str());
 }
 
@@ -55,10 +56,10 @@ bool faults(FaultDisk *disk, FaultKind kind, uint64_t position, size_t length)
 {
     if (disk->plan.kind != kind)
         return false;
-    ++disk->counted;
-    if (disk->counted != disk->plan.at)
+    unsigned long counted = ++disk->counted;
+    if (counted != disk->plan.at)
         return false;
-    std::string text = std::to_string(disk->counted) + " " + std::to_string(position) + " " +
+    std::string text = std::to_string(counted) + " " + std::to_string(position) + " " +
                        std::to_string(length) + "\n";
     report(disk, text.c_str());
     return true;
@@ -72,6 +73,9 @@ bool faults(FaultDisk *disk, FaultKind kind, uint64_t position, size_t length)
 bool fault_read_at(DiskStream *stream, uint64_t position, void *data, size_t length)
 {
     FaultDisk *disk = state_of(stream);
+    const FaultPlan &plan = disk->plan;
+    if (plan.slow_ms > 0 && position < plan.slow_to && position + length > plan.slow_from)
+        usleep(plan.slow_ms * 1000);
     if (faults(disk, FaultKind::Read, position, length)) {
         if (disk->plan.action == FaultAction::Crash)
             crash();

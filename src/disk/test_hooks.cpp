@@ -1,5 +1,6 @@
 #include "disk/test_hooks.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +24,15 @@ DiskTestHooks disk_test_hooks_from_environment()
                                                                      : FaultAction::Crash;
     plan.torn_sectors = torn != nullptr ? static_cast<unsigned>(strtoul(torn, nullptr, 10)) : 0;
     plan.count_path = getenv("DW_FAULT_COUNT");
+    if (const char *slow = getenv("DW_FAULT_SLOW")) {
+        unsigned long long from = 0, to = 0;
+        unsigned ms = 0;
+        if (sscanf(slow, "%llu,%llu,%u", &from, &to, &ms) == 3) {
+            plan.slow_from = from;
+            plan.slow_to = to;
+            plan.slow_ms = ms;
+        }
+    }
     return hooks;
 }
 

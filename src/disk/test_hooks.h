@@ -11,6 +11,7 @@
 //   DW_FAULT_TORN   n > 0: a crashing write stores its first n sectors first
 //   DW_FAULT_COUNT  a file that receives the number of transfers counted at close, or the
 //                   position and length of the one that faulted
+//   DW_FAULT_SLOW   "FROM,TO,MS": reads touching the bytes [FROM, TO) wait MS milliseconds
 #include <string>
 
 #include "disk/disk_io.h"

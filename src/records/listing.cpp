@@ -9,6 +9,7 @@
 #include "common/names.h"
 #include "common/run_options.h"
 #include "disk/directory.h"
+#include "records/dvb_text.h"
 #include "records/text.h"
 
 namespace {
@@ -84,6 +85,30 @@ std::string plain_stem(const RecordEntry *entry)
     return stem;
 }
 
+// The plain stem with the title in UTF-8: ASCII cleaned as sanitize_file_name cleans it,
+// DEL and the C1 controls (U+0080-U+009F) as '_', every other character as decoded.
+std::string utf8_plain_stem(const RecordEntry *entry)
+{
+    std::string title;
+    if (!dvb_text_utf8(entry->bytes + ENTRY_TITLE, ENTRY_TITLE_LENGTH, &title))
+        return plain_stem(entry);
+    char date[DATE_SIZE];
+    format_time(entry_be32(entry, ENTRY_START_TIME), NAME_DATE, date);
+    std::string stem = std::string(date) + " ";
+    for (size_t i = 0; i < title.size(); ++i) {
+        auto byte = static_cast<unsigned char>(title[i]);
+        if (byte == 0xC2 && i + 1 < title.size() && static_cast<unsigned char>(title[i + 1]) < 0xA0) {
+            stem += '_';
+            ++i;
+        } else if (byte < 0x20 || byte == 0x7F || (byte < 0x80 && strchr("\"/\\<>?:*|", byte) != nullptr)) {
+            stem += '_';
+        } else {
+            stem += title[i];
+        }
+    }
+    return stem;
+}
+
 // Windows and FAT/exFAT drives take names that differ only in the case of ASCII letters
 // for one file (bytes above 0x7F never reach a stem).
 std::string folded(std::string name)
@@ -107,7 +132,9 @@ std::string numbered_stem(const std::string &plain, const RecordEntry *entry, un
 // added. A suffix that meets a name already given counts on ("-2", "-3", ...): only a
 // damaged list gives two recordings one file number, or a title that reads like a
 // suffix; the names being finite, the counter ends.
-std::vector<std::string> unique_stems(const HumaxDisk *disk)
+using PlainStem = std::string (*)(const RecordEntry *entry);
+
+std::vector<std::string> unique_stems(const HumaxDisk *disk, PlainStem plain_stem)
 {
     std::vector<const RecordEntry *> entries;
     std::vector<std::string> plain;
@@ -184,12 +211,17 @@ RecordEntry *reclist_print(FILE *out, HumaxDisk *disk, int number)
 
 std::vector<std::string> reclist_host_stems(const HumaxDisk *disk)
 {
-    return unique_stems(disk);
+    return unique_stems(disk, plain_stem);
+}
+
+std::vector<std::string> reclist_utf8_stems(const HumaxDisk *disk)
+{
+    return unique_stems(disk, utf8_plain_stem);
 }
 
 std::optional<std::string> reclist_host_stem(const HumaxDisk *disk, int number)
 {
-    std::vector<std::string> stems = unique_stems(disk);
+    std::vector<std::string> stems = unique_stems(disk, plain_stem);
     if (number < 1 || static_cast<size_t>(number) > stems.size())
         return std::nullopt;
     return stems[static_cast<size_t>(number - 1)];

@@ -40,6 +40,14 @@ RecordEntry *reclist_print(FILE *out, HumaxDisk *disk, int number);
 // gives the same names. Prints nothing and changes nothing.
 std::vector<std::string> reclist_host_stems(const HumaxDisk *disk);
 
+// The same with the title decoded from the disk's DVB text into UTF-8 (dvb_text_utf8), for
+// hosts that take such names (the mount): characters -g replaces in ASCII, and every
+// control character, become '_'; a title in a table that is not decoded keeps -g's form.
+// Unique by the same rule, over these stems: a recording's stem here may differ from its
+// -g stem in its characters and in whether it takes its file number (two titles -g
+// cleans alike keep their own names here), never from another recording's.
+std::vector<std::string> reclist_utf8_stems(const HumaxDisk *disk);
+
 // The host name stem of recording n (as in reclist_host_stems), or none when there is no
 // recording n. Prints nothing.
 std::optional<std::string> reclist_host_stem(const HumaxDisk *disk, int number);

@@ -59,6 +59,7 @@ bool add_stored(HumaxDisk *disk, MountTree *tree, uint32_t parent, const std::st
 
 void add_recording(HumaxDisk *disk, MountTree *tree, int number, const std::string &stem)
 {
+    size_t first_node = tree->nodes.size();
     const RecordEntry *entry = reclist_find(&disk->records, number, 0);
     int64_t start = entry_be32(entry, ENTRY_START_TIME);
     unsigned file_number = entry_be16(entry, ENTRY_FILE_NUMBER);
@@ -78,8 +79,9 @@ void add_recording(HumaxDisk *disk, MountTree *tree, int number, const std::stri
     MountNode info;
     info.kind = NodeKind::Info;
     info.mtime = start;
-    info.recording = number;
     add_node(tree, MOUNT_ROOT, stem + ".txt", std::move(info));
+    for (size_t i = first_node; i < tree->nodes.size(); ++i)
+        tree->nodes[i].recording = number;
 }
 
 // The stems are unique over the list, and end in no extension of these.
@@ -90,7 +92,7 @@ void add_recordings(HumaxDisk *disk, MountTree *tree)
         add_recording(disk, tree, static_cast<int>(i + 1), stems[i]);
 }
 
-// recover_NNNN.ts, .elu and .epg, as -r -g copies them.
+// recover_NNNN.ts, .elu and .epg, as -r -g copies them, and the .txt of one with a .epg.
 void add_recovery(HumaxDisk *disk, MountTree *tree, int64_t time)
 {
     uint32_t directory = add_directory(tree, MOUNT_ROOT, "recovery", time);
@@ -106,7 +108,15 @@ void add_recovery(HumaxDisk *disk, MountTree *tree, int64_t time)
         // The only dot of a recovery name starts its extension.
         std::string base(name, strchr(name, '.'));
         add_stored(disk, tree, directory, stem + ".elu", PARTITION_AV, (base + ".elu").c_str(), time);
-        add_stored(disk, tree, directory, stem + ".epg", PARTITION_EPG, (base + ".epg").c_str(), time);
+        if (!add_stored(disk, tree, directory, stem + ".epg", PARTITION_EPG, (base + ".epg").c_str(), time))
+            continue;
+        // Its programme information beside it, as for a listed recording.
+        MountNode info;
+        info.kind = NodeKind::Info;
+        info.mtime = time;
+        info.epg_name = base + ".epg";
+        info.recovered = count;
+        add_node(tree, directory, stem + ".txt", std::move(info));
     }
 }
 
@@ -180,6 +190,29 @@ void add_partitions(HumaxDisk *disk, MountTree *tree, int64_t time)
     }
 }
 
+// The nodes of one stored file become its links: the inode number and the time of the
+// first (a recording's start time when the list shows it).
+void link_copies(MountTree *tree)
+{
+    std::unordered_map<const DirEntry *, uint32_t> first;
+    for (uint32_t i = 0; i < tree->nodes.size(); ++i) {
+        MountNode &node = tree->nodes[i];
+        node.inode = i + 1;
+        if (node.kind != NodeKind::Stored)
+            continue;
+        auto [found, added] = first.emplace(node.entry, i);
+        node.inode = found->second + 1;
+        if (!added)
+            ++tree->nodes[found->second].links;
+    }
+    for (MountNode &node : tree->nodes) {
+        if (node.kind != NodeKind::Stored)
+            continue;
+        node.links = tree->nodes[node.inode - 1].links;
+        node.mtime = tree->nodes[node.inode - 1].mtime;
+    }
+}
+
 } // namespace
 
 void mount_build_tree(HumaxDisk *disk, int64_t disk_time, MountTree *tree)
@@ -193,6 +226,7 @@ void mount_build_tree(HumaxDisk *disk, int64_t disk_time, MountTree *tree)
     add_recordings(disk, tree);
     add_recovery(disk, tree, disk_time);
     add_partitions(disk, tree, disk_time);
+    link_copies(tree);
 }
 
 const MountNode *mount_find(const MountTree *tree, const char *path)

@@ -1,7 +1,8 @@
 #pragma once
 // The tree the mount shows, built once from an opened disk:
 //   /NAME.ts .elu .epg .hre .txt       each recording of the list, as -g, -H and -i give it
-//   /recovery/recover_NNNN.ts .elu .epg  the recordings recovery mode finds, as -r -g
+//   /recovery/recover_NNNN.ts .elu .epg .txt  the recordings recovery mode finds, as -r -g
+//                                        (and .txt: their programme information)
 //   /partitions/AV|EPG|MPEG_JPEG/...   every file of each partition
 // Nothing in it changes while mounted, except that a recording's .txt is rendered when
 // first needed.
@@ -27,9 +28,16 @@ struct MountNode {
     std::vector<uint32_t> children; // Directory: in the order shown
     int partition = 0;              // Stored: the file's partition and entry
     const DirEntry *entry = nullptr;
-    int recording = 0;              // Info: the recording's number
+    int recording = 0;              // a listed recording's files: its number
+    std::string epg_name;           // Info in recovery/: the .epg it shows
+    int recovered = 0;              //   and the recording's number there
     std::string bytes;              // Memory, and Info once rendered
     bool rendered = false;
+    // Every node showing one stored file (a recording at the top, in recovery/ and in
+    // partitions/AV) is the same file: one inode number, and as many links, so that du,
+    // cp -a, rsync -H and tar count and copy it once.
+    uint64_t inode = 0;
+    uint32_t links = 1;
 };
 
 struct MountTree {
@@ -40,6 +48,7 @@ struct MountTree {
 constexpr uint32_t MOUNT_ROOT = 0;
 
 // Builds the tree of `disk` (its record list loaded, or empty when it could not be used).
+// Nodes that show the same stored file share its inode number (see MountNode::inode).
 // Directories, recovery and partition files get `disk_time` as their modification time,
 // a recording's files its start time. Names that a host file system cannot hold (empty,
 // ".", "..", containing '/') and second entries of a name in one partition are left out,

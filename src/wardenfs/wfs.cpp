@@ -31,11 +31,10 @@ struct OpenFile {
     FileMap map; // Stored files
 };
 
-// Runs `body` under the lock; a fatal error, exhausted memory or any other failure below
-// it becomes an error of this call.
+// Runs `body`; a fatal error, exhausted memory or any other failure below it becomes an
+// error of this call.
 template <typename Body> int guarded(Wfs *wfs, Body body)
 {
-    std::lock_guard<std::mutex> hold(wfs->lock);
     try {
         return body();
     } catch (const ServingFatal &) {
@@ -50,15 +49,17 @@ template <typename Body> int guarded(Wfs *wfs, Body body)
     }
 }
 
-// Renders a recording's information once; false (logged, not kept) when its .epg could
-// not be read, so that the next access tries again.
-bool render(Wfs *wfs, MountNode *node)
+} // namespace
+
+bool wfs_render(Wfs *wfs, MountNode *node)
 {
     if (node->rendered)
         return true;
     std::string text;
     Error error;
-    if (!mount_recording_text(wfs->disk, node->recording, &text, &error) && error_is_set(error)) {
+    bool done = node->epg_name.empty() ? mount_recording_text(wfs->disk, node->recording, &text, &error)
+                                       : mount_recovery_text(wfs->disk, node->recovered, node->epg_name.c_str(), &text, &error);
+    if (!done && error_is_set(error)) {
         warn("%s: %s\n", text_shown(node->path.c_str()).c_str(), strerror(error.code));
         return false;
     }
@@ -68,23 +69,33 @@ bool render(Wfs *wfs, MountNode *node)
     return true;
 }
 
+namespace {
+
+// A .txt left unrendered when the mount began (its .epg could not be read) is tried
+// again, under the lock: another thread may be rendering it.
+bool render(Wfs *wfs, MountNode *node)
+{
+    std::lock_guard<std::mutex> hold(wfs->text_lock);
+    return wfs_render(wfs, node);
+}
+
 void fill_status(const Wfs *wfs, const MountTree &tree, const MountNode *node, struct stat *status)
 {
     memset(status, 0, sizeof *status);
-    status->st_ino = static_cast<ino_t>(node - tree.nodes.data()) + 1;
+    status->st_ino = static_cast<ino_t>(node->inode);
     status->st_uid = wfs->uid;
     status->st_gid = wfs->gid;
     status->st_mtime = status->st_ctime = status->st_atime = static_cast<time_t>(node->mtime);
     if (node->kind == NodeKind::Directory) {
-        status->st_mode = S_IFDIR | 0555;
+        status->st_mode = S_IFDIR | (0755 & ~wfs->umask);
         nlink_t subdirectories = 0;
         for (uint32_t child : node->children)
             subdirectories += tree.nodes[child].kind == NodeKind::Directory ? 1 : 0;
         status->st_nlink = 2 + subdirectories;
         return;
     }
-    status->st_mode = S_IFREG | 0444;
-    status->st_nlink = 1;
+    status->st_mode = S_IFREG | (0444 & ~wfs->umask);
+    status->st_nlink = node->links;
     status->st_size = static_cast<off_t>(node->size);
     status->st_blocks = static_cast<blkcnt_t>((node->size + 511) / 512);
     status->st_blksize = 128 * 1024;
@@ -208,7 +219,7 @@ int wfs_statfs(Wfs *wfs, struct statvfs *status)
         memset(status, 0, sizeof *status);
         const HumaxDisk *disk = wfs->disk;
         uint64_t disk_bytes = disk->volume.disk_bytes == UINT64_MAX ? 0 : disk->volume.disk_bytes;
-        uint64_t free_bytes = disk_free_space(disk, PARTITION_AV);
+        uint64_t free_bytes = wfs->free_bytes;
         status->f_bsize = static_cast<unsigned long>(cluster_bytes(&disk->partitions[PARTITION_AV]));
         status->f_frsize = SECTOR_SIZE;
         status->f_blocks = disk_bytes / SECTOR_SIZE;
@@ -217,6 +228,61 @@ int wfs_statfs(Wfs *wfs, struct statvfs *status)
         status->f_namemax = 255;
         status->f_flag = ST_RDONLY;
         return 0;
+    });
+}
+
+namespace {
+
+// The attributes shown for `path`: those of the recording its file belongs to.
+int attributes_of(const Wfs *wfs, const char *path, const MountAttributes **attributes)
+{
+    const MountNode *node = mount_find(&wfs->tree, path);
+    if (node == nullptr)
+        return -ENOENT;
+    int number = wfs->tree.nodes[node->inode - 1].recording;
+    static const MountAttributes none;
+    *attributes = number > 0 && static_cast<size_t>(number) < wfs->attributes.size()
+                      ? &wfs->attributes[static_cast<size_t>(number)]
+                      : &none;
+    return 0;
+}
+
+int give(const std::string &bytes, char *out, size_t size)
+{
+    if (size == 0)
+        return static_cast<int>(bytes.size());
+    if (size < bytes.size())
+        return -ERANGE;
+    memcpy(out, bytes.data(), bytes.size());
+    return static_cast<int>(bytes.size());
+}
+
+} // namespace
+
+int wfs_getxattr(Wfs *wfs, const char *path, const char *name, char *value, size_t size)
+{
+    return guarded(wfs, [&] {
+        const MountAttributes *attributes = nullptr;
+        if (int found = attributes_of(wfs, path, &attributes); found != 0)
+            return found;
+        for (const auto &[key, text] : *attributes) {
+            if (key == name)
+                return give(text, value, size);
+        }
+        return -ENODATA;
+    });
+}
+
+int wfs_listxattr(Wfs *wfs, const char *path, char *list, size_t size)
+{
+    return guarded(wfs, [&] {
+        const MountAttributes *attributes = nullptr;
+        if (int found = attributes_of(wfs, path, &attributes); found != 0)
+            return found;
+        std::string names;
+        for (const auto &attribute : *attributes)
+            names += attribute.first + '\0';
+        return give(names, list, size);
     });
 }
 

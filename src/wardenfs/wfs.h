@@ -1,9 +1,14 @@
 #pragma once
 // The file-system operations of wardenfs, free of FUSE so that they can be called in
-// process: each takes the mount's one lock, and returns 0 (or a count) or a negated errno
-// as FUSE expects. Nothing here ends the process: a failed read of the disk gives -EIO for
-// that call (and a line in the log), and a fatal error met anywhere below is caught
-// while serving (see wfs_begin_serving) and gives -EIO.
+// process: each returns 0 (or a count) or a negated errno as FUSE expects, and may be
+// called from many threads at once. The tree never changes while mounted, so listings,
+// attributes, statfs and the texts read no disk and take no lock; each open file has its
+// own index of cluster runs and reads the disk with positioned reads, so a slow read stalls
+// only its caller. Only a .txt whose programme information could not be read when the
+// mount began is rendered again later, under `text_lock`. Nothing here ends the process:
+// a failed read of the disk gives -EIO for that call (and a line in the log), and a fatal
+// error met anywhere below is caught while serving (see wfs_begin_serving) and gives -EIO.
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
@@ -13,16 +18,20 @@
 
 #include "common/fatal.h"
 #include "disk/humax_disk.h"
+#include "wardenfs/mount_text.h"
 #include "wardenfs/mount_tree.h"
 
 struct Wfs {
     HumaxDisk *disk = nullptr; // opened read-only, its read errors noted
     MountTree tree;
-    std::mutex lock; // around everything below and the disk
+    std::mutex text_lock; // around the rendering of a .txt after the mount began
     uid_t uid = 0;   // owner of every file
     gid_t gid = 0;
+    mode_t umask = 0; // permission bits taken away (-o umask=)
     MessageSink log = nullptr; // where messages go while serving (null: standard error)
-    unsigned long fatal_errors = 0; // fatal errors caught while serving
+    std::vector<MountAttributes> attributes; // by recording number (0: none)
+    uint64_t free_bytes = 0; // of the recordings partition, as statfs shows it
+    std::atomic<unsigned long> fatal_errors{0}; // fatal errors caught while serving
 };
 
 // Called for each name of a directory; returns false when no more fit.
@@ -44,6 +53,16 @@ int wfs_access(Wfs *wfs, const char *path, int mask);
 // The disk's size and the free space of the recordings partition (as -l shows it), in
 // 512-byte fragments; f_bsize is the cluster length.
 int wfs_statfs(Wfs *wfs, struct statvfs *status);
+// Renders the programme information of a .txt node once (mount_create does it for each
+// before serving); false (logged, not kept) when its .epg could not be read, so that the
+// next access tries again. Not thread-safe: callers hold text_lock while serving.
+bool wfs_render(Wfs *wfs, MountNode *node);
+// The extended attributes of a listed recording's files, wherever shown (see
+// mount_recording_attributes): the value of `name` (-ENODATA when it has none), or the
+// names, each ending in a zero byte; the size alone when `size` is 0, -ERANGE when it is
+// too small.
+int wfs_getxattr(Wfs *wfs, const char *path, const char *name, char *value, size_t size);
+int wfs_listxattr(Wfs *wfs, const char *path, char *list, size_t size);
 // Every operation that would change anything.
 inline int wfs_refuse_write() { return -EROFS; }
 

@@ -7,6 +7,7 @@
 namespace {
 
 Wfs *serving = nullptr;
+void (*on_mounted)() = nullptr;
 
 int op_getattr(const char *path, struct stat *status, fuse_file_info *)
 {
@@ -67,6 +68,16 @@ int op_statfs(const char *, struct statvfs *status)
     return wfs_statfs(serving, status);
 }
 
+int op_getxattr(const char *path, const char *name, char *value, size_t size)
+{
+    return wfs_getxattr(serving, path, name, value, size);
+}
+
+int op_listxattr(const char *path, char *list, size_t size)
+{
+    return wfs_listxattr(serving, path, list, size);
+}
+
 void *op_init(fuse_conn_info *, fuse_config *config)
 {
     config->kernel_cache = 1;
@@ -75,6 +86,8 @@ void *op_init(fuse_conn_info *, fuse_config *config)
     config->attr_timeout = WFS_CACHE_SECONDS;
     config->negative_timeout = WFS_CACHE_SECONDS;
     wfs_begin_serving(serving);
+    if (on_mounted != nullptr)
+        on_mounted();
     return serving;
 }
 
@@ -124,6 +137,8 @@ fuse_operations make_operations()
     ops.access = op_access;
     ops.statfs = op_statfs;
     ops.init = op_init;
+    ops.getxattr = op_getxattr;
+    ops.listxattr = op_listxattr;
     ops.mknod = refuse_mknod;
     ops.mkdir = refuse_mode;
     ops.unlink = refuse_path;
@@ -147,9 +162,10 @@ fuse_operations make_operations()
 
 } // namespace
 
-const fuse_operations *wfs_fuse_operations(Wfs *wfs)
+const fuse_operations *wfs_fuse_operations(Wfs *wfs, void (*mounted)())
 {
     serving = wfs;
+    on_mounted = mounted;
     static const fuse_operations operations = make_operations();
     return &operations;
 }

@@ -6,8 +6,9 @@ struct fuse_operations;
 struct Wfs;
 
 // The table, serving `wfs` (one file system per process). Its init() applies the
-// configuration below and starts serving (wfs_begin_serving).
-const fuse_operations *wfs_fuse_operations(Wfs *wfs);
+// configuration below, starts serving (wfs_begin_serving), then calls `mounted` (when
+// not null): the kernel has asked for the mount's first answer.
+const fuse_operations *wfs_fuse_operations(Wfs *wfs, void (*mounted)() = nullptr);
 
 // The timeouts (seconds) the kernel may keep names and attributes: nothing on a
 // read-only mount changes.

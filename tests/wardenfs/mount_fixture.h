@@ -138,7 +138,8 @@ class MountFixture : public DiskFixture {
 
     // What the programs write for the disk, at the paths of the mount: for each listed
     // recording what -g writes (or, without its stream, the companions as stored and the
-    // header -H writes) and -i's text as NAME.txt; what -r -g writes in recovery/; and every
+    // header -H writes) and -i's text as NAME.txt; what -r -g writes in recovery/, and -r -i's
+    // text beside each with a .epg; and every
     // file of each partition read by the image reader of the tests.
     FileSet program_files(size_t listed = recordings().size())
     {
@@ -165,6 +166,15 @@ class MountFixture : public DiskFixture {
         }
         EXPECT_EQ(run_in(host + "/recovery", {"-r", "-g", "1-" + std::to_string(recovered())}).status, 0);
         expected.merge(files_in(host + "/recovery", "/recovery/"));
+        // Beside each with programme information, what -r -i shows of it.
+        for (size_t k = 1; k <= recovered(); ++k) {
+            char stem[32];
+            snprintf(stem, sizeof stem, "/recovery/recover_%04zu", k);
+            if (expected.count(std::string(stem) + ".epg") == 0)
+                continue;
+            std::string text = run_in(host + "/recovery-info", {"-r", "-i", std::to_string(k)}).out;
+            expected[std::string(stem) + ".txt"] = Bytes(text.begin(), text.end());
+        }
         const char *directories[] = {"AV", "EPG", "MPEG_JPEG"};
         DiskImage image(path);
         for (int part = 0; part < 3; ++part) {
@@ -200,7 +210,7 @@ class MountFixture : public DiskFixture {
     Wfs *open_wfs()
     {
         Error error;
-        EXPECT_TRUE(mount_open(path.c_str(), DiskOpenOptions{}, &wfs, &error)) << error.text;
+        EXPECT_TRUE(mount_open(path.c_str(), DiskOpenOptions{}, MountScope::Whole, &wfs, &error)) << error.text;
         log.clear();
         wfs->log = capture_log;
         wfs_begin_serving(wfs);

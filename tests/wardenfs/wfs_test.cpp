@@ -9,6 +9,7 @@
 #include <random>
 
 #include "wardenfs/wfs_fuse.h"
+#include "corruptions.h"
 #include "mount_fixture.h"
 
 namespace testimg {
@@ -73,7 +74,7 @@ TEST_F(Wfs_, AttributesAreReadOnlyWithTheRecordingsStartTime)
               0);
     EXPECT_EQ(status.st_mtime, SUNDAY_2100 + 86400);
     ASSERT_EQ(wfs_getattr(wfs, "/partitions", &status), 0);
-    EXPECT_EQ(status.st_mode, S_IFDIR | 0555);
+    EXPECT_EQ(status.st_mode, S_IFDIR | 0755);
     EXPECT_EQ(status.st_nlink, 5u); // ".", its entry, and AV, EPG, MPEG_JPEG
     EXPECT_EQ(wfs_getattr(wfs, "/nothing.ts", &status), -ENOENT);
     EXPECT_EQ(wfs_getattr(wfs, "/partitions/AV/9.av", &status), -ENOENT);
@@ -144,9 +145,12 @@ TEST_F(Wfs_, AFailingReadGivesEioAndTheMountGoesOn)
     ASSERT_FALSE(log.empty());
     EXPECT_THAT(log[0], HasSubstr(film + ".ts: Input/output error at byte 65536"));
 
-    // The .txt reads the .epg when first needed.
-    spot->from = cluster_position(1, "3.epg", 0);
-    spot->to = spot->from + 1;
+    // A .txt is rendered when the mount begins; one whose .epg could not be read then is
+    // tried again when asked for.
+    wfs_end_serving();
+    mount_close(wfs);
+    uint64_t epg = cluster_position(1, "3.epg", 0);
+    spot = open_wfs_with_bad_spot(epg, epg + 1);
     struct stat status;
     EXPECT_EQ(wfs_getattr(wfs, (film + ".txt").c_str(), &status), -EIO);
     EXPECT_EQ(wfs_open(wfs, (film + ".txt").c_str(), O_RDONLY, &handle), -EIO);
@@ -268,6 +272,86 @@ TEST_P(DamagedList, TheDiskMountsWithRecoveryAndPartitions)
 INSTANTIATE_TEST_SUITE_P(Wfs, DamagedList,
                          ::testing::Values(ListDamage::NoSignature, ListDamage::UnknownLength,
                                            ListDamage::Unreadable, ListDamage::Missing));
+
+// Every disk of the corruption catalogue that diskwarden -r -n reads mounts: whole when
+// it can be, otherwise (a truncated image, a damaged partition table, EPG or MPEG/JPEG
+// table) recovery/ and partitions/AV from its recordings partition alone, with a
+// warning, each file as -r -n -g writes it.
+TEST_F(Wfs_, EveryDiskThatRecoveryReadsMounts)
+{
+    expect_damaged();
+    size_t partial = 0;
+    for (const Corruption &c : corruption_catalogue()) {
+        build_catalogue_disk(path);
+        {
+            DiskImage image(path);
+            c.damage(image);
+        }
+        RunResult rescue = run_in(host, {"-r", "-n", "-l"});
+        Wfs *fs = nullptr;
+        Error error;
+        testing::internal::CaptureStderr();
+        bool mounted = mount_open(path.c_str(), {}, MountScope::Whole, &fs, &error);
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(mounted, rescue.status == 0) << c.name << ": " << error.text << rescue.err;
+        EXPECT_THAT(said + error.text, ::testing::Not(HasSubstr("-r -n"))) << c.name; // no wardenfs option
+        if (!mounted)
+            continue;
+        if (said.find("The disk cannot be read whole") != std::string::npos) {
+            ++partial;
+            EXPECT_THAT(names_in(fs, "/"), ElementsAre(".", "..", "recovery", "partitions")) << c.name;
+            EXPECT_THAT(names_in(fs, "/partitions"), ElementsAre(".", "..", "AV")) << c.name;
+            std::string out = host + "/" + c.name;
+            std::filesystem::create_directories(out);
+            run_program(diskwarden_path(), {"-r", "-n", "-g", "1-99", path}, "", out);
+            FileSet written = files_in(out, "/recovery/");
+            FileSet shown = read_tree(fs, "/recovery");
+            EXPECT_EQ(names_of(shown), names_of(written)) << c.name;
+            EXPECT_TRUE(shown == written) << c.name;
+        }
+        mount_close(fs);
+    }
+    printf("%zu of %zu damaged disks mount from their recordings partition alone\n", partial,
+           corruption_catalogue().size());
+    EXPECT_GE(partial, 5u);
+}
+
+// Titles in the disk's DVB text are shown in UTF-8 at the top, while -g keeps its names;
+// a listed recording's files carry its title, channel, start, duration and synopsis as
+// extended attributes, wherever they are shown.
+TEST_F(Wfs_, TitlesInUtf8AndTheProgrammeAsAttributes)
+{
+    TestRecording cafe = full_recording(2, "Caf\xC2" "e", 5000);                  // ISO 6937
+    TestRecording news = full_recording(3, "\x01\xBD\xDE\xD2\xDE\xE1\xE2\xD8", 5000); // ISO 8859-5
+    news.channel = "\x01\xBF\xD5\xE0\xD2\xEB\xD9";
+    make_disk({cafe, news});
+    open_wfs();
+    std::string stem = "/" + host_stem(0, "Café");
+    std::vector<std::string> top = names_in(wfs, "/");
+    EXPECT_THAT(top, ::testing::Contains(stem.substr(1) + ".ts"));
+    EXPECT_THAT(top, ::testing::Contains(host_stem(1, "Новости") + ".ts"));
+    EXPECT_EQ(run_in(host, {"-g", "1"}).status, 0);
+    EXPECT_TRUE(read_file(wfs, stem + ".ts") == read_host_file(host + "/" + host_stem(0, "Caf_e") + ".ts"));
+    auto attribute = [&](const std::string &path, const char *name) {
+        char value[256];
+        int n = wfs_getxattr(wfs, path.c_str(), name, value, sizeof value);
+        return n < 0 ? "error " + std::to_string(n) : std::string(value, static_cast<size_t>(n));
+    };
+    EXPECT_EQ(attribute(stem + ".ts", "user.title"), "Café");
+    EXPECT_EQ(attribute(stem + ".txt", "user.start"), "2013-05-26T21:00:00Z");
+    EXPECT_EQ(attribute(stem + ".ts", "user.duration"), "5400");
+    EXPECT_EQ(attribute(stem + ".ts", "user.channel"), "BBC ONE");
+    EXPECT_EQ(attribute("/recovery/recover_0001.ts", "user.synopsis"), "About Café");
+    EXPECT_EQ(attribute("/" + host_stem(1, "Новости") + ".epg", "user.channel"), "Первый");
+    EXPECT_EQ(attribute(stem + ".ts", "user.other"), "error " + std::to_string(-ENODATA));
+    char names[256];
+    int n = wfs_listxattr(wfs, (stem + ".ts").c_str(), names, sizeof names);
+    EXPECT_EQ(std::string(names, static_cast<size_t>(std::max(n, 0))),
+              std::string("user.title\0user.channel\0user.start\0user.duration\0user.synopsis\0", 63));
+    EXPECT_EQ(wfs_listxattr(wfs, (stem + ".ts").c_str(), names, 0), n);
+    EXPECT_EQ(wfs_listxattr(wfs, (stem + ".ts").c_str(), names, 10), -ERANGE);
+    EXPECT_EQ(wfs_listxattr(wfs, "/recovery", names, sizeof names), 0);
+}
 
 // Directory names are shown cleaned as the recordings' names are (no byte of a disk's
 // name reaches a terminal that lists the directory), unless that takes a real name; names
