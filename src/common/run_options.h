@@ -8,6 +8,7 @@ struct RunOptions {
     int recovery = 0; // -r
     int no_info = 0;  // -n
     int extended = 0; // -x
+    unsigned retries = 0; // --retries: further reads of each sector that stays unreadable
 };
 
 extern RunOptions run_options;

@@ -14,6 +14,7 @@
 #include "diskwarden/put.h"
 #include "diskwarden/recover.h"
 #include "diskwarden/recset.h"
+#include "diskwarden/rescue.h"
 #include "diskwarden/remove.h"
 #include "common/error.h"
 #include "common/fatal.h"
@@ -34,7 +35,8 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // --help is -h. --version, unlike -v, ends the run at once with status 0, as a version
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
-constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, CARVE = 0x104, CARVE_ALL = 0x105;
+constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, CARVE = 0x104, CARVE_ALL = 0x105,
+              RETRIES = 0x106;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
@@ -43,6 +45,7 @@ const option LONG_OPTIONS[] = {
     {"bad-map", required_argument, nullptr, BAD_MAP},
     {"carve", no_argument, nullptr, CARVE},
     {"carve-all", no_argument, nullptr, CARVE_ALL},
+    {"retries", required_argument, nullptr, RETRIES},
     {nullptr, 0, nullptr, 0},
 };
 // The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
@@ -66,6 +69,14 @@ bool parse_long(const char *text, int32_t *value)
         result = INT32_MIN;
     *value = static_cast<int32_t>(result);
     return true;
+}
+
+unsigned parse_retries(const char *text)
+{
+    int32_t value = 0;
+    if (!parse_long(text, &value) || value < 0)
+        fatal("Invalid number of retries: %s\n", text);
+    return static_cast<unsigned>(value);
 }
 
 void parse_offset(const char *text, CommandRequest *request)
@@ -113,6 +124,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case BAD_MAP: request->bad_map = optarg; break;
     case CARVE: request->carve = CarveRequest::Free; break;
     case CARVE_ALL: request->carve = CarveRequest::All; break;
+    case RETRIES: run_options.retries = parse_retries(optarg); break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
 }
@@ -346,7 +358,7 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
         destination = open_disk(request.dest_path, true, access, source);
     if (run_options.recovery) {
         run_recovery(source, request);
-        return 0;
+        return rescue_summary() ? 1 : 0;
     }
     load_list(source);
     if (destination != nullptr)
@@ -358,7 +370,9 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
         run_commands(source, destination, request);
     disk_close(destination);
     disk_close(source);
+    // Copies with unreadable sectors are said last, where they are seen.
+    bool damaged = rescue_summary();
     if (request.wait)
         wait_for_return();
-    return complete ? 0 : 1;
+    return complete && !damaged ? 0 : 1;
 }

@@ -347,4 +347,58 @@ TEST_F(Get, ListingEndsWithTheFreeSpace)
                           "\nFree Space: 33.3 MB\n");
 }
 
+// A failing drive: one sector inside recording 2 cannot be read. Everything else comes
+// out whole, the damaged copy keeps its name with its map, and a later run completes it.
+TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
+{
+    Recording one = full(5, "One", 5 * CLUSTER + 7);
+    Recording two = testimg::broadcast_recording(6, "Two", 40, SUNDAY_2100 + 86400);
+    Recording three = full(7, "Three", 4 * CLUSTER);
+    make_disk({one, two, three});
+    const uint64_t hole = 20 * CLUSTER + 1024; // some 14 seconds in
+    fail_sectors(std::to_string(file_sector(0, "6.av", hole)));
+    const std::string first = host_stem(0, "One"), second = host_stem(1, "Two"),
+                      third = host_stem(2, "Three");
+    Bytes damaged = two.av;
+    std::fill(damaged.begin() + hole, damaged.begin() + hole + 512, 0);
+    char map[200];
+    snprintf(map, sizeof map, "0x00000000  0x%08zX  +\n0x%08zX  0x00000200  -\n0x%08zX  0x%08zX  +\n",
+             size_t{hole}, size_t{hole}, size_t{hole + 512}, two.av.size() - hole - 512);
+
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-g", "1-3"}, {"-b"}}) {
+        for (const std::string &name : host_names())
+            fs::remove(host + "/" + name);
+        RunResult result = run(args);
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_EQ(host_file(first + ".ts"), one.av);
+        EXPECT_EQ(host_file(third + ".ts"), three.av);
+        EXPECT_EQ(host_file(second + ".ts"), damaged);
+        Bytes map_file = host_file(second + ".ts.map");
+        EXPECT_THAT(std::string(map_file.begin(), map_file.end()), HasSubstr(map));
+        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 " + second + ": " + second +
+                                                       ".ts: 512 bytes unreadable, at 0:1[0-9]\n"));
+        EXPECT_EQ(host_names().size(), 13u); // 3 x 4 pieces and the map
+        EXPECT_LE(fault_reads().second, 2u); // the transfer that failed, and once alone
+    }
+    // Still unreadable: -b reads only the hole again and keeps the map.
+    RunResult again = run({"-b"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_THAT(again.err, HasSubstr("Reading the missing parts of \"" + second + ".ts\" again...\n"));
+    EXPECT_THAT(again.err, testing::Not(HasSubstr("Copying av")));
+    EXPECT_TRUE(fs::exists(host + "/" + second + ".ts.map"));
+    // The sector reads again: the copy is completed in place and its map removed.
+    fail_sectors("");
+    RunResult healed = run({"-b"});
+    EXPECT_EQ(healed.status, 0) << healed.err;
+    EXPECT_EQ(host_file(second + ".ts"), two.av);
+    EXPECT_FALSE(fs::exists(host + "/" + second + ".ts.map"));
+    // Recovery mode goes on past the sector too.
+    fail_sectors(std::to_string(file_sector(0, "6.av", hole)));
+    RunResult recovered = run({"-r", "-g", "1-3"});
+    EXPECT_EQ(recovered.status, 1) << recovered.err;
+    EXPECT_EQ(host_file("recover_0002.ts"), damaged);
+    EXPECT_TRUE(fs::exists(host + "/recover_0002.ts.map"));
+    EXPECT_EQ(host_file("recover_0003.ts"), three.av);
+}
+
 } // namespace

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <optional>
 #include <filesystem>
 #include <unistd.h>
 
@@ -142,10 +144,40 @@ RunResult DiskFixture::run(std::vector<std::string> args, const std::string &inp
 {
     for (const std::string &disk : disks)
         args.push_back(disk.empty() ? path : disk);
-    RunResult result = run_program(diskwarden_path(), args, input, host);
+    RunResult result = run_program(diskwarden_path(), args, input, host, env_);
     if (!damaged_)
         expect_consistent();
     return result;
+}
+
+void DiskFixture::fail_sectors(const std::string &sectors, const std::string &image_path)
+{
+    env_ = {"DW_FAULT_IMAGE=" + (image_path.empty() ? path : image_path),
+            "DW_FAULT_UNREADABLE=" + sectors, "DW_FAULT_COUNT=" + dir.file("reads")};
+}
+
+uint64_t DiskFixture::file_sector(int part, const std::string &name, uint64_t offset,
+                                  const std::string &image_path) const
+{
+    DiskImage image(image_path.empty() ? path : image_path);
+    PartitionGeometry g = image.geometry(part);
+    std::optional<FileInfo> file = image.find(part, name);
+    uint64_t cluster = uint64_t{g.cluster_sectors} * 512;
+    EXPECT_TRUE(file.has_value() && offset / cluster < file->clusters.size()) << name;
+    if (!file || offset / cluster >= file->clusters.size())
+        return 0;
+    return g.data_sector + (file->clusters[offset / cluster] * cluster + offset % cluster) / 512;
+}
+
+std::pair<unsigned long, unsigned long> DiskFixture::fault_reads() const
+{
+    std::pair<unsigned long, unsigned long> reads;
+    if (FILE *f = fopen(dir.file("reads").c_str(), "r")) {
+        if (fscanf(f, "%lu %lu", &reads.first, &reads.second) != 2)
+            reads = {};
+        fclose(f);
+    }
+    return reads;
 }
 
 RunResult DiskFixture::run_limited(unsigned blocks, std::vector<std::string> args,

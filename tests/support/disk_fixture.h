@@ -108,6 +108,16 @@ class DiskFixture : public ::testing::Test {
     // Every partition's descriptor, allocation table and directory, as stored.
     Bytes table_bytes() const;
 
+    // Later runs read the image at `image_path` (default: path) as a failing drive whose
+    // 512-byte sectors `sectors` ("S[:K],...": every read, or the first K) fail with EIO.
+    void fail_sectors(const std::string &sectors, const std::string &image_path = "");
+    // The disk sector that holds byte `offset` of file `name` of partition `part`.
+    uint64_t file_sector(int part, const std::string &name, uint64_t offset,
+                         const std::string &image_path = "") const;
+    // The last run's read transfers of the failing image, and the most reads any of its
+    // unreadable sectors had.
+    std::pair<unsigned long, unsigned long> fault_reads() const;
+
     // The images the consistency check covers (path, plus those added).
     void add_image(const std::string &image_path) { images_.push_back(image_path); }
     // This test's images are damaged on purpose: the check after each run is skipped.
@@ -125,6 +135,7 @@ class DiskFixture : public ::testing::Test {
 
   private:
     std::vector<std::string> images_;
+    std::vector<std::string> env_;
     bool damaged_ = false;
 };
 
