@@ -104,9 +104,11 @@ class Copy : public ::testing::Test {
 
     void SetUp() override { run_options = RunOptions{}; }
 
+    std::vector<std::string> env;
+
     testimg::RunResult run(std::vector<std::string> args, const std::string &input = "")
     {
-        return run_program(testimg::diskwarden_path(), args, input, dir.path());
+        return run_program(testimg::diskwarden_path(), args, input, dir.path(), env);
     }
 };
 
@@ -173,6 +175,37 @@ TEST_P(CopyClusterSizes, StreamLargerThanOneTransferCopiesExactly)
     DiskImage after(dst);
     expect_copied(source, 7, after, 3);
     expect_unchanged(src, source_image);
+    expect_clean(dst);
+}
+
+// A failing source drive: the copy holds zeros for its unreadable sectors (the recorder
+// plays through them), says so, and ends with status 1.
+TEST_P(CopyClusterSizes, UnreadableSectorsOfTheSourceBecomeZeros)
+{
+    auto [from, to] = GetParam();
+    const uint64_t size = (5u << 20) + 4099;
+    DiskImage source(src, spec_with(from, static_cast<uint32_t>(2 * size / (from * 512) + 64)));
+    Recording r = recording(7, size);
+    add_files(source, r);
+    source.write_record_list({entry_for(7)}, LENGTH);
+    DiskImage destination(dst, spec_with(to, static_cast<uint32_t>(2 * size / (to * 512) + 16)));
+    destination.write_record_list({entry_for(2)}, LENGTH);
+    // A sector in the middle, and the last one, which ends inside a 4-byte group.
+    testimg::FileInfo av = *source.find(0, "7.av");
+    uint64_t cluster = uint64_t{from} * 512, data = source.geometry(0).data_sector;
+    auto sector_of = [&](uint64_t at) { return data + (av.clusters[at / cluster] * cluster + at % cluster) / 512; };
+    const uint64_t middle = (3u << 20) + 512, last = size / 512 * 512;
+    env = {"DW_FAULT_IMAGE=" + src, "DW_FAULT_UNREADABLE=" + std::to_string(sector_of(middle)) + "," +
+                                        std::to_string(sector_of(last))};
+
+    auto result = run({"-y", "-g", "1", src, dst});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("7.av (copied as 2.av): 515 bytes unreadable"), std::string::npos) << result.err;
+    DiskImage after(dst);
+    Bytes expected = source.read_file_raw(0, "7.av");
+    std::fill(expected.begin() + middle, expected.begin() + middle + 512, 0);
+    std::fill(expected.begin() + last, expected.end(), 0);
+    EXPECT_TRUE(after.read_file_raw(0, "2.av") == expected);
     expect_clean(dst);
 }
 
