@@ -26,15 +26,17 @@ struct Arguments {
     const char *disk = nullptr;
     bool help = false;
     bool version = false;
+    bool zeros = false;
 };
 
-enum { KEY_HELP, KEY_VERSION };
+enum { KEY_HELP, KEY_VERSION, KEY_ZEROS };
 
 constexpr unsigned DEFAULT_IDLE_THREADS = 10;
 
 const fuse_opt OPTIONS[] = {
     FUSE_OPT_KEY("-h", KEY_HELP),      FUSE_OPT_KEY("--help", KEY_HELP),
     FUSE_OPT_KEY("-V", KEY_VERSION),   FUSE_OPT_KEY("--version", KEY_VERSION),
+    FUSE_OPT_KEY("zeros", KEY_ZEROS),
     FUSE_OPT_END,
 };
 
@@ -46,6 +48,7 @@ int take_argument(void *data, const char *argument, int key, fuse_args *)
     switch (key) {
     case KEY_HELP: arguments->help = true; return 0;
     case KEY_VERSION: arguments->version = true; return 0;
+    case KEY_ZEROS: arguments->zeros = true; return 0;
     case FUSE_OPT_KEY_NONOPT:
         if (arguments->disk == nullptr) {
             arguments->disk = argument;
@@ -70,6 +73,8 @@ void print_usage(const char *program)
            "    -d                     FUSE debugging (implies -f)\n"
            "    -s                     single-threaded\n"
            "    -o OPTION[,OPTION...]  FUSE mount options (allow_other, ...)\n"
+           "    -o zeros               unreadable sectors read as zeros (logged once per\n"
+           "                           area) instead of failing the read with EIO\n"
            "\n",
            program);
 }
@@ -169,6 +174,7 @@ int main(int argc, char **argv)
     Error error;
     if (!mount_open(arguments.disk, access, &wfs, &error))
         error_end(error);
+    wfs->zeros = arguments.zeros;
     if (options.foreground) {
         wfs->log = log_to_stderr;
     } else {
