@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "platform/disk_stream.h"
@@ -76,6 +77,13 @@ struct FaultPlan {
     uint32_t sector_size = 512;          // the device's sector (stream->sector)
 };
 void disk_stream_fault(DiskStream *stream, const FaultPlan &plan);
+
+// Makes reads of `stream` (in place) that touch one of `areas` (byte positions [first,
+// second), sorted, apart), or reach past `end`, fail with EIO, as a failing drive's reads
+// of its bad sectors do: for copying from a partial rescue image (the areas its mapfile
+// does not mark finished) or an image that ends before its partitions do.
+void disk_stream_unread(DiskStream *stream, std::vector<std::pair<uint64_t, uint64_t>> areas,
+                        uint64_t end);
 
 // What a fault-injecting stream counted: its read transfers, and the reads that touched
 // each unreadable sector (a read counts for every unreadable sector it reaches up to the

@@ -8,6 +8,7 @@
 #include <getopt.h>
 
 #include "check/check.h"
+#include "check/check_badmap.h"
 #include "diskwarden/carve_command.h"
 #include "diskwarden/copy.h"
 #include "diskwarden/get.h"
@@ -20,6 +21,7 @@
 #include "common/fatal.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
+#include "disk/disk_io.h"
 #include "disk/fat.h"
 #include "platform/raw_drive.h"
 #include "records/disk_open.h"
@@ -323,6 +325,25 @@ HumaxDisk *open_disk(const std::string &path, bool writable, const DiskOpenOptio
     return disk;
 }
 
+// A copy from a partial rescue image reads the areas its map does not mark finished, and
+// anything past the end of an image shorter than its partitions, as unreadable sectors:
+// zeros, a map beside the copy, the summary and status 1, never as the recording's bytes.
+void treat_unread_as_unreadable(HumaxDisk *disk, const std::string &map_path)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> areas;
+    if (!map_path.empty()) {
+        BadMap map;
+        std::string error;
+        if (!check_read_bad_map(map_path, &map, &error))
+            fatal("%s\n", error.c_str());
+        for (const BadArea &area : map.areas)
+            areas.emplace_back(area.position, area.end());
+        if (map.mapped < UINT64_MAX)
+            areas.emplace_back(map.mapped, UINT64_MAX);
+    }
+    disk_stream_unread(&disk->stream, std::move(areas), disk_stream_size(&disk->stream));
+}
+
 bool ask_finnish()
 {
     fputs("Is this a Finnish 9200? [no]: ", stderr);
@@ -344,8 +365,9 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
     cmd_parse(argc, argv, &request);
     if (request.check || request.repair)
         return cmd_check(request, access);
-    if (!request.bad_map.empty())
-        fatal("--bad-map works only with --check or --repair\n");
+    bool copies = request.get_list.has_value() || run_options.backup;
+    if (!request.bad_map.empty() && !copies)
+        fatal("--bad-map works only with --check, --repair, -g or -b\n");
     if (request.carve != CarveRequest::None)
         return cmd_carve(request, access);
     if (request.source_path.empty())
@@ -353,6 +375,8 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
     // Every disk is opened, told apart, locked and vetted before anything is asked: the
     // record lists, which may need a question, are loaded last.
     HumaxDisk *source = open_disk(request.source_path, cmd_source_writes(request), access);
+    if (copies)
+        treat_unread_as_unreadable(source, request.bad_map);
     HumaxDisk *destination = nullptr;
     if (!request.dest_path.empty() && !run_options.recovery)
         destination = open_disk(request.dest_path, true, access, source);

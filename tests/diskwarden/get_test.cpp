@@ -401,4 +401,39 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
     EXPECT_EQ(host_file("recover_0003.ts"), three.av);
 }
 
+// From a partial rescue image: what its ddrescue map does not mark finished, and what
+// lies past the end of an image shorter than its partitions, count as unreadable.
+TEST_F(Get, APartialRescueImageCopiesOnlyWhatWasRescued)
+{
+    Recording one = full(5, "One", 6 * CLUSTER);
+    make_disk({one});
+    const uint64_t hole = file_sector(0, "5.av", 2 * CLUSTER + 512) * 512;
+    const uint64_t image_size = fs::file_size(path);
+    char map[300];
+    snprintf(map, sizeof map, "# Mapfile\n0x0 +\n0x0 0x%llx +\n0x%llx 0x400 *\n0x%llx 0x%llx +\n",
+             static_cast<unsigned long long>(hole), static_cast<unsigned long long>(hole),
+             static_cast<unsigned long long>(hole + 1024),
+             static_cast<unsigned long long>(image_size - hole - 1024));
+    testimg::write_host_file(dir.file("rescue.map"), Bytes(map, map + strlen(map)));
+    RunResult result = run({"-g", "1", "--bad-map", dir.file("rescue.map")});
+    EXPECT_EQ(result.status, 1) << result.err;
+    Bytes expected = one.av;
+    std::fill(expected.begin() + 2 * CLUSTER + 512, expected.begin() + 2 * CLUSTER + 1536, 0);
+    EXPECT_EQ(host_file(SOME.substr(0, 14) + "One.ts"), expected);
+    EXPECT_THAT(result.err, HasSubstr(": 1024 bytes unreadable, at byte 66048\n"));
+    EXPECT_THAT(run({"-l", "--bad-map", dir.file("rescue.map")}).err,
+                HasSubstr("--bad-map works only with --check, --repair, -g or -b\n"));
+
+    // The image ends inside the recording's last cluster (partition 0 alone is left).
+    const uint64_t end = file_sector(0, "5.av", 5 * CLUSTER + 4096) * 512;
+    expect_damaged();
+    fs::resize_file(path, end);
+    result = run({"-r", "-n", "-g", "1"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    expected = one.av;
+    std::fill(expected.begin() + 5 * CLUSTER + 4096, expected.end(), 0);
+    EXPECT_EQ(host_file("recover_0001.ts"), expected);
+    EXPECT_THAT(result.err, HasSubstr(": 28672 bytes unreadable"));
+}
+
 } // namespace
