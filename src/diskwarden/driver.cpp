@@ -11,6 +11,7 @@
 #include "check/check_badmap.h"
 #include "diskwarden/carve_command.h"
 #include "diskwarden/copy.h"
+#include "diskwarden/domain_map.h"
 #include "diskwarden/get.h"
 #include "diskwarden/put.h"
 #include "diskwarden/recover.h"
@@ -38,7 +39,7 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
 constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, CARVE = 0x104, CARVE_ALL = 0x105,
-              RETRIES = 0x106;
+              RETRIES = 0x106, DOMAIN_MAP = 0x107;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
@@ -48,6 +49,7 @@ const option LONG_OPTIONS[] = {
     {"carve", no_argument, nullptr, CARVE},
     {"carve-all", no_argument, nullptr, CARVE_ALL},
     {"retries", required_argument, nullptr, RETRIES},
+    {"domain-map", required_argument, nullptr, DOMAIN_MAP},
     {nullptr, 0, nullptr, 0},
 };
 // The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
@@ -127,6 +129,7 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case CARVE: request->carve = CarveRequest::Free; break;
     case CARVE_ALL: request->carve = CarveRequest::All; break;
     case RETRIES: run_options.retries = parse_retries(optarg); break;
+    case DOMAIN_MAP: request->domain_map = optarg; break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
 }
@@ -370,6 +373,8 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
         fatal("--bad-map works only with --check, --repair, -g or -b\n");
     if (request.carve != CarveRequest::None)
         return cmd_carve(request, access);
+    if (!request.domain_map.empty())
+        return cmd_domain_map(request, access);
     if (request.source_path.empty())
         fatal("Humax disk not found\n");
     // Every disk is opened, told apart, locked and vetted before anything is asked: the

@@ -24,6 +24,7 @@ struct CommandRequest {
     int32_t modify_value = 0;
     bool check = false, repair = false; // --check, --repair
     std::string bad_map;                // --bad-map
+    std::string domain_map;             // --domain-map
     CarveRequest carve = CarveRequest::None;
 };
 

@@ -103,4 +103,43 @@ TEST_F(FailingDrive, AnImagePathAndALoopDeviceLoseTheOneSectorOnly)
     expect_one_sector_lost(loop.device);
 }
 
+// Rescue what matters first: a domain map of the structures and recording 3, GNU
+// ddrescue with it from the failing drive, then the partial image lists, gives
+// recording 3 byte for byte, and its check names what is not whole.
+TEST_F(FailingDrive, DdrescueWithADomainMapRescuesTheStructuresAndTheChosenRecording)
+{
+    std::string why;
+    std::string ddrescue = testimg::find_on_path("ddrescue"), ddrescuelog = testimg::find_on_path("ddrescuelog");
+    if (!testimg::fuse_available(&why))
+        GTEST_SKIP() << why;
+    if (ddrescue.empty() || ddrescuelog.empty())
+        GTEST_SKIP() << "needs GNU ddrescue (Debian gddrescue)";
+    make_disk({one, two, three});
+    ASSERT_TRUE(serve(std::to_string(file_sector(0, "6.av", hole)))) << daemon->log();
+    const std::string drive = mount + "/disk.img", domain = dir.file("domain.map");
+    const std::string partial = dir.file("partial.img"), rescue = dir.file("rescue.map");
+    RunResult made = testimg::run_program(testimg::diskwarden_path(), {"--domain-map", domain, "-g", "3", drive});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(testimg::run_program(ddrescuelog, {"-t", domain}).status, 0);
+    testimg::write_host_file(partial, {});
+    fs::resize_file(partial, fs::file_size(path));
+    RunResult imaged = testimg::run_program(ddrescue, {"--domain-mapfile=" + domain, drive, partial, rescue});
+    ASSERT_EQ(imaged.status, 0) << imaged.err;
+    EXPECT_EQ(most_reads(), 0u); // the bad sector lies outside what was asked for
+
+    // A second domain map, for recording 1, from the partial image alone.
+    RunResult second = testimg::run_program(testimg::diskwarden_path(),
+                                            {"--domain-map", dir.file("more.map"), "-g", "1", partial});
+    EXPECT_EQ(second.status, 0) << second.err;
+    RunResult listed = testimg::run_program(testimg::diskwarden_path(), {"-l", partial});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_THAT(listed.out, HasSubstr("  3: "));
+    RunResult got = run({"-g", "3", "--bad-map", rescue}, "", {partial});
+    EXPECT_EQ(got.status, 0) << got.err;
+    EXPECT_EQ(host_file(host_stem(2, "Three") + ".ts"), three.av);
+    RunResult checked = testimg::run_program(testimg::diskwarden_path(), {"--check", "--bad-map", rescue, partial});
+    EXPECT_EQ(checked.status, 4) << checked.out << checked.err;
+    EXPECT_THAT(checked.out, HasSubstr("whole: 1 of the 3 listed recordings"));
+}
+
 } // namespace
