@@ -436,4 +436,20 @@ TEST_F(Get, APartialRescueImageCopiesOnlyWhatWasRescued)
     EXPECT_THAT(result.err, HasSubstr(": 28672 bytes unreadable"));
 }
 
+// An unreadable sector in a structure: the message names it and its sectors, nothing is
+// written; --check reports it (status 8) and goes on with the other partitions.
+TEST_F(Get, AnUnreadableDirectoryIsNamedWithItsSectors)
+{
+    make_disk({full(5, "One")});
+    testimg::PartitionGeometry g = DiskImage(path).geometry(0);
+    fail_sectors(std::to_string(g.dir_sector + 3));
+    RunResult result = run({"-g", "1"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Directory of the AV partition (sectors " + std::to_string(g.dir_sector) + "-" +
+                              std::to_string(g.dir_sector + g.dir_sectors - 1) + "): Input/output error\n");
+    EXPECT_TRUE(host_names().empty());
+    RunResult checked = run({"--check"});
+    EXPECT_EQ(checked.status & 8, 8) << checked.out;
+}
+
 } // namespace
