@@ -380,18 +380,21 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
     // Every disk is opened, told apart, locked and vetted before anything is asked: the
     // record lists, which may need a question, are loaded last.
     HumaxDisk *source = open_disk(request.source_path, cmd_source_writes(request), access);
-    if (copies)
-        treat_unread_as_unreadable(source, request.bad_map);
     HumaxDisk *destination = nullptr;
     if (!request.dest_path.empty() && !run_options.recovery)
         destination = open_disk(request.dest_path, true, access, source);
     if (run_options.recovery) {
+        if (copies)
+            treat_unread_as_unreadable(source, request.bad_map);
         run_recovery(source, request);
         return rescue_summary() ? 1 : 0;
     }
     load_list(source);
     if (destination != nullptr)
         load_list(destination);
+    // The tables are in memory: from here on the source is read only for the copies.
+    if (copies)
+        treat_unread_as_unreadable(source, request.bad_map);
     bool complete = true;
     if (run_options.backup)
         complete = run_backup(source, destination);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -200,11 +201,26 @@ TEST_P(CopyClusterSizes, UnreadableSectorsOfTheSourceBecomeZeros)
 
     auto result = run({"-y", "-g", "1", src, dst});
     EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_NE(result.err.find("7.av (copied as 2.av): 515 bytes unreadable"), std::string::npos) << result.err;
-    DiskImage after(dst);
+    // Under direct I/O a failed read is narrowed to the 4 KiB unit: the bytes of the bad
+    // sector's unit that lie in its cluster are lost (here every cluster is a run).
+    const char *direct = getenv("DISKWARDEN_DIRECT");
+    const uint64_t unit = direct != nullptr && std::string(direct) == "1" ? 4096 : 512;
     Bytes expected = source.read_file_raw(0, "7.av");
-    std::fill(expected.begin() + middle, expected.begin() + middle + 512, 0);
-    std::fill(expected.begin() + last, expected.end(), 0);
+    uint64_t lost = 0;
+    for (uint64_t at = 0; at < size; at += 512) {
+        uint64_t unit_of = sector_of(at) * 512 / unit;
+        bool lost_here = false;
+        for (uint64_t bad : {middle, last})
+            lost_here = lost_here || (unit_of == sector_of(bad) * 512 / unit && at / cluster == bad / cluster);
+        if (!lost_here)
+            continue;
+        uint64_t end = std::min<uint64_t>(at + 512, size);
+        std::fill(expected.begin() + at, expected.begin() + end, 0);
+        lost += end - at;
+    }
+    EXPECT_NE(result.err.find("7.av (copied as 2.av): " + std::to_string(lost) + " bytes unreadable"),
+              std::string::npos) << result.err;
+    DiskImage after(dst);
     EXPECT_TRUE(after.read_file_raw(0, "2.av") == expected);
     expect_clean(dst);
 }

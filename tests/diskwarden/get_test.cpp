@@ -356,14 +356,14 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
     Recording three = full(7, "Three", 4 * CLUSTER);
     make_disk({one, two, three});
     const uint64_t hole = 20 * CLUSTER + 1024; // some 14 seconds in
-    fail_sectors(std::to_string(file_sector(0, "6.av", hole)));
+    const uint64_t sector = file_sector(0, "6.av", hole);
+    fail_sectors(std::to_string(sector));
     const std::string first = host_stem(0, "One"), second = host_stem(1, "Two"),
                       third = host_stem(2, "Three");
-    Bytes damaged = two.av;
-    std::fill(damaged.begin() + hole, damaged.begin() + hole + 512, 0);
-    char map[200];
-    snprintf(map, sizeof map, "0x00000000  0x%08zX  +\n0x%08zX  0x00000200  -\n0x%08zX  0x%08zX  +\n",
-             size_t{hole}, size_t{hole}, size_t{hole + 512}, two.av.size() - hole - 512);
+    auto lost = lost_areas(0, "6.av", two.av.size(), {{sector * 512, sector * 512 + 512}});
+    Bytes damaged = with_zeros(two.av, lost);
+    std::string map = map_blocks(two.av.size(), lost);
+    const std::string bytes = std::to_string(lost[0].second - lost[0].first);
 
     for (const std::vector<std::string> &args : {std::vector<std::string>{"-g", "1-3"}, {"-b"}}) {
         for (const std::string &name : host_names())
@@ -375,8 +375,8 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
         EXPECT_EQ(host_file(second + ".ts"), damaged);
         Bytes map_file = host_file(second + ".ts.map");
         EXPECT_THAT(std::string(map_file.begin(), map_file.end()), HasSubstr(map));
-        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 " + second + ": " + second +
-                                                       ".ts: 512 bytes unreadable, at 0:1[0-9]\n"));
+        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 " + second + ": " + second + ".ts: " + bytes +
+                                                       " bytes unreadable, at 0:1[0-9]\n"));
         EXPECT_EQ(host_names().size(), 13u); // 3 x 4 pieces and the map
         EXPECT_LE(fault_reads().second, 2u); // the transfer that failed, and once alone
     }
@@ -393,7 +393,7 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
     EXPECT_EQ(host_file(second + ".ts"), two.av);
     EXPECT_FALSE(fs::exists(host + "/" + second + ".ts.map"));
     // Recovery mode goes on past the sector too.
-    fail_sectors(std::to_string(file_sector(0, "6.av", hole)));
+    fail_sectors(std::to_string(sector));
     RunResult recovered = run({"-r", "-g", "1-3"});
     EXPECT_EQ(recovered.status, 1) << recovered.err;
     EXPECT_EQ(host_file("recover_0002.ts"), damaged);
@@ -417,10 +417,10 @@ TEST_F(Get, APartialRescueImageCopiesOnlyWhatWasRescued)
     testimg::write_host_file(dir.file("rescue.map"), Bytes(map, map + strlen(map)));
     RunResult result = run({"-g", "1", "--bad-map", dir.file("rescue.map")});
     EXPECT_EQ(result.status, 1) << result.err;
-    Bytes expected = one.av;
-    std::fill(expected.begin() + 2 * CLUSTER + 512, expected.begin() + 2 * CLUSTER + 1536, 0);
-    EXPECT_EQ(host_file(SOME.substr(0, 14) + "One.ts"), expected);
-    EXPECT_THAT(result.err, HasSubstr(": 1024 bytes unreadable, at byte 66048\n"));
+    auto lost = lost_areas(0, "5.av", one.av.size(), {{hole, hole + 1024}});
+    EXPECT_EQ(host_file(SOME.substr(0, 14) + "One.ts"), with_zeros(one.av, lost));
+    EXPECT_THAT(result.err, HasSubstr(": " + std::to_string(lost[0].second - lost[0].first) +
+                                      " bytes unreadable, at byte " + std::to_string(lost[0].first) + "\n"));
     EXPECT_THAT(run({"-l", "--bad-map", dir.file("rescue.map")}).err,
                 HasSubstr("--bad-map works only with --check, --repair, -g or -b\n"));
 
@@ -430,10 +430,9 @@ TEST_F(Get, APartialRescueImageCopiesOnlyWhatWasRescued)
     fs::resize_file(path, end);
     result = run({"-r", "-n", "-g", "1"});
     EXPECT_EQ(result.status, 1) << result.err;
-    expected = one.av;
-    std::fill(expected.begin() + 5 * CLUSTER + 4096, expected.end(), 0);
-    EXPECT_EQ(host_file("recover_0001.ts"), expected);
-    EXPECT_THAT(result.err, HasSubstr(": 28672 bytes unreadable"));
+    lost = lost_areas(0, "5.av", one.av.size(), {{end, UINT64_MAX}});
+    EXPECT_EQ(host_file("recover_0001.ts"), with_zeros(one.av, lost));
+    EXPECT_THAT(result.err, HasSubstr(": " + std::to_string(lost[0].second - lost[0].first) + " bytes unreadable"));
 }
 
 // An unreadable sector in a structure: the message names it and its sectors, nothing is

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <filesystem>
@@ -167,6 +168,58 @@ uint64_t DiskFixture::file_sector(int part, const std::string &name, uint64_t of
     if (!file || offset / cluster >= file->clusters.size())
         return 0;
     return g.data_sector + (file->clusters[offset / cluster] * cluster + offset % cluster) / 512;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>>
+DiskFixture::lost_areas(int part, const std::string &name, uint64_t size,
+                        const std::vector<std::pair<uint64_t, uint64_t>> &bad) const
+{
+    const char *direct = getenv("DISKWARDEN_DIRECT");
+    uint64_t unit = direct != nullptr && std::string(direct) == "1" ? 4096 : 512;
+    std::vector<std::pair<uint64_t, uint64_t>> areas;
+    for (uint64_t at = 0; at < size; at += 512) {
+        uint64_t position = file_sector(part, name, at) * 512;
+        uint64_t from = position / unit * unit, to = from + unit;
+        bool lost = false;
+        for (const auto &b : bad)
+            lost = lost || (b.first < to && b.second > from);
+        if (!lost)
+            continue;
+        uint64_t end = std::min<uint64_t>(at + 512, size);
+        if (!areas.empty() && areas.back().second == at)
+            areas.back().second = end;
+        else
+            areas.emplace_back(at, end);
+    }
+    return areas;
+}
+
+Bytes DiskFixture::with_zeros(Bytes contents, const std::vector<std::pair<uint64_t, uint64_t>> &areas)
+{
+    for (const auto &area : areas)
+        std::fill(contents.begin() + static_cast<long>(area.first), contents.begin() + static_cast<long>(area.second), 0);
+    return contents;
+}
+
+std::string DiskFixture::map_blocks(uint64_t size, const std::vector<std::pair<uint64_t, uint64_t>> &areas)
+{
+    std::string text;
+    char line[80];
+    auto block = [&](uint64_t begin, uint64_t end, char status) {
+        if (begin < end) {
+            snprintf(line, sizeof line, "0x%08llX  0x%08llX  %c\n", static_cast<unsigned long long>(begin),
+                     static_cast<unsigned long long>(end - begin), status);
+            text += line;
+        }
+    };
+    uint64_t at = 0;
+    for (const auto &area : areas) {
+        block(at, area.first, '+');
+        block(area.first, area.second, '-');
+        at = area.second;
+    }
+    block(at, size, '+');
+    return text;
 }
 
 std::pair<unsigned long, unsigned long> DiskFixture::fault_reads() const

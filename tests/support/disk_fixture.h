@@ -114,6 +114,14 @@ class DiskFixture : public ::testing::Test {
     // The disk sector that holds byte `offset` of file `name` of partition `part`.
     uint64_t file_sector(int part, const std::string &name, uint64_t offset,
                          const std::string &image_path = "") const;
+    // The file areas [begin, end) a copy loses when the disk's bytes `bad` ([begin, end)
+    // pairs) cannot be read: every byte whose read unit (512 bytes, or 4096 when the tests
+    // run with the disks opened for direct I/O) touches one of them. Joined, in order.
+    std::vector<std::pair<uint64_t, uint64_t>> lost_areas(int part, const std::string &name, uint64_t size,
+                                                          const std::vector<std::pair<uint64_t, uint64_t>> &bad) const;
+    // `contents` with zeros in `areas`, and the map a copy with those holes has beside it.
+    static Bytes with_zeros(Bytes contents, const std::vector<std::pair<uint64_t, uint64_t>> &areas);
+    static std::string map_blocks(uint64_t size, const std::vector<std::pair<uint64_t, uint64_t>> &areas);
     // The last run's read transfers of the failing image, and the most reads any of its
     // unreadable sectors had.
     std::pair<unsigned long, unsigned long> fault_reads() const;
