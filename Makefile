@@ -53,8 +53,9 @@ windows-package: windows-release
 	@tools/windows-package.sh $(WINDOWS_RELEASE_BUILD) $(WINDOWS_PROGRAMS)
 
 # groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
-# (tests/windows) run them beside the Linux ones.
-TEST_PACKAGES := groff-base wine wine64
+# (tests/windows) run them beside the Linux ones. gddrescue: the failing-drive tests image
+# a disk with GNU ddrescue and a domain map.
+TEST_PACKAGES := groff-base wine wine64 gddrescue
 
 test-plain: build windows
 	@tools/install-deps.sh $(TEST_PACKAGES)
