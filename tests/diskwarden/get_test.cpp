@@ -7,6 +7,7 @@
 
 #include "diskwarden/driver.h"
 #include "diskwarden/get.h"
+#include "diskwarden/rescue.h"
 #include "common/run_options.h"
 #include "disk_fixture.h"
 #include "disk_opening.h"
@@ -449,6 +450,33 @@ TEST_F(Get, AnUnreadableDirectoryIsNamedWithItsSectors)
     EXPECT_TRUE(host_names().empty());
     RunResult checked = run({"--check"});
     EXPECT_EQ(checked.status & 8, 8) << checked.out;
+}
+
+// Where a hole falls in the programme: from the first clock reference of the stream to
+// the last one before the hole, on the first PID that carries them, across the clock's
+// wrap; nothing without references.
+TEST_F(Get, AHolesProgrammeTimeComesFromTheClockReferences)
+{
+    auto packets = [](std::vector<std::pair<unsigned, uint64_t>> clocks) {
+        std::vector<uint8_t> bytes;
+        for (auto [pid, base] : clocks) {
+            uint8_t p[188] = {0x47, static_cast<uint8_t>(pid >> 8), static_cast<uint8_t>(pid), 0x20, 183, 0x10};
+            p[6] = static_cast<uint8_t>(base >> 25);
+            p[7] = static_cast<uint8_t>(base >> 17);
+            p[8] = static_cast<uint8_t>(base >> 9);
+            p[9] = static_cast<uint8_t>(base >> 1);
+            p[10] = static_cast<uint8_t>((base & 1) << 7);
+            bytes.insert(bytes.end(), p, p + 188);
+        }
+        return bytes;
+    };
+    const uint64_t second = 90000, wrap = uint64_t{1} << 33;
+    auto start = packets({{0x100, 10 * second}, {0x100, 11 * second}, {0x200, 0}});
+    EXPECT_EQ(rescue_programme_time(start, packets({{0x100, 93 * second}, {0x200, 5}, {0x100, 94 * second}})), "1:24");
+    auto late = packets({{0x100, wrap - 5 * second}, {0x100, wrap - 4 * second}, {0x100, wrap - 3 * second}});
+    EXPECT_EQ(rescue_programme_time(late, packets({{0x100, 3600 * second}, {0x100, 3601 * second}, {0x100, 3602 * second}})),
+              "60:07");
+    EXPECT_EQ(rescue_programme_time(start, std::vector<uint8_t>(3 * 188, 0xFF)), "");
 }
 
 } // namespace
