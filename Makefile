@@ -54,8 +54,9 @@ windows-package: windows-release
 
 # groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
 # (tests/windows) run them beside the Linux ones. python3: the tests parse every --json
-# document with its json module. rsync: the mount is copied with it.
-TEST_PACKAGES := groff-base wine wine64 python3 rsync
+# document with its json module. rsync: the mount is copied with it. gddrescue: the
+# failing-drive tests image a disk with GNU ddrescue and a domain map.
+TEST_PACKAGES := groff-base wine wine64 python3 rsync gddrescue
 
 test-plain: build windows
 	@tools/install-deps.sh $(TEST_PACKAGES)

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "diskwarden/get.h"
+#include "disk/file_map.h"
 #include "common/run_options.h"
 #include "disk/disk_io.h"
 #include "common/error.h"
@@ -105,6 +106,42 @@ Timing time_get(HumaxDisk *disk, const char *disk_name, const std::string &targe
         exit(1);
     }
     return {seconds_since(start), own_cpu_seconds() - cpu};
+}
+
+constexpr int BAD_SECTORS = 100;
+
+// A get of the contiguous recording through the fault stream, with `bad` unreadable
+// sectors spread evenly over it (none: the same path healthy); its read count.
+Timing time_failing_get(const std::string &image, uint64_t size, int bad, const std::string &target,
+                        FaultReads *reads)
+{
+    HumaxDisk *disk = nullptr;
+    DiskOpenOptions options;
+    options.list = RecordListLoad::Required;
+    uint64_t first = 0;
+    {
+        HumaxDisk *probe = nullptr;
+        Error error;
+        if (!disk_open({image}, options, &probe, &error))
+            exit(1);
+        FileMap map;
+        dfile_map_name(probe, PARTITION_AV, "2.av", FileMapOptions{}, &map);
+        first = (map.data_position + uint64_t{map.runs[0].first} * map.cluster_length) / 512;
+        disk_close(probe);
+    }
+    FaultPlan plan;
+    for (int i = 0; i < bad; ++i)
+        plan.unreadable.push_back({first + (size / 512) * (2 * i + 1) / (2 * bad), 0});
+    options.wrap_stream = [plan](DiskStream *stream) { disk_stream_fault(stream, plan); };
+    Error error;
+    if (!disk_open({image}, options, &disk, &error))
+        exit(1);
+    Timing timing = time_get(disk, "2.av", target);
+    *reads = disk_stream_fault_reads(&disk->stream);
+    disk_close(disk);
+    unlink(target.c_str());
+    unlink((target + ".map").c_str());
+    return timing;
 }
 
 Timing time_cp(const std::string &source, const std::string &target, double *with_flush)
@@ -228,6 +265,17 @@ int main(int argc, char **argv)
         fflush(stdout);
     }
     disk_close(disk);
+    std::vector<Timing> healthy, damaged;
+    FaultReads healthy_reads, damaged_reads;
+    for (int i = 0; i < runs; ++i) {
+        healthy.push_back(time_failing_get(image, size, 0, got, &healthy_reads));
+        settle();
+        damaged.push_back(time_failing_get(image, size, BAD_SECTORS, got, &damaged_reads));
+        settle();
+        printf("  run %d: on the fault stream, healthy %.3f s, %d unreadable sectors %.3f s\n", i + 1,
+               healthy.back().wall, BAD_SECTORS, damaged.back().wall);
+        fflush(stdout);
+    }
 
     double gib = double(size) / (1 << 30);
     printf("median of %d runs, %.2f GiB each (wall time; processor time):\n", runs, gib);
@@ -246,6 +294,11 @@ int main(int argc, char **argv)
     row("get, contiguous chain", contiguous);
     row("get, fragmented chain", fragmented);
     row("cp", cp);
+    row("get, fault stream", healthy);
+    row("get, 100 bad sectors", damaged);
+    printf("  reads: healthy %lu transfers; with %d unreadable sectors %lu transfers, at most %lu "
+           "reads of one sector\n",
+           healthy_reads.transfers, BAD_SECTORS, damaged_reads.transfers, damaged_reads.most_of_one_sector);
     printf("  %-22s: %.3f s\n", "cp + flush", median(cp_flush));
     report_swap_speed();
 

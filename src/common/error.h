@@ -21,6 +21,7 @@ enum class ErrorKind : uint8_t {
     RecordLength, // the record list's entry length cannot be decided
     RecordList,   // the record list lacks its signature
     Read,         // a file's contents could not be read (code: the system's error)
+    Write,        // a file's contents could not be written (code: the system's error)
     Space,        // not enough free clusters
     Exists,       // a file of that name exists already
     Refused,      // a command's request does not fit the disk (a number, an offset, a format)

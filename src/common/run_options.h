@@ -9,6 +9,7 @@ struct RunOptions {
     int no_info = 0;  // -n
     int extended = 0; // -x
     int json = 0;     // --json: a question that -y does not answer ends the run instead
+    unsigned retries = 0; // --retries: further reads of each sector that stays unreadable
 };
 
 extern RunOptions run_options;

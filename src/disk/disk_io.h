@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "platform/disk_stream.h"
@@ -56,9 +57,16 @@ void disk_stream_align(DiskStream *stream);
 
 // Fault injection around `stream` (in place), for the robustness tests: the `at`-th read
 // or write (counting from 1) fails with EIO, or ends the process with status 99 as a crash
-// would, before it reaches the disk or after its first `torn_sectors` sectors did.
+// would, before it reaches the disk or after its first `torn_sectors` sectors did. It also
+// plays a failing drive: a read touching one of the `unreadable` sectors fails with EIO
+// (a sector with `failures` > 0 only its first `failures` reads), and the reads are
+// counted, in all and per unreadable sector.
 enum class FaultKind { Read, Write };
 enum class FaultAction { Fail, Crash };
+struct FaultSector {
+    uint64_t sector = 0;   // in units of FaultPlan::sector_size
+    unsigned failures = 0; // 0: every read fails; k: the first k reads fail
+};
 struct FaultPlan {
     FaultKind kind = FaultKind::Write;
     FaultAction action = FaultAction::Crash;
@@ -69,8 +77,28 @@ struct FaultPlan {
     // milliseconds first, as a failing drive's retries do (0: none).
     uint64_t slow_from = 0, slow_to = 0;
     unsigned slow_ms = 0;
+    std::vector<FaultSector> unreadable; // sorted by sector, each once
+    uint32_t sector_size = 512;          // the device's sector (stream->sector)
 };
 void disk_stream_fault(DiskStream *stream, const FaultPlan &plan);
+
+// Makes reads of `stream` (in place) that touch one of `areas` (byte positions [first,
+// second), sorted, apart), or reach past `end`, fail with EIO, as a failing drive's reads
+// of its bad sectors do: for copying from a partial rescue image (the areas its mapfile
+// does not mark finished) or an image that ends before its partitions do.
+void disk_stream_unread(DiskStream *stream, std::vector<std::pair<uint64_t, uint64_t>> areas,
+                        uint64_t end);
+
+// What a fault-injecting stream counted: its read transfers, and the reads that touched
+// each unreadable sector (a read counts for every unreadable sector it reaches up to the
+// one it fails on, as a drive stops at the first sector it cannot read).
+struct FaultReads {
+    unsigned long transfers = 0;
+    unsigned long most_of_one_sector = 0; // the most reads any unreadable sector had
+};
+FaultReads disk_stream_fault_reads(const DiskStream *stream);
+// The reads that touched unreadable sector `sector` so far (0 for any other).
+unsigned long disk_stream_fault_sector_reads(const DiskStream *stream, uint64_t sector);
 
 // Transfers through the stream's table; see DiskStreamOps for the contracts.
 bool disk_read_at(DiskStream *stream, uint64_t position, void *data, size_t length);

@@ -186,8 +186,13 @@ bool fat_validate(const HumaxDisk *disk, int index, const PartitionRead &found, 
     const PartitionInfo *p = &disk->partitions[index];
     if (found.table_too_large)
         return error_set_errno(error, ErrorKind::Volume, ENOMEM, "FAT Memory allocation");
-    if (found.fat_errno != 0)
-        return error_set_errno(error, ErrorKind::Volume, found.fat_errno, "FAT");
+    if (found.fat_errno != 0) {
+        // Which structure, and where: on a failing drive the user images those sectors.
+        char label[96];
+        snprintf(label, sizeof label, "FAT of the %s partition (sectors %u-%u)", partition_name(index),
+                 p->fat_sector, p->fat_sector + p->fat_sectors - 1);
+        return error_set_errno(error, ErrorKind::Volume, found.fat_errno, label);
+    }
     if (found.table_clamped)
         warn("%s partition - allocation table holds %llu of %u clusters\n", partition_name(index),
              static_cast<unsigned long long>(p->cluster_count), found.declared_clusters);

@@ -204,3 +204,27 @@ bool dfile_map_read(FileMap *map, uint64_t offset, void *destination, size_t len
     }
     return true;
 }
+
+bool dfile_map_write(FileMap *map, uint64_t offset, const void *data, size_t length, Error *error)
+{
+    const auto *in = static_cast<const uint8_t *>(data);
+    uint64_t limit = map->runs.empty() ? 0
+                                       : map->runs.back().offset +
+                                             uint64_t{map->runs.back().count} * map->cluster_length;
+    length = static_cast<size_t>(std::min<uint64_t>(length, offset < limit ? limit - offset : 0));
+    while (length > 0) {
+        auto run = std::upper_bound(map->runs.begin(), map->runs.end(), offset,
+                                    [](uint64_t at, const ClusterRun &r) { return at < r.offset; });
+        --run;
+        uint64_t run_end = run->offset + uint64_t{run->count} * map->cluster_length;
+        size_t piece = static_cast<size_t>(std::min<uint64_t>(length, run_end - offset));
+        uint64_t position =
+            map->data_position + uint64_t{run->first} * map->cluster_length + (offset - run->offset);
+        if (!disk_write_at(map->stream, position, in, piece))
+            return error_set_errno(error, ErrorKind::Write, errno, map->name.c_str());
+        in += piece;
+        offset += piece;
+        length -= piece;
+    }
+    return true;
+}

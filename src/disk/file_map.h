@@ -73,3 +73,9 @@ bool dfile_map_name(HumaxDisk *disk, int index, const char *name, const FileMapO
 // *done counts the bytes stored before the transfer that failed.
 bool dfile_map_read(FileMap *map, uint64_t offset, void *destination, size_t length, size_t *done,
                     Error *error);
+
+// Writes `length` bytes of `data` into the file at `offset`, as stored (a map made with
+// Swap::No), within the file's clusters: for filling in, after a copy, sectors that could
+// be read only later. False (*error set, ErrorKind::Write) when the disk could not be
+// written; nothing is written past the map's clusters.
+bool dfile_map_write(FileMap *map, uint64_t offset, const void *data, size_t length, Error *error);

@@ -165,8 +165,9 @@ bool judge_partition(const HumaxDisk *disk, int i, const DiskOpenPolicy &policy,
 {
     const PartitionRead &found = disk->volume.partitions[i];
     if (found.descriptor_errno != 0) {
-        char label[32];
-        snprintf(label, sizeof label, "Partition %d", i);
+        char label[64];
+        snprintf(label, sizeof label, "Partition %d descriptor (sector %u)", i,
+                 disk->partitions[i].start_sector);
         return error_set_errno(error, ErrorKind::Volume, found.descriptor_errno, label);
     }
     if (found.unsupported) {
@@ -193,7 +194,7 @@ bool judge_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy, Error *er
 {
     const VolumeRead &found = disk->volume;
     if (found.table_errno != 0)
-        return error_set_errno(error, ErrorKind::Volume, found.table_errno, "Partition table");
+        return error_set_errno(error, ErrorKind::Volume, found.table_errno, "Partition table (sector 0)");
     if (found.table_unknown) {
         if (!policy_first_partition_only(policy))
             return error_set(error, ErrorKind::Volume, "Unknown partition table\n");
@@ -207,8 +208,10 @@ bool judge_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy, Error *er
     }
     for (int i = 0; i < disk->partition_count; ++i) {
         if (found.partitions[i].dir_errno != 0) {
-            char label[32];
-            snprintf(label, sizeof label, "Directory %d", i);
+            const PartitionInfo *p = &disk->partitions[i];
+            char label[96];
+            snprintf(label, sizeof label, "Directory of the %s partition (sectors %u-%u)", partition_name(i),
+                     p->dir_sector, p->dir_sector + p->dir_sectors - 1);
             return error_set_errno(error, ErrorKind::Volume, found.partitions[i].dir_errno, label);
         }
     }

@@ -156,4 +156,6 @@ void disk_stream_align(DiskStream *stream)
     stream->ops = &ALIGNED_OPS;
     stream->state = disk;
     stream->alignment = 1;
+    // Nothing narrower than a unit reaches the disk, so nothing narrower can fail.
+    stream->sector = std::max<uint32_t>(stream->sector, static_cast<uint32_t>(unit));
 }

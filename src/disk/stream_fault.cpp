@@ -2,6 +2,7 @@
 // the chosen one fail, or end the process as a crash would (optionally after part of a
 // write reached the disk: a torn write). A written-in-order crash model: whatever was
 // written before the fault stays written.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <new>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "common/fatal.h"
 #include "disk/disk_io.h"
@@ -22,6 +24,8 @@ struct FaultDisk {
     FaultPlan plan;
     std::string count_path;
     std::atomic<unsigned long> counted{0}; // a mounted disk is read by many threads
+    std::atomic<unsigned long> read_transfers{0};
+    std::vector<unsigned long> sector_reads; // per entry of plan.unreadable
 };
 
 // The one injector whose count is reported when the process ends normally (the tests
@@ -48,6 +52,13 @@ void report_count()
     if (reported == nullptr)
         return;
     std::string text = std::to_string(reported->counted.load()) + "\n";
+    if (!reported->plan.unreadable.empty()) {
+        // A failing drive's run: its read transfers, and the most reads one sector had.
+        unsigned long most = 0;
+        for (unsigned long n : reported->sector_reads)
+            most = std::max(most, n);
+        text = std::to_string(reported->read_transfers.load()) + " " + std::to_string(most) + "\n";
+    }
     report(reported, text.c_str());
 }
 
@@ -70,12 +81,37 @@ bool faults(FaultDisk *disk, FaultKind kind, uint64_t position, size_t length)
     _exit(CRASH_STATUS);
 }
 
+// A read of [position, position + length) as a failing drive does it: it counts for each
+// unreadable sector it reaches and stops, failing, at the first that still fails.
+bool reaches_unreadable(FaultDisk *disk, uint64_t position, size_t length)
+{
+    const std::vector<FaultSector> &bad = disk->plan.unreadable;
+    if (bad.empty() || length == 0)
+        return false;
+    uint64_t unit = disk->plan.sector_size;
+    uint64_t first = position / unit, last = (position + length - 1) / unit;
+    auto it = std::lower_bound(bad.begin(), bad.end(), first,
+                               [](const FaultSector &s, uint64_t at) { return s.sector < at; });
+    for (; it != bad.end() && it->sector <= last; ++it) {
+        unsigned long &reads = disk->sector_reads[static_cast<size_t>(it - bad.begin())];
+        ++reads;
+        if (it->failures == 0 || reads <= it->failures)
+            return true;
+    }
+    return false;
+}
+
 bool fault_read_at(DiskStream *stream, uint64_t position, void *data, size_t length)
 {
     FaultDisk *disk = state_of(stream);
     const FaultPlan &plan = disk->plan;
     if (plan.slow_ms > 0 && position < plan.slow_to && position + length > plan.slow_from)
         usleep(plan.slow_ms * 1000);
+    ++disk->read_transfers;
+    if (reaches_unreadable(disk, position, length)) {
+        errno = EIO;
+        return false;
+    }
     if (faults(disk, FaultKind::Read, position, length)) {
         if (disk->plan.action == FaultAction::Crash)
             crash();
@@ -144,6 +180,9 @@ void disk_stream_fault(DiskStream *stream, const FaultPlan &plan)
         fatal_errno("malloc");
     disk->inner = *stream;
     disk->plan = plan;
+    disk->sector_reads.assign(plan.unreadable.size(), 0);
+    if (!plan.unreadable.empty())
+        stream->sector = std::max(stream->sector, plan.sector_size);
     if (plan.count_path != nullptr)
         disk->count_path = plan.count_path;
     stream->ops = &FAULT_OPS;
@@ -156,4 +195,28 @@ void disk_stream_fault(DiskStream *stream, const FaultPlan &plan)
         atexit(report_count);
     }
     reported = disk;
+}
+
+FaultReads disk_stream_fault_reads(const DiskStream *stream)
+{
+    FaultReads reads;
+    if (stream->ops != &FAULT_OPS)
+        return reads;
+    const FaultDisk *disk = state_of(stream);
+    reads.transfers = disk->read_transfers;
+    for (unsigned long n : disk->sector_reads)
+        reads.most_of_one_sector = std::max(reads.most_of_one_sector, n);
+    return reads;
+}
+
+unsigned long disk_stream_fault_sector_reads(const DiskStream *stream, uint64_t sector)
+{
+    if (stream->ops != &FAULT_OPS)
+        return 0;
+    const FaultDisk *disk = state_of(stream);
+    const std::vector<FaultSector> &bad = disk->plan.unreadable;
+    for (size_t i = 0; i < bad.size(); ++i)
+        if (bad[i].sector == sector)
+            return disk->sector_reads[i];
+    return 0;
 }

@@ -1,8 +1,33 @@
 #include "disk/test_hooks.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+namespace {
+
+// "S[:K],S[:K],...": sectors that fail every read, or their first K.
+std::vector<FaultSector> parse_unreadable(const char *text)
+{
+    std::vector<FaultSector> sectors;
+    while (*text != '\0') {
+        char *end = nullptr;
+        FaultSector sector;
+        sector.sector = strtoull(text, &end, 10);
+        if (end == text)
+            break;
+        if (*end == ':')
+            sector.failures = static_cast<unsigned>(strtoul(end + 1, &end, 10));
+        sectors.push_back(sector);
+        text = *end == ',' ? end + 1 : end;
+    }
+    std::sort(sectors.begin(), sectors.end(),
+              [](const FaultSector &a, const FaultSector &b) { return a.sector < b.sector; });
+    return sectors;
+}
+
+} // namespace
 
 DiskTestHooks disk_test_hooks_from_environment()
 {
@@ -33,6 +58,10 @@ DiskTestHooks disk_test_hooks_from_environment()
             plan.slow_ms = ms;
         }
     }
+    if (const char *size = getenv("DW_FAULT_SECTOR"))
+        plan.sector_size = static_cast<uint32_t>(strtoul(size, nullptr, 10));
+    if (const char *list = getenv("DW_FAULT_UNREADABLE"))
+        plan.unreadable = parse_unreadable(list);
     return hooks;
 }
 

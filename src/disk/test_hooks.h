@@ -10,7 +10,10 @@
 //   DW_FAULT_ACTION "crash" (default: the process ends with status 99) or "fail" (EIO)
 //   DW_FAULT_TORN   n > 0: a crashing write stores its first n sectors first
 //   DW_FAULT_COUNT  a file that receives the number of transfers counted at close, or the
-//                   position and length of the one that faulted
+//                   position and length of the one that faulted; with unreadable
+//                   sectors, the read transfers and the most reads one sector had
+//   DW_FAULT_UNREADABLE "S[:K],...": sectors whose reads fail (only their first K reads)
+//   DW_FAULT_SECTOR the device's sector size for those (512 by default)
 //   DW_FAULT_SLOW   "FROM,TO,MS": reads touching the bytes [FROM, TO) wait MS milliseconds
 #include <string>
 

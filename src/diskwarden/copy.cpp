@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <string>
+#include <vector>
 
 #include "diskwarden/get.h"
+#include "diskwarden/rescue.h"
 #include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
@@ -18,6 +21,7 @@
 #include "disk/disk_file.h"
 #include "disk/fat.h"
 #include "disk/file_map.h"
+#include "disk/file_rescue.h"
 #include "records/listing.h"
 #include "records/record_list.h"
 
@@ -74,36 +78,80 @@ void fill_rest_with_zeros(DiskFile *out, uint8_t *buffer, size_t capacity)
     }
 }
 
-// Moves the stored bytes of `in` to `out` (same size, neither swapping). The piece that
-// completes the file is handed over with the rest of its last 4-byte group, which holds
-// logical bytes of the stored word beyond the size.
-void copy_contents(FileMap *in, DiskFile *out)
+// Where a disk-to-disk copy's bytes go: the first pass in order through the new file;
+// sectors read only when tried alone later are written in place, through the index of
+// the new file's clusters (all allocated when it was created).
+struct DiskSink {
+    HumaxDisk *destination = nullptr;
+    int index = 0;
+    DiskFile *out = nullptr;
+    uint64_t in_order = 0;
+    FileMap placed;
+    bool mapped = false;
+};
+
+// The piece that completes the file is handed over with the rest of its last 4-byte
+// group, which holds logical bytes of the stored word beyond the size.
+bool disk_sink_write(void *context, uint64_t offset, const void *data, size_t length)
+{
+    auto *sink = static_cast<DiskSink *>(context);
+    auto *bytes = static_cast<uint8_t *>(const_cast<void *>(data));
+    if (offset == sink->in_order) {
+        size_t piece = length;
+        if (length >= sink->out->remaining)
+            piece = (length + 3) & ~size_t{3};
+        dfile_write_mutable(bytes, piece, sink->out);
+        sink->in_order += length;
+        return true;
+    }
+    if (!sink->mapped) {
+        FileMapOptions options;
+        options.swap = Swap::No;
+        options.extent = FileExtent::Stored;
+        dfile_map(sink->destination, sink->index, sink->out->entry, options, &sink->placed);
+        sink->mapped = true;
+    }
+    Error error;
+    if (!dfile_map_write(&sink->placed, offset, bytes, (length + 3) & ~size_t{3}, &error))
+        error_end(error);
+    return true;
+}
+
+// Moves the stored bytes of `in` to `out` (same size, neither swapping); unreadable
+// sectors become zeros, said in the run's summary.
+void copy_contents(FileMap *in, HumaxDisk *destination, int index, DiskFile *out)
 {
     size_t capacity = transfer_length(in->cluster_length, out->length);
     uint8_t *buffer = static_cast<uint8_t *>(malloc(capacity));
     if (buffer == nullptr)
         fatal_errno("malloc");
-    uint64_t size = out->remaining, offset = 0;
+    uint64_t size = out->remaining;
     Progress progress;
     progress_start_named(&progress, "copy", in->name, size, in->cluster_length);
-    while (out->remaining > 0 && offset < in->size) {
-        size_t got = 0;
-        Error error;
-        if (!dfile_map_read(in, offset, buffer, capacity, &got, &error))
-            error_end(error);
-        if (got == 0)
-            break;
-        offset += got;
-        size_t piece = got;
-        if (got >= out->remaining)
-            piece = (got + 3) & ~size_t{3};
-        dfile_write_mutable(buffer, piece, out);
-        progress_update(&progress, size - out->remaining);
-    }
+    DiskSink sink;
+    sink.destination = destination;
+    sink.index = index;
+    sink.out = out;
+    RescueOptions options;
+    options.retries = run_options.retries;
+    options.progress = &progress;
+    std::vector<ByteArea> holes;
+    dfile_rescue(in, {{0, in->size}}, buffer, capacity, {&sink, disk_sink_write}, options, &holes);
     progress_finish(&progress);
     if (out->remaining > 0)
         fill_rest_with_zeros(out, buffer, capacity);
     free(buffer);
+    if (!holes.empty()) {
+        FileMap natural = *in;
+        natural.swap = Swap::Yes;
+        rescue_note(in->name + " (copied as " + out->name + ")", holes,
+                    [natural](uint64_t offset, uint8_t *data, size_t length) mutable -> size_t {
+                        size_t got = 0;
+                        Error error;
+                        dfile_map_read(&natural, offset, data, length, &got, &error);
+                        return got;
+                    });
+    }
 }
 
 // Refuses the copy before anything is written when a destination name is taken or the
@@ -165,7 +213,7 @@ int cmd_copy_file(HumaxDisk *source, int index, const char *source_name,
     DiskFile *out = dfile_create(destination, index, destination_name, in.size, attributes, Swap::No, &error);
     if (out == nullptr)
         error_end(error);
-    copy_contents(&in, out);
+    copy_contents(&in, destination, index, out);
     dfile_close(out);
     disk_write_tables(destination, index);
     return 0;
@@ -175,7 +223,8 @@ int cmd_copy_recording(HumaxDisk *source, HumaxDisk *destination, int number)
 {
     if (source->records.record_length != destination->records.record_length)
         fatal("Error - incompatible disk formats\n");
-    RecordEntry *entry = reclist_walk_to(source, number, nullptr);
+    char host_name[HOST_NAME_SIZE];
+    RecordEntry *entry = reclist_walk_to(source, number, host_name);
     if (entry == nullptr) {
         fprintf(stderr, "Recording %d does not exist\n", number);
         return 0;
@@ -187,6 +236,7 @@ int cmd_copy_recording(HumaxDisk *source, HumaxDisk *destination, int number)
         fatal("No free recording number on the destination disk (2 to 2047 are all in use), "
               "aborting...\n");
     RecordingFiles files = recording_files(entry_be16(entry, ENTRY_FILE_NUMBER), to);
+    rescue_set_recording(number, std::string(host_name, strlen(host_name) - strlen(".ts")));
     check_destination(source, destination, files);
     if (cmd_copy_file(source, files.partition[0], files.source[0], destination,
                       files.destination[0]) == 1) {

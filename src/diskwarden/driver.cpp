@@ -9,19 +9,23 @@
 #include <getopt.h>
 
 #include "check/check.h"
+#include "check/check_badmap.h"
 #include "diskwarden/carve_command.h"
 #include "diskwarden/copy.h"
+#include "diskwarden/domain_map.h"
 #include "diskwarden/get.h"
 #include "diskwarden/json_commands.h"
 #include "diskwarden/put.h"
 #include "diskwarden/recover.h"
 #include "diskwarden/recset.h"
+#include "diskwarden/rescue.h"
 #include "diskwarden/remove.h"
 #include "common/error.h"
 #include "common/fatal.h"
 #include "common/progress.h"
 #include "common/prompt.h"
 #include "common/run_options.h"
+#include "disk/disk_io.h"
 #include "disk/fat.h"
 #include "platform/process.h"
 #include "platform/raw_drive.h"
@@ -39,7 +43,7 @@ const char *const OPTION_STRING = "bd:DEg:hH:i:lM:nO:p:rsu:vV:xywZ";
 // query does in other programs.
 constexpr int VERSION_AND_EXIT = 0x100;
 constexpr int CHECK = 0x101, REPAIR = 0x102, BAD_MAP = 0x103, JSON = 0x104, PROGRESS_FD = 0x105, CARVE = 0x106,
-              CARVE_ALL = 0x107;
+              CARVE_ALL = 0x107, RETRIES = 0x108, DOMAIN_MAP = 0x109;
 const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VERSION_AND_EXIT},
@@ -50,6 +54,8 @@ const option LONG_OPTIONS[] = {
     {"progress-fd", required_argument, nullptr, PROGRESS_FD},
     {"carve", no_argument, nullptr, CARVE},
     {"carve-all", no_argument, nullptr, CARVE_ALL},
+    {"retries", required_argument, nullptr, RETRIES},
+    {"domain-map", required_argument, nullptr, DOMAIN_MAP},
     {nullptr, 0, nullptr, 0},
 };
 // The exit status of a wrong command line: 1, or fsck's 16 for --check and --repair.
@@ -73,6 +79,14 @@ bool parse_long(const char *text, int32_t *value)
         result = INT32_MIN;
     *value = static_cast<int32_t>(result);
     return true;
+}
+
+unsigned parse_retries(const char *text)
+{
+    int32_t value = 0;
+    if (!parse_long(text, &value) || value < 0)
+        fatal("Invalid number of retries: %s\n", text);
+    return static_cast<unsigned>(value);
 }
 
 void parse_offset(const char *text, CommandRequest *request)
@@ -142,6 +156,8 @@ void apply_option(int option, const char *program, CommandRequest *request)
     case PROGRESS_FD: parse_progress_fd(optarg, request); break;
     case CARVE: request->carve = CarveRequest::Free; break;
     case CARVE_ALL: request->carve = CarveRequest::All; break;
+    case RETRIES: run_options.retries = parse_retries(optarg); break;
+    case DOMAIN_MAP: request->domain_map = optarg; break;
     default: fatal_exit(usage_status); // getopt has printed its own diagnostic
     }
 }
@@ -351,6 +367,25 @@ HumaxDisk *open_disk(const std::string &path, bool writable, const DiskOpenOptio
     return disk;
 }
 
+// A copy from a partial rescue image reads the areas its map does not mark finished, and
+// anything past the end of an image shorter than its partitions, as unreadable sectors:
+// zeros, a map beside the copy, the summary and status 1, never as the recording's bytes.
+void treat_unread_as_unreadable(HumaxDisk *disk, const std::string &map_path)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> areas;
+    if (!map_path.empty()) {
+        BadMap map;
+        std::string error;
+        if (!check_read_bad_map(map_path, &map, &error))
+            fatal("%s\n", error.c_str());
+        for (const BadArea &area : map.areas)
+            areas.emplace_back(area.position, area.end());
+        if (map.mapped < UINT64_MAX)
+            areas.emplace_back(map.mapped, UINT64_MAX);
+    }
+    disk_stream_unread(&disk->stream, std::move(areas), disk_stream_size(&disk->stream));
+}
+
 bool ask_finnish()
 {
     fputs("Is this a Finnish 9200? [no]: ", stderr);
@@ -387,10 +422,13 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
     refuse_scripting_misuse(request);
     if (request.check || request.repair)
         return cmd_check(request, access);
-    if (!request.bad_map.empty())
-        fatal("--bad-map works only with --check or --repair\n");
+    bool copies = request.get_list.has_value() || run_options.backup;
+    if (!request.bad_map.empty() && !copies)
+        fatal("--bad-map works only with --check, --repair, -g or -b\n");
     if (request.carve != CarveRequest::None)
         return cmd_carve(request, access);
+    if (!request.domain_map.empty())
+        return cmd_domain_map(request, access);
     if (request.source_path.empty())
         fatal("Humax disk not found\n");
     // Every disk is opened, told apart, locked and vetted before anything is asked: the
@@ -402,12 +440,17 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
     if (two_disks)
         destination = open_disk(request.dest_path, true, access, source);
     if (run_options.recovery) {
+        if (copies)
+            treat_unread_as_unreadable(source, request.bad_map);
         run_recovery(source, request);
-        return 0;
+        return rescue_summary() ? 1 : 0;
     }
     load_list(source);
     if (destination != nullptr)
         load_list(destination);
+    // The tables are in memory: from here on the source is read only for the copies.
+    if (copies)
+        treat_unread_as_unreadable(source, request.bad_map);
     bool complete = true;
     if (run_options.backup)
         complete = run_backup(source, destination);
@@ -415,7 +458,9 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
         run_commands(source, destination, request);
     disk_close(destination);
     disk_close(source);
+    // Copies with unreadable sectors are said last, where they are seen.
+    bool damaged = rescue_summary();
     if (request.wait)
         wait_for_return();
-    return complete ? 0 : 1;
+    return complete && !damaged ? 0 : 1;
 }

@@ -26,6 +26,7 @@ struct CommandRequest {
     std::string bad_map;                // --bad-map
     bool json = false;                  // --json
     int progress_fd = -1;               // --progress-fd; -1: none
+    std::string domain_map;             // --domain-map
     CarveRequest carve = CarveRequest::None;
 };
 

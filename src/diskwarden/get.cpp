@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/aligned_buffer.h"
 #include "common/error.h"
@@ -14,7 +15,9 @@
 #include "common/prompt.h"
 #include "common/run_options.h"
 #include "diskwarden/backup.h"
+#include "diskwarden/rescue.h"
 #include "disk/file_map.h"
+#include "disk/file_rescue.h"
 #include "platform/host_file.h"
 #include "records/header_file.h"
 #include "records/listing.h"
@@ -45,9 +48,66 @@ void transfer_buffer(const FileMap *file, AlignedBuffer *buffer)
     fatal_errno(out->final_path.c_str());
 }
 
+// The first pass writes the copy in order; later passes fill in, at their offsets,
+// sectors that read only when tried alone.
+bool host_sink_write(void *context, uint64_t offset, const void *data, size_t length)
+{
+    auto *out = static_cast<HostOutput *>(context);
+    if (offset == out->written)
+        return host_output_write(out, data, length);
+    return host_output_write_at(out, offset, data, length);
+}
+
+bool host_update_write(void *context, uint64_t offset, const void *data, size_t length)
+{
+    return host_write_at(*static_cast<int *>(context), offset, data, length);
+}
+
+// Reads a host copy for the summary (where its holes fall in the programme).
+RescueReader host_reader(const std::string &path)
+{
+    return [path](uint64_t offset, uint8_t *data, size_t length) -> size_t {
+        int fd = host_open_read_at(HOST_CWD, path.c_str());
+        size_t got = 0;
+        if (fd >= 0 && host_seek(fd, static_cast<int64_t>(offset), HostSeek::Start) >= 0)
+            host_read_fully(fd, data, length, &got);
+        if (fd >= 0)
+            host_close(fd);
+        return got;
+    };
+}
+
+bool is_stream(const FileMap *file)
+{
+    size_t length = file->name.size();
+    return length > 3 && file->name.compare(length - 3, 3, ".av") == 0;
+}
+
+RescueOptions rescue_options(Progress *progress)
+{
+    RescueOptions options;
+    options.retries = run_options.retries;
+    options.progress = progress;
+    return options;
+}
+
+// Says what stayed unreadable, or removes a map an earlier copy under this name left.
+void settle_map(const FileMap *file, const char *host_path, const std::vector<ByteArea> &holes)
+{
+    if (holes.empty()) {
+        std::string map = rescue_map_path(host_path);
+        if (host_exists(map.c_str()) && !host_remove(map.c_str()))
+            fatal_errno(map.c_str());
+        return;
+    }
+    rescue_note(host_path, holes, is_stream(file) ? host_reader(host_path) : RescueReader{});
+}
+
 // Copies the disk file to a temporary host file that takes the final name only when it
 // is complete: an interrupted copy never leaves a short file under the recording's name.
-// Several runs of a fragmented chain go out in one host write.
+// Several runs of a fragmented chain go out in one host write. Unreadable sectors become
+// zeros, and their map is written beside the copy before the copy takes its name, so
+// that a copy with holes is never taken for a whole one.
 void copy_contents(FileMap *file, const char *host_path)
 {
     HostOutput out;
@@ -55,27 +115,56 @@ void copy_contents(FileMap *file, const char *host_path)
         fatal_errno(host_path);
     AlignedBuffer buffer;
     transfer_buffer(file, &buffer);
-    uint64_t size = file->size, done = 0;
     Progress progress;
-    progress_start_named(&progress, "get", host_path, size, file->cluster_length);
-    while (done < size) {
-        size_t filled = 0;
-        Error error;
-        if (!dfile_map_read(file, done, buffer.data, buffer.size, &filled, &error)) {
-            host_output_abandon(&out);
-            error_end(error);
-        }
-        if (filled == 0)
-            break;
-        if (!host_output_write(&out, buffer.data, filled))
-            host_write_failed(&out);
-        done += filled;
-        progress_update(&progress, done);
-    }
+    progress_start_named(&progress, "get", host_path, file->size, file->cluster_length);
+    std::vector<ByteArea> holes;
+    if (!dfile_rescue(file, {{0, file->size}}, buffer.data, buffer.size, {&out, host_sink_write},
+                      rescue_options(&progress), &holes))
+        host_write_failed(&out);
     progress_finish(&progress);
     aligned_buffer_free(&buffer);
+    if (!holes.empty() && !rescue_write_map(host_path, file->size, holes)) {
+        int error = errno;
+        host_output_abandon(&out);
+        errno = error;
+        fatal_errno(rescue_map_path(host_path).c_str());
+    }
     if (!host_output_commit(&out))
         fatal_errno(host_path);
+    settle_map(file, host_path, holes);
+}
+
+// A copy of the file with its map beside it (an earlier run could not read all of it):
+// reads only its holes again, writes what it now reads in place, and updates the map,
+// or removes it when nothing is missing. Nothing readable is replaced, so nothing is
+// asked. False (nothing done) when there is no such copy.
+bool complete_in_place(FileMap *file, const char *host_path)
+{
+    HostStatus status;
+    std::vector<ByteArea> holes;
+    if (!host_status_at(HOST_CWD, host_path, &status) || !status.regular ||
+        status.size != file->size || !rescue_read_map(host_path, file->size, &holes))
+        return false;
+    fprintf(stderr, "Reading the missing parts of \"%s\" again...\n", host_path);
+    int fd = host_open_update(host_path);
+    if (fd < 0)
+        fatal_errno(host_path);
+    AlignedBuffer buffer;
+    transfer_buffer(file, &buffer);
+    std::vector<ByteArea> still;
+    bool written = dfile_rescue(file, holes, buffer.data, buffer.size, {&fd, host_update_write},
+                                rescue_options(nullptr), &still) &&
+                   host_sync(fd);
+    int error = errno;
+    host_close(fd);
+    aligned_buffer_free(&buffer);
+    errno = error;
+    if (!written)
+        fatal_errno(host_path);
+    if (!still.empty() && !rescue_write_map(host_path, file->size, still))
+        fatal_errno(rescue_map_path(host_path).c_str());
+    settle_map(file, host_path, still);
+    return true;
 }
 
 // What to do with the disk file when its host name is taken: in backup mode, as
@@ -117,6 +206,8 @@ int cmd_get_file(HumaxDisk *disk, int index, const char *disk_name, const char *
     FileMap file;
     if (!dfile_map_name(disk, index, disk_name, options, &file))
         return 1;
+    if (host_path != nullptr && complete_in_place(&file, host_path))
+        return 0;
     BackupPiece piece = decide_host_file(file, host_path);
     if (piece != BackupPiece::Copy)
         return piece == BackupPiece::Skip ? GET_FILE_SKIPPED : GET_FILE_KEPT;
@@ -176,6 +267,7 @@ int cmd_get_recording(HumaxDisk *disk, int number)
     if (entry == nullptr)
         return 0;
     choose_host_name(disk, entry, host_name);
+    rescue_set_recording(number, std::string(host_name, strlen(host_name) - strlen(".ts")));
     char disk_name[DISK_NAME_SIZE];
     disk_file_name(disk_name, "%d.av", entry);
     int stream = cmd_get_file(disk, PARTITION_AV, disk_name, host_name);

@@ -21,7 +21,8 @@ bool other_commands(const CommandRequest &r)
 {
     return !r.put_name.empty() || r.get_list || r.header_list || r.unprotect_list || r.delete_list ||
            r.update || r.swap_lists || r.delete_buffers || r.delete_epg_save || r.wait || r.modify_number != -1 ||
-           r.modify_offset != -1 || r.modify_value != 0 || run_options.backup || r.carve != CarveRequest::None;
+           r.modify_offset != -1 || r.modify_value != 0 || run_options.backup || r.carve != CarveRequest::None ||
+           !r.domain_map.empty();
 }
 
 std::vector<int32_t> parsed(const std::optional<std::string> &list)

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "diskwarden/get.h"
+#include "diskwarden/rescue.h"
 #include "diskwarden/recset.h"
 #include "common/error.h"
 #include "common/fatal.h"
@@ -80,6 +81,7 @@ void get_recording(HumaxDisk *disk, int number, const char *name, InfoMode mode)
     char host_name[NAME_SIZE];
     memcpy(disk_name, name, strlen(name) + 1);
     format_bounded(host_name, sizeof host_name, HOST_PATTERN, number);
+    rescue_set_recording(number, std::string(host_name, strcspn(host_name, ".")));
     if (cmd_get_file(disk, PARTITION_AV, disk_name, host_name) == 1)
         fatal("Error opening %s\n", text_shown(disk_name).c_str());
     get_companion(disk, PARTITION_AV, ".elu", disk_name, host_name);

@@ -36,6 +36,16 @@ void cmd_usage(const char *program)
     fprintf(stderr, "  -l\t\tlist recordings\n");
     fprintf(stderr, "  -n\t\tno info - use if corruption is really bad\n");
     fprintf(stderr, "  -g <list>\tget recordings to current directory as recover_nnnn.ts\n");
+    fprintf(stderr, "\nFailing drives - copies go on past unreadable sectors (zeros in their place)\n==============\n");
+    fprintf(stderr, "  A copy with unreadable sectors keeps its name, with NAME.map beside it (a GNU\n");
+    fprintf(stderr, "  ddrescue mapfile); the run ends with status 1 and names each damaged copy.\n");
+    fprintf(stderr, "  Running -g or -b again reads only the missing sectors and completes the copy.\n");
+    fprintf(stderr, "  --retries <n>\tread each unreadable sector n more times (default 0)\n");
+    fprintf(stderr, "  --bad-map <mapfile>\n\t\twith -g or -b from a partial GNU ddrescue image: what the map\n");
+    fprintf(stderr, "                does not mark finished counts as unreadable\n");
+    fprintf(stderr, "Usage: %s --domain-map <mapfile> [-g <list>] HUMAXDISK\n", program);
+    fprintf(stderr, "  writes a GNU ddrescue domain mapfile of the disk's own structures (and of\n");
+    fprintf(stderr, "  the listed recordings): ddrescue --domain-mapfile images them first\n");
     fprintf(stderr, "\nExample of a list: 10-20,30,41-42\n");
     fprintf(stderr, "\nChecking and repairing - before writing to a disk, and after anything went wrong\n======================\n");
     fprintf(stderr, "Usage: %s --check [--bad-map MAPFILE] HUMAXDISK\n       %s --repair [-y] HUMAXDISK\n\n", program, program);

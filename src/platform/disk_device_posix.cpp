@@ -195,6 +195,10 @@ bool platform_disk_open(DiskStream *stream, const char *path, DiskOpenFlags flag
 {
     struct stat status;
     bool block = stat(path, &status) == 0 && S_ISBLK(status.st_mode);
+    // A drive is read past the page cache: through it, one unreadable sector fails a whole
+    // read-ahead window, and a failing drive loses far more than its bad sectors.
+    if (block && !flags.writable)
+        flags.direct = true;
     int mode = (flags.writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
     if (block && flags.writable)
         mode |= O_EXCL;
@@ -215,6 +219,9 @@ bool platform_disk_open(DiskStream *stream, const char *path, DiskOpenFlags flag
     stream->alignment = 1;
     if (flags.direct && fstat(fd, &status) == 0)
         stream->alignment = direct_alignment(fd, status);
+    int sector = 0;
+    if (block && ioctl(fd, BLKSSZGET, &sector) == 0 && sector > 0)
+        stream->sector = static_cast<uint32_t>(sector);
     return true;
 }
 

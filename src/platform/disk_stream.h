@@ -49,6 +49,9 @@ struct DiskStream {
     // (1: nothing). A raw drive on Windows, or a file opened for direct I/O, needs whole
     // sectors; the aligned wrapper (disk/disk_io.h) meets that for any caller.
     uint32_t alignment = 1;
+    // The device's sector: the smallest unit a read can fail in, to which a failed read
+    // is narrowed (512, 4096 on drives with 4 KiB sectors, or the unit of direct I/O).
+    uint32_t sector = 512;
 };
 
 // How a host disk is opened.

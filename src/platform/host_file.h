@@ -40,6 +40,10 @@ bool host_output_begin(HostOutput *out, const char *final_path);
 // the caller reports it and abandons the output.
 bool host_output_write(HostOutput *out, const void *data, size_t length);
 
+// Writes `length` bytes at `offset` of what was already written (a later pass filling in
+// what an earlier one could not read). False (errno set) on failure.
+bool host_output_write_at(HostOutput *out, uint64_t offset, const void *data, size_t length);
+
 // Whether committing may replace what is at the final name.
 enum class HostReplace { Yes, Never };
 
@@ -98,3 +102,18 @@ enum class HostSeek { Start, Current, End };
 int64_t host_seek(int fd, int64_t offset, HostSeek from);
 
 void host_close(int fd);
+
+// Opens the existing regular file `path` for writing in place (never creating it, never
+// through a link): for completing a copy whose missing bytes can now be read. Returns a
+// descriptor, or -1 (errno set).
+int host_open_update(const char *path);
+
+// Writes all `length` bytes at `offset` of a file opened with host_open_update. False
+// (errno set) on failure.
+bool host_write_at(int fd, uint64_t offset, const void *data, size_t length);
+
+// Makes what was written to `fd` durable. False (errno set) on failure.
+bool host_sync(int fd);
+
+// Removes the file `path` (a link itself, never its target). False (errno set) on failure.
+bool host_remove(const char *path);

@@ -350,3 +350,59 @@ void host_close(int fd)
         close(fd);
 }
 #endif
+
+namespace {
+
+bool pwrite_all(int fd, uint64_t offset, const void *data, size_t length)
+{
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    while (length > 0) {
+        ssize_t n = pwrite(fd, bytes, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        bytes += n;
+        offset += static_cast<uint64_t>(n);
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool host_output_write_at(HostOutput *out, uint64_t offset, const void *data, size_t length)
+{
+    return pwrite_all(out->fd, offset, data, length);
+}
+
+int host_open_update(const char *path)
+{
+    int fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (!host_is_regular(fd)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+bool host_write_at(int fd, uint64_t offset, const void *data, size_t length)
+{
+    return pwrite_all(fd, offset, data, length);
+}
+
+bool host_sync(int fd)
+{
+    return fsync(fd) == 0;
+}
+
+bool host_remove(const char *path)
+{
+    return unlink(path) == 0;
+}

@@ -339,3 +339,73 @@ void host_close(int fd)
     if (fd >= 0)
         _close(fd);
 }
+
+namespace {
+
+bool write_at(int fd, uint64_t offset, const void *data, size_t length)
+{
+    int64_t end = _lseeki64(fd, 0, SEEK_END);
+    if (end < 0 || _lseeki64(fd, static_cast<int64_t>(offset), SEEK_SET) < 0)
+        return false;
+    const auto *bytes = static_cast<const char *>(data);
+    bool written = true;
+    while (written && length > 0) {
+        const size_t want = std::min<size_t>(length, 1u << 30);
+        const int n = _write(fd, bytes, static_cast<unsigned>(want));
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            written = false;
+            break;
+        }
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    int error = errno;
+    _lseeki64(fd, end, SEEK_SET);
+    errno = error;
+    return written;
+}
+
+} // namespace
+
+bool host_output_write_at(HostOutput *out, uint64_t offset, const void *data, size_t length)
+{
+    return write_at(out->fd, offset, data, length);
+}
+
+int host_open_update(const char *path)
+{
+    DWORD attributes = GetFileAttributesW(win_path(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        errno = ELOOP;
+        return -1;
+    }
+    int fd = _wopen(win_path(path).c_str(), _O_WRONLY | _O_BINARY);
+    if (fd < 0)
+        return -1;
+    if (!host_is_regular(fd)) {
+        _close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+bool host_write_at(int fd, uint64_t offset, const void *data, size_t length)
+{
+    return write_at(fd, offset, data, length);
+}
+
+bool host_sync(int fd)
+{
+    return _commit(fd) == 0;
+}
+
+bool host_remove(const char *path)
+{
+    if (DeleteFileW(win_path(path).c_str()))
+        return true;
+    errno = EACCES;
+    return false;
+}

@@ -36,9 +36,10 @@ struct Arguments {
     int recovery = 0; // -o recovery: the recordings partition alone
     bool help = false;
     bool version = false;
+    bool zeros = false;
 };
 
-enum { KEY_HELP, KEY_VERSION };
+enum { KEY_HELP, KEY_VERSION, KEY_ZEROS };
 
 constexpr unsigned DEFAULT_IDLE_THREADS = 10;
 
@@ -48,6 +49,7 @@ const fuse_opt OPTIONS[] = {
     FUSE_OPT_KEY("--help", KEY_HELP),
     FUSE_OPT_KEY("-V", KEY_VERSION),
     FUSE_OPT_KEY("--version", KEY_VERSION),
+    FUSE_OPT_KEY("zeros", KEY_ZEROS),
     {"umask=%o", offsetof(Arguments, umask), 0},
     {"recovery", offsetof(Arguments, recovery), 1},
     FUSE_OPT_END,
@@ -61,6 +63,7 @@ int take_argument(void *data, const char *argument, int key, fuse_args *)
     switch (key) {
     case KEY_HELP: arguments->help = true; return 0;
     case KEY_VERSION: arguments->version = true; return 0;
+    case KEY_ZEROS: arguments->zeros = true; return 0;
     case FUSE_OPT_KEY_NONOPT:
         if (arguments->disk == nullptr) {
             arguments->disk = argument;
@@ -95,6 +98,8 @@ void print_help(const char *program)
            "       recovery            only recovery/ and partitions/AV, read from the\n"
            "                           recordings partition alone (what a disk whose\n"
            "                           other partitions are damaged mounts with)\n"
+           "       zeros               unreadable sectors read as zeros (logged once per\n"
+           "                           area) instead of failing the read with EIO\n"
            "       allow_other         other users may read the mount too (root, or\n"
            "                           user_allow_other in /etc/fuse.conf)\n"
            "       allow_root          root may read the mount too\n"
@@ -276,6 +281,7 @@ int main(int argc, char **argv)
     if (!mount_open(arguments.disk, access, scope, &wfs, &error))
         error_end(error);
     wfs->umask = static_cast<mode_t>(arguments.umask & 0777);
+    wfs->zeros = arguments.zeros;
     if (options.foreground) {
         wfs->log = log_to_stderr;
     } else {

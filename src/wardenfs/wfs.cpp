@@ -7,11 +7,13 @@
 #include <fcntl.h>
 #include <new>
 #include <unistd.h>
+#include <vector>
 
 #include "common/error.h"
 #include "common/shown_text.h"
 #include "disk/fat.h"
 #include "disk/file_map.h"
+#include "disk/file_rescue.h"
 #include "wardenfs/mount_text.h"
 
 namespace {
@@ -160,6 +162,49 @@ int wfs_open(Wfs *wfs, const char *path, int flags, uint64_t *handle)
     });
 }
 
+namespace {
+
+struct ReadWindow {
+    char *buffer;
+    uint64_t at;
+    size_t length;
+};
+
+bool into_window(void *context, uint64_t offset, const void *data, size_t length)
+{
+    auto *window = static_cast<ReadWindow *>(context);
+    if (offset < window->at || offset >= window->at + window->length)
+        return true;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(length, window->at + window->length - offset));
+    memcpy(window->buffer + (offset - window->at), data, n);
+    return true;
+}
+
+// -o zeros: the rest of a read whose transfer failed after `done` bytes, sector by
+// sector, zeros for the sectors that stay unreadable (each area said once).
+int read_with_zeros(Wfs *wfs, OpenFile *file, const MountNode *node, uint64_t at, char *buffer,
+                    size_t size, size_t done)
+{
+    FileMap *map = &file->map;
+    size_t length = static_cast<size_t>(std::min<uint64_t>(size, map->size - at));
+    memset(buffer + done, 0, length - done);
+    ReadWindow window{buffer, at, length};
+    size_t capacity = (length / map->cluster_length + 1) * map->cluster_length;
+    std::vector<uint8_t> scratch(capacity);
+    std::vector<ByteArea> holes;
+    dfile_rescue(map, {{at + done, at + length}}, scratch.data(), capacity, {&window, into_window},
+                 RescueOptions{}, &holes);
+    std::lock_guard<std::mutex> hold(wfs->zeros_lock);
+    for (const ByteArea &hole : holes)
+        if (wfs->zeros_said.insert({file->node, hole.begin}).second)
+            warn("%s: bytes %llu to %llu cannot be read, read as zeros\n",
+                 text_shown(node->path.c_str()).c_str(), static_cast<unsigned long long>(hole.begin),
+                 static_cast<unsigned long long>(hole.end - 1));
+    return static_cast<int>(length);
+}
+
+} // namespace
+
 int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset)
 {
     return guarded(wfs, [&] {
@@ -178,9 +223,11 @@ int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset)
         size_t n = 0;
         Error error;
         if (!dfile_map_read(&file->map, at, buffer, size, &n, &error)) {
+            if (wfs->zeros)
+                return read_with_zeros(wfs, file, node, at, buffer, size, n);
             warn("%s: %s at byte %llu\n", text_shown(node->path.c_str()).c_str(), strerror(error.code),
-                 static_cast<unsigned long long>(at));
-            return -(error.code != 0 ? error.code : EIO);
+                 static_cast<unsigned long long>(at + n));
+            return -EIO;
         }
         return static_cast<int>(n);
     });

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <set>
+#include <utility>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
@@ -32,6 +34,10 @@ struct Wfs {
     std::vector<MountAttributes> attributes; // by recording number (0: none)
     uint64_t free_bytes = 0; // of the recordings partition, as statfs shows it
     std::atomic<unsigned long> fatal_errors{0}; // fatal errors caught while serving
+    // -o zeros: unreadable sectors read as zeros (said once per area) instead of failing
+    bool zeros = false;
+    std::mutex zeros_lock; // around zeros_said
+    std::set<std::pair<uint32_t, uint64_t>> zeros_said; // (node, first byte) of areas said
 };
 
 // Called for each name of a directory; returns false when no more fit.
@@ -44,7 +50,9 @@ int wfs_readdir(Wfs *wfs, const char *path, WfsFill fill, void *context);
 // its index of cluster runs here. Write access (or O_TRUNC) is refused with -EROFS.
 int wfs_open(Wfs *wfs, const char *path, int flags, uint64_t *handle);
 // Reads up to `size` bytes at `offset` straight into `buffer`; the count, 0 at the end,
-// or -EIO when the disk could not be read.
+// or -EIO when the disk could not be read, whatever the system said (a backing file on a
+// file system that went away must not look like a lost mount). With wfs->zeros, the
+// sectors that cannot be read are read alone and give zeros instead.
 int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset);
 int wfs_release(Wfs *wfs, uint64_t handle);
 int wfs_opendir(Wfs *wfs, const char *path);

@@ -66,7 +66,7 @@ TEST_F(Checker, AWrongCommandLineEndsWithStatus16)
     // Without --check or --repair, the map has nothing to do.
     RunResult map = run({"-l", "--bad-map", dir.file("map")});
     EXPECT_EQ(map.status, 1);
-    EXPECT_THAT(map.err, HasSubstr("--bad-map works only with --check or --repair"));
+    EXPECT_THAT(map.err, HasSubstr("--bad-map works only with --check, --repair, -g or -b"));
 }
 
 TEST_F(Checker, ADiskThatCannotBeOpenedReadOrLockedIsAnOperationalError)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -104,9 +105,11 @@ class Copy : public ::testing::Test {
 
     void SetUp() override { run_options = RunOptions{}; }
 
+    std::vector<std::string> env;
+
     testimg::RunResult run(std::vector<std::string> args, const std::string &input = "")
     {
-        return run_program(testimg::diskwarden_path(), args, input, dir.path());
+        return run_program(testimg::diskwarden_path(), args, input, dir.path(), env);
     }
 };
 
@@ -173,6 +176,52 @@ TEST_P(CopyClusterSizes, StreamLargerThanOneTransferCopiesExactly)
     DiskImage after(dst);
     expect_copied(source, 7, after, 3);
     expect_unchanged(src, source_image);
+    expect_clean(dst);
+}
+
+// A failing source drive: the copy holds zeros for its unreadable sectors (the recorder
+// plays through them), says so, and ends with status 1.
+TEST_P(CopyClusterSizes, UnreadableSectorsOfTheSourceBecomeZeros)
+{
+    auto [from, to] = GetParam();
+    const uint64_t size = (5u << 20) + 4099;
+    DiskImage source(src, spec_with(from, static_cast<uint32_t>(2 * size / (from * 512) + 64)));
+    Recording r = recording(7, size);
+    add_files(source, r);
+    source.write_record_list({entry_for(7)}, LENGTH);
+    DiskImage destination(dst, spec_with(to, static_cast<uint32_t>(2 * size / (to * 512) + 16)));
+    destination.write_record_list({entry_for(2)}, LENGTH);
+    // A sector in the middle, and the last one, which ends inside a 4-byte group.
+    testimg::FileInfo av = *source.find(0, "7.av");
+    uint64_t cluster = uint64_t{from} * 512, data = source.geometry(0).data_sector;
+    auto sector_of = [&](uint64_t at) { return data + (av.clusters[at / cluster] * cluster + at % cluster) / 512; };
+    const uint64_t middle = (3u << 20) + 512, last = size / 512 * 512;
+    env = {"DW_FAULT_IMAGE=" + src, "DW_FAULT_UNREADABLE=" + std::to_string(sector_of(middle)) + "," +
+                                        std::to_string(sector_of(last))};
+
+    auto result = run({"-y", "-g", "1", src, dst});
+    EXPECT_EQ(result.status, 1) << result.err;
+    // Under direct I/O a failed read is narrowed to the 4 KiB unit: the bytes of the bad
+    // sector's unit that lie in its cluster are lost (here every cluster is a run).
+    const char *direct = getenv("DISKWARDEN_DIRECT");
+    const uint64_t unit = direct != nullptr && std::string(direct) == "1" ? 4096 : 512;
+    Bytes expected = source.read_file_raw(0, "7.av");
+    uint64_t lost = 0;
+    for (uint64_t at = 0; at < size; at += 512) {
+        uint64_t unit_of = sector_of(at) * 512 / unit;
+        bool lost_here = false;
+        for (uint64_t bad : {middle, last})
+            lost_here = lost_here || (unit_of == sector_of(bad) * 512 / unit && at / cluster == bad / cluster);
+        if (!lost_here)
+            continue;
+        uint64_t end = std::min<uint64_t>(at + 512, size);
+        std::fill(expected.begin() + at, expected.begin() + end, 0);
+        lost += end - at;
+    }
+    EXPECT_NE(result.err.find("7.av (copied as 2.av): " + std::to_string(lost) + " bytes unreadable"),
+              std::string::npos) << result.err;
+    DiskImage after(dst);
+    EXPECT_TRUE(after.read_file_raw(0, "2.av") == expected);
     expect_clean(dst);
 }
 

@@ -7,6 +7,7 @@
 
 #include "diskwarden/driver.h"
 #include "diskwarden/get.h"
+#include "diskwarden/rescue.h"
 #include "common/run_options.h"
 #include "disk_fixture.h"
 #include "disk_opening.h"
@@ -345,6 +346,137 @@ TEST_F(Get, ListingEndsWithTheFreeSpace)
     EXPECT_EQ(result.out, "  1: Sun 26/05/13 21:00  1:30:00 Some title - BBC ONE\n"
                           "  2: Mon 27/05/13 21:00  1:30:00 Other - BBC ONE\n"
                           "\nFree Space: 33.3 MB\n");
+}
+
+// A failing drive: one sector inside recording 2 cannot be read. Everything else comes
+// out whole, the damaged copy keeps its name with its map, and a later run completes it.
+TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
+{
+    Recording one = full(5, "One", 5 * CLUSTER + 7);
+    Recording two = testimg::broadcast_recording(6, "Two", 40, SUNDAY_2100 + 86400);
+    Recording three = full(7, "Three", 4 * CLUSTER);
+    make_disk({one, two, three});
+    const uint64_t hole = 20 * CLUSTER + 1024; // some 14 seconds in
+    const uint64_t sector = file_sector(0, "6.av", hole);
+    fail_sectors(std::to_string(sector));
+    const std::string first = host_stem(0, "One"), second = host_stem(1, "Two"),
+                      third = host_stem(2, "Three");
+    auto lost = lost_areas(0, "6.av", two.av.size(), {{sector * 512, sector * 512 + 512}});
+    Bytes damaged = with_zeros(two.av, lost);
+    std::string map = map_blocks(two.av.size(), lost);
+    const std::string bytes = std::to_string(lost[0].second - lost[0].first);
+
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-g", "1-3"}, {"-b"}}) {
+        for (const std::string &name : host_names())
+            fs::remove(host + "/" + name);
+        RunResult result = run(args);
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_EQ(host_file(first + ".ts"), one.av);
+        EXPECT_EQ(host_file(third + ".ts"), three.av);
+        EXPECT_EQ(host_file(second + ".ts"), damaged);
+        Bytes map_file = host_file(second + ".ts.map");
+        EXPECT_THAT(std::string(map_file.begin(), map_file.end()), HasSubstr(map));
+        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 " + second + ": " + second + ".ts: " + bytes +
+                                                       " bytes unreadable, at 0:1[0-9]\n"));
+        EXPECT_EQ(host_names().size(), 13u); // 3 x 4 pieces and the map
+        EXPECT_LE(fault_reads().second, 2u); // the transfer that failed, and once alone
+    }
+    // Still unreadable: -b reads only the hole again and keeps the map.
+    RunResult again = run({"-b"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_THAT(again.err, HasSubstr("Reading the missing parts of \"" + second + ".ts\" again...\n"));
+    EXPECT_THAT(again.err, testing::Not(HasSubstr("Copying av")));
+    EXPECT_TRUE(fs::exists(host + "/" + second + ".ts.map"));
+    // The sector reads again: the copy is completed in place and its map removed.
+    fail_sectors("");
+    RunResult healed = run({"-b"});
+    EXPECT_EQ(healed.status, 0) << healed.err;
+    EXPECT_EQ(host_file(second + ".ts"), two.av);
+    EXPECT_FALSE(fs::exists(host + "/" + second + ".ts.map"));
+    // Recovery mode goes on past the sector too.
+    fail_sectors(std::to_string(sector));
+    RunResult recovered = run({"-r", "-g", "1-3"});
+    EXPECT_EQ(recovered.status, 1) << recovered.err;
+    EXPECT_EQ(host_file("recover_0002.ts"), damaged);
+    EXPECT_TRUE(fs::exists(host + "/recover_0002.ts.map"));
+    EXPECT_EQ(host_file("recover_0003.ts"), three.av);
+}
+
+// From a partial rescue image: what its ddrescue map does not mark finished, and what
+// lies past the end of an image shorter than its partitions, count as unreadable.
+TEST_F(Get, APartialRescueImageCopiesOnlyWhatWasRescued)
+{
+    Recording one = full(5, "One", 6 * CLUSTER);
+    make_disk({one});
+    const uint64_t hole = file_sector(0, "5.av", 2 * CLUSTER + 512) * 512;
+    const uint64_t image_size = fs::file_size(path);
+    char map[300];
+    snprintf(map, sizeof map, "# Mapfile\n0x0 +\n0x0 0x%llx +\n0x%llx 0x400 *\n0x%llx 0x%llx +\n",
+             static_cast<unsigned long long>(hole), static_cast<unsigned long long>(hole),
+             static_cast<unsigned long long>(hole + 1024),
+             static_cast<unsigned long long>(image_size - hole - 1024));
+    testimg::write_host_file(dir.file("rescue.map"), Bytes(map, map + strlen(map)));
+    RunResult result = run({"-g", "1", "--bad-map", dir.file("rescue.map")});
+    EXPECT_EQ(result.status, 1) << result.err;
+    auto lost = lost_areas(0, "5.av", one.av.size(), {{hole, hole + 1024}});
+    EXPECT_EQ(host_file(SOME.substr(0, 14) + "One.ts"), with_zeros(one.av, lost));
+    EXPECT_THAT(result.err, HasSubstr(": " + std::to_string(lost[0].second - lost[0].first) +
+                                      " bytes unreadable, at byte " + std::to_string(lost[0].first) + "\n"));
+    EXPECT_THAT(run({"-l", "--bad-map", dir.file("rescue.map")}).err,
+                HasSubstr("--bad-map works only with --check, --repair, -g or -b\n"));
+
+    // The image ends inside the recording's last cluster (partition 0 alone is left).
+    const uint64_t end = file_sector(0, "5.av", 5 * CLUSTER + 4096) * 512;
+    expect_damaged();
+    fs::resize_file(path, end);
+    result = run({"-r", "-n", "-g", "1"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    lost = lost_areas(0, "5.av", one.av.size(), {{end, UINT64_MAX}});
+    EXPECT_EQ(host_file("recover_0001.ts"), with_zeros(one.av, lost));
+    EXPECT_THAT(result.err, HasSubstr(": " + std::to_string(lost[0].second - lost[0].first) + " bytes unreadable"));
+}
+
+// An unreadable sector in a structure: the message names it and its sectors, nothing is
+// written; --check reports it (status 8) and goes on with the other partitions.
+TEST_F(Get, AnUnreadableDirectoryIsNamedWithItsSectors)
+{
+    make_disk({full(5, "One")});
+    testimg::PartitionGeometry g = DiskImage(path).geometry(0);
+    fail_sectors(std::to_string(g.dir_sector + 3));
+    RunResult result = run({"-g", "1"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Directory of the AV partition (sectors " + std::to_string(g.dir_sector) + "-" +
+                              std::to_string(g.dir_sector + g.dir_sectors - 1) + "): Input/output error\n");
+    EXPECT_TRUE(host_names().empty());
+    RunResult checked = run({"--check"});
+    EXPECT_EQ(checked.status & 8, 8) << checked.out;
+}
+
+// Where a hole falls in the programme: from the first clock reference of the stream to
+// the last one before the hole, on the first PID that carries them, across the clock's
+// wrap; nothing without references.
+TEST_F(Get, AHolesProgrammeTimeComesFromTheClockReferences)
+{
+    auto packets = [](std::vector<std::pair<unsigned, uint64_t>> clocks) {
+        std::vector<uint8_t> bytes;
+        for (auto [pid, base] : clocks) {
+            uint8_t p[188] = {0x47, static_cast<uint8_t>(pid >> 8), static_cast<uint8_t>(pid), 0x20, 183, 0x10};
+            p[6] = static_cast<uint8_t>(base >> 25);
+            p[7] = static_cast<uint8_t>(base >> 17);
+            p[8] = static_cast<uint8_t>(base >> 9);
+            p[9] = static_cast<uint8_t>(base >> 1);
+            p[10] = static_cast<uint8_t>((base & 1) << 7);
+            bytes.insert(bytes.end(), p, p + 188);
+        }
+        return bytes;
+    };
+    const uint64_t second = 90000, wrap = uint64_t{1} << 33;
+    auto start = packets({{0x100, 10 * second}, {0x100, 11 * second}, {0x200, 0}});
+    EXPECT_EQ(rescue_programme_time(start, packets({{0x100, 93 * second}, {0x200, 5}, {0x100, 94 * second}})), "1:24");
+    auto late = packets({{0x100, wrap - 5 * second}, {0x100, wrap - 4 * second}, {0x100, wrap - 3 * second}});
+    EXPECT_EQ(rescue_programme_time(late, packets({{0x100, 3600 * second}, {0x100, 3601 * second}, {0x100, 3602 * second}})),
+              "60:07");
+    EXPECT_EQ(rescue_programme_time(start, std::vector<uint8_t>(3 * 188, 0xFF)), "");
 }
 
 } // namespace

@@ -298,6 +298,8 @@ TEST_F(Safety, TheTemporariesOfEndedRunsAreRemovedAndNothingElse)
     EXPECT_EQ(host_file(alpha + ".ts"), testimg::pattern_bytes(100000, 5));
 }
 
+// A crash in the middle of a copy leaves nothing under its name; a read that fails once
+// is read again, alone, after the rest: the copy is whole.
 TEST_F(Safety, ADiskReadErrorInTheMiddleOfACopyLeavesNothingUnderItsName)
 {
     testimg::TestRecording r = testimg::full_recording(5, "Alpha", 10 * testimg::FIXTURE_CLUSTER);
@@ -316,12 +318,16 @@ TEST_F(Safety, ADiskReadErrorInTheMiddleOfACopyLeavesNothingUnderItsName)
         env.push_back("DW_FAULT_AT=" + std::to_string(opening + 5)); // the stream's fifth cluster
         RunResult cut = testimg::run_program(testimg::diskwarden_path(), {"-y", "-g", "1", path}, "",
                                              host, env);
+        if (std::string(action) == "fail") {
+            EXPECT_EQ(cut.status, 0) << cut.err;
+            EXPECT_EQ(host_file(alpha + ".ts"), r.av);
+            EXPECT_FALSE(fs::exists(host + "/" + alpha + ".ts.map"));
+            for (const std::string &name : host_names())
+                fs::remove(host + "/" + name);
+            continue;
+        }
         EXPECT_NE(cut.status, 0) << action;
         EXPECT_FALSE(fs::exists(host + "/" + alpha + ".ts")) << action;
-        if (std::string(action) == "fail") {
-            EXPECT_THAT(cut.err, testing::EndsWith("5.av: Input/output error\n"));
-            EXPECT_TRUE(host_names().empty());
-        }
     }
 }
 

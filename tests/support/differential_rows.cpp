@@ -268,6 +268,13 @@ std::vector<Row> diskwarden_rows()
         {"diskwarden_backup_keeps_a_short_file", dw, {"-b", "disk.img"}, "",
          joined({disk, {bytes_file(NEWS + ".ts", {9, 9, 9})}}), {}, 1,
          {all_got.begin() + 4, all_got.end()}},
+        // From a partial rescue image whose map marks everything unread: every piece of
+        // the recording is zeros, with its map beside it.
+        {"diskwarden_get_from_a_partial_image", dw, {"-g", "1", "--bad-map", "rescue.map", "disk.img"}, "",
+         joined({disk, {bytes_file("rescue.map", {'0', 'x', '0', ' ', '+', '\n', '0', 'x', '0', ' ', '0', 'x',
+                                                     '4', '0', '0', '0', '0', '0', '0', '0', ' ', '-', '\n'})}}), {}, 1,
+         {NEWS + ".ts", NEWS + ".ts.map", NEWS + ".elu", NEWS + ".elu.map", NEWS + ".epg",
+          NEWS + ".epg.map", NEWS + ".hre"}},
         {"diskwarden_headers", dw, {"-H", "1-3", "disk.img"}, "", disk, {}, 0,
          {NEWS + ".hre", FILM + ".hre", NATURE + ".hre"}},
         {"diskwarden_put_wildcard", dw, {"-p", "\"*.ts\"", "disk.img"}, "yes\n", put_set, {}, 0, {}},

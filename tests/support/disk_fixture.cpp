@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <filesystem>
 #include <unistd.h>
 
@@ -142,7 +145,7 @@ RunResult DiskFixture::run(std::vector<std::string> args, const std::string &inp
 {
     for (const std::string &disk : disks)
         args.push_back(disk.empty() ? path : disk);
-    RunResult result = run_program(diskwarden_path(), args, input, host);
+    RunResult result = run_program(diskwarden_path(), args, input, host, env_);
     if (!damaged_)
         expect_consistent();
     return result;
@@ -161,6 +164,88 @@ testjson::Value DiskFixture::run_json(std::vector<std::string> args, const std::
         ADD_FAILURE() << e.what() << " in:\n" << r.out << "\nstandard error:\n" << r.err;
         return {};
     }
+}
+
+void DiskFixture::fail_sectors(const std::string &sectors, const std::string &image_path)
+{
+    env_ = {"DW_FAULT_IMAGE=" + (image_path.empty() ? path : image_path),
+            "DW_FAULT_UNREADABLE=" + sectors, "DW_FAULT_COUNT=" + dir.file("reads")};
+}
+
+uint64_t DiskFixture::file_sector(int part, const std::string &name, uint64_t offset,
+                                  const std::string &image_path) const
+{
+    DiskImage image(image_path.empty() ? path : image_path);
+    PartitionGeometry g = image.geometry(part);
+    std::optional<FileInfo> file = image.find(part, name);
+    uint64_t cluster = uint64_t{g.cluster_sectors} * 512;
+    EXPECT_TRUE(file.has_value() && offset / cluster < file->clusters.size()) << name;
+    if (!file || offset / cluster >= file->clusters.size())
+        return 0;
+    return g.data_sector + (file->clusters[offset / cluster] * cluster + offset % cluster) / 512;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>>
+DiskFixture::lost_areas(int part, const std::string &name, uint64_t size,
+                        const std::vector<std::pair<uint64_t, uint64_t>> &bad) const
+{
+    const char *direct = getenv("DISKWARDEN_DIRECT");
+    uint64_t unit = direct != nullptr && std::string(direct) == "1" ? 4096 : 512;
+    std::vector<std::pair<uint64_t, uint64_t>> areas;
+    for (uint64_t at = 0; at < size; at += 512) {
+        uint64_t position = file_sector(part, name, at) * 512;
+        uint64_t from = position / unit * unit, to = from + unit;
+        bool lost = false;
+        for (const auto &b : bad)
+            lost = lost || (b.first < to && b.second > from);
+        if (!lost)
+            continue;
+        uint64_t end = std::min<uint64_t>(at + 512, size);
+        if (!areas.empty() && areas.back().second == at)
+            areas.back().second = end;
+        else
+            areas.emplace_back(at, end);
+    }
+    return areas;
+}
+
+Bytes DiskFixture::with_zeros(Bytes contents, const std::vector<std::pair<uint64_t, uint64_t>> &areas)
+{
+    for (const auto &area : areas)
+        std::fill(contents.begin() + static_cast<long>(area.first), contents.begin() + static_cast<long>(area.second), 0);
+    return contents;
+}
+
+std::string DiskFixture::map_blocks(uint64_t size, const std::vector<std::pair<uint64_t, uint64_t>> &areas)
+{
+    std::string text;
+    char line[80];
+    auto block = [&](uint64_t begin, uint64_t end, char status) {
+        if (begin < end) {
+            snprintf(line, sizeof line, "0x%08llX  0x%08llX  %c\n", static_cast<unsigned long long>(begin),
+                     static_cast<unsigned long long>(end - begin), status);
+            text += line;
+        }
+    };
+    uint64_t at = 0;
+    for (const auto &area : areas) {
+        block(at, area.first, '+');
+        block(area.first, area.second, '-');
+        at = area.second;
+    }
+    block(at, size, '+');
+    return text;
+}
+
+std::pair<unsigned long, unsigned long> DiskFixture::fault_reads() const
+{
+    std::pair<unsigned long, unsigned long> reads;
+    if (FILE *f = fopen(dir.file("reads").c_str(), "r")) {
+        if (fscanf(f, "%lu %lu", &reads.first, &reads.second) != 2)
+            reads = {};
+        fclose(f);
+    }
+    return reads;
 }
 
 RunResult DiskFixture::run_limited(unsigned blocks, std::vector<std::string> args,

@@ -115,6 +115,24 @@ class DiskFixture : public ::testing::Test {
     // Every partition's descriptor, allocation table and directory, as stored.
     Bytes table_bytes() const;
 
+    // Later runs read the image at `image_path` (default: path) as a failing drive whose
+    // 512-byte sectors `sectors` ("S[:K],...": every read, or the first K) fail with EIO.
+    void fail_sectors(const std::string &sectors, const std::string &image_path = "");
+    // The disk sector that holds byte `offset` of file `name` of partition `part`.
+    uint64_t file_sector(int part, const std::string &name, uint64_t offset,
+                         const std::string &image_path = "") const;
+    // The file areas [begin, end) a copy loses when the disk's bytes `bad` ([begin, end)
+    // pairs) cannot be read: every byte whose read unit (512 bytes, or 4096 when the tests
+    // run with the disks opened for direct I/O) touches one of them. Joined, in order.
+    std::vector<std::pair<uint64_t, uint64_t>> lost_areas(int part, const std::string &name, uint64_t size,
+                                                          const std::vector<std::pair<uint64_t, uint64_t>> &bad) const;
+    // `contents` with zeros in `areas`, and the map a copy with those holes has beside it.
+    static Bytes with_zeros(Bytes contents, const std::vector<std::pair<uint64_t, uint64_t>> &areas);
+    static std::string map_blocks(uint64_t size, const std::vector<std::pair<uint64_t, uint64_t>> &areas);
+    // The last run's read transfers of the failing image, and the most reads any of its
+    // unreadable sectors had.
+    std::pair<unsigned long, unsigned long> fault_reads() const;
+
     // The images the consistency check covers (path, plus those added).
     void add_image(const std::string &image_path) { images_.push_back(image_path); }
     // This test's images are damaged on purpose: the check after each run is skipped.
@@ -132,6 +150,7 @@ class DiskFixture : public ::testing::Test {
 
   private:
     std::vector<std::string> images_;
+    std::vector<std::string> env_;
     bool damaged_ = false;
 };
 

@@ -27,6 +27,7 @@ struct BadSpot {
     uint64_t from = 0, to = 0;
     bool failing = true;
     unsigned long failed = 0; // reads refused
+    int code = EIO;           // the errno they fail with
 };
 
 inline BadSpot *bad_spot_of(DiskStream *stream) { return static_cast<BadSpot *>(stream->state); }
@@ -36,7 +37,7 @@ inline bool bad_spot_read(DiskStream *stream, uint64_t position, void *data, siz
     BadSpot *spot = bad_spot_of(stream);
     if (spot->failing && position < spot->to && position + length > spot->from) {
         ++spot->failed;
-        errno = EIO;
+        errno = spot->code;
         return false;
     }
     return disk_read_at(&spot->inner, position, data, length);

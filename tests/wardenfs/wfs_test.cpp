@@ -144,6 +144,24 @@ TEST_F(Wfs_, AFailingReadGivesEioAndTheMountGoesOn)
     EXPECT_TRUE(read_file(wfs, "/recovery/recover_0001.ts") == expected["/recovery/recover_0001.ts"]);
     ASSERT_FALSE(log.empty());
     EXPECT_THAT(log[0], HasSubstr(film + ".ts: Input/output error at byte 65536"));
+    // An image on a file system that went away: still EIO, never "not connected".
+    spot->code = ENOTCONN;
+    ASSERT_EQ(wfs_open(wfs, (film + ".ts").c_str(), O_RDONLY, &handle), 0);
+    EXPECT_EQ(wfs_read(wfs, handle, buffer, sizeof buffer, 2 * FIXTURE_CLUSTER), -EIO);
+    // -o zeros: the two sectors the spot touches read as zeros, said once.
+    wfs->zeros = true;
+    log.clear();
+    for (int twice = 0; twice < 2; ++twice) {
+        ASSERT_EQ(wfs_read(wfs, handle, buffer, sizeof buffer, 2 * FIXTURE_CLUSTER), 4096);
+        Bytes want(expected[film + ".ts"].begin() + 2 * FIXTURE_CLUSTER,
+                   expected[film + ".ts"].begin() + 2 * FIXTURE_CLUSTER + 4096);
+        std::fill(want.begin() + 512, want.begin() + 1536, 0);
+        EXPECT_EQ(0, memcmp(buffer, want.data(), 4096));
+    }
+    EXPECT_THAT(log, ElementsAre(HasSubstr(film + ".ts: bytes 66048 to 67071 cannot be read, read as zeros")));
+    wfs->zeros = false;
+    spot->code = EIO;
+    wfs_release(wfs, handle);
 
     // A .txt is rendered when the mount begins; one whose .epg could not be read then is
     // tried again when asked for.

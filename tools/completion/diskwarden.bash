@@ -37,13 +37,13 @@ _diskwarden()
     COMPREPLY=()
     case $prev in
     -p) _diskwarden_files "$cur" '*.ts'; return ;;
-    --bad-map) compopt -o filenames 2>/dev/null; local IFS=$'\n'; COMPREPLY=($(compgen -f -- "$cur")); return ;;
+    --bad-map | --domain-map) compopt -o filenames 2>/dev/null; local IFS=$'\n'; COMPREPLY=($(compgen -f -- "$cur")); return ;;
     -O) COMPREPLY=($(compgen -W "mg" -- "$cur")); return ;;
-    -d | -g | -H | -i | -u | -M | -V | --progress-fd) return ;; # numbers
+    -d | -g | -H | -i | -u | -M | -V | --progress-fd | --retries) return ;; # numbers
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "-b -d -D -E -g -h -H -i -l -M -n -O -p -r -s -u -v -V -w -x -y -Z
-            --help --version --check --repair --bad-map --carve --carve-all --json --progress-fd" -- "$cur"))
+            --help --version --check --repair --bad-map --carve --carve-all --json --progress-fd --retries --domain-map" -- "$cur"))
         return
     fi
     _diskwarden_disks "$cur"
