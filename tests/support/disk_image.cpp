@@ -734,32 +734,32 @@ std::string cluster_list(const std::vector<uint32_t> &clusters) {
 
 // The descriptor's own sums; false when the partition cannot be walked at all.
 bool check_geometry(const PartitionGeometry &g, size_t table_clusters, const std::string &where,
-                    std::vector<std::string> &problems) {
+                    std::vector<ImageProblem> &problems) {
     if (g.dir_sectors != 256)
-        problems.push_back(where + "dir_sectors is " + std::to_string(g.dir_sectors));
+        problems.push_back({ImageProblemKind::Layout, where + "dir_sectors is " + std::to_string(g.dir_sectors)});
     if (uint32_t(g.data_sector + g.data_sectors - g.start_sector) != g.sector_count)
-        problems.push_back(where + "the data area does not end at the partition's end");
+        problems.push_back({ImageProblemKind::Layout, where + "the data area does not end at the partition's end"});
     if (uint64_t(g.cluster_count) * g.cluster_sectors > g.data_sectors)
-        problems.push_back(where + "the clusters do not fit in the data area");
+        problems.push_back({ImageProblemKind::Layout, where + "the clusters do not fit in the data area"});
     if (table_clusters < g.cluster_count)
-        problems.push_back(where + "the table holds entries for only " +
+        problems.push_back({ImageProblemKind::Layout, where + "the table holds entries for only " +
                            std::to_string(table_clusters) + " of " +
-                           std::to_string(g.cluster_count) + " clusters");
+                           std::to_string(g.cluster_count) + " clusters"});
     if (g.cluster_sectors == 0) {
-        problems.push_back(where + "clusters of 0 sectors");
+        problems.push_back({ImageProblemKind::Layout, where + "clusters of 0 sectors"});
         return false;
     }
     return true;
 }
 
 void check_entries(const std::vector<uint32_t> &table, uint32_t cluster_count,
-                   const std::string &where, std::vector<std::string> &problems) {
+                   const std::string &where, std::vector<ImageProblem> &problems) {
     for (uint32_t c = 0; c < table.size(); ++c) {
         uint32_t v = table[c];
         bool valid = (v < cluster_count && v != c) || v == FAT_END || v == FAT_FREE;
         if (!valid)
-            problems.push_back(where + "cluster " + std::to_string(c) + " has the invalid entry " +
-                               hex(v));
+            problems.push_back({ImageProblemKind::InvalidEntry, where + "cluster " + std::to_string(c) + " has the invalid entry " +
+                               hex(v)});
     }
 }
 
@@ -767,54 +767,54 @@ void check_entries(const std::vector<uint32_t> &table, uint32_t cluster_count,
 void check_file(const FileInfo &file, const PartitionGeometry &g,
                 const std::vector<uint32_t> &table, std::vector<int> &owner,
                 const std::vector<FileInfo> &all, const std::string &where,
-                std::vector<std::string> &problems) {
+                std::vector<ImageProblem> &problems) {
     std::string what = where + in_quotes(file.name) + " ";
     if (!first_cluster(g, file.first_sector)) {
-        problems.push_back(what + "starts at sector " + std::to_string(file.first_sector) +
-                           ", no cluster of the data area");
+        problems.push_back({ImageProblemKind::FirstOutside, what + "starts at sector " + std::to_string(file.first_sector) +
+                           ", no cluster of the data area"});
         return;
     }
     if (file.clusters.empty()) {
-        problems.push_back(what + "starts at a cluster without a table entry");
+        problems.push_back({ImageProblemKind::FirstOutside, what + "starts at a cluster without a table entry"});
         return;
     }
     std::vector<uint32_t> chain;
     for (uint32_t c : file.clusters) {
         if (owner[c] == file.slot) {
-            problems.push_back(what + "has a chain that loops back to cluster " +
-                               std::to_string(c));
+            problems.push_back({ImageProblemKind::ChainLoops, what + "has a chain that loops back to cluster " +
+                               std::to_string(c)});
             break;
         }
         if (owner[c] >= 0) {
             auto other = std::find_if(all.begin(), all.end(),
                                       [&](const FileInfo &f) { return f.slot == owner[c]; });
-            problems.push_back(where + "cluster " + std::to_string(c) + " is in the chains of " +
-                               in_quotes(other->name) + " and " + in_quotes(file.name));
+            problems.push_back({ImageProblemKind::SharedCluster, where + "cluster " + std::to_string(c) + " is in the chains of " +
+                               in_quotes(other->name) + " and " + in_quotes(file.name)});
         } else {
             owner[c] = file.slot;
         }
         chain.push_back(c);
     }
     if (table[chain.back()] == FAT_FREE)
-        problems.push_back(what + "ends in cluster " + std::to_string(chain.back()) +
-                           ", which is marked free");
+        problems.push_back({ImageProblemKind::EndsFree, what + "ends in cluster " + std::to_string(chain.back()) +
+                           ", which is marked free"});
     uint64_t allocated = uint64_t(chain.size()) * g.cluster_sectors;
     if (file.allocated_sectors != allocated)
-        problems.push_back(what + "has allocated_sectors " +
+        problems.push_back({ImageProblemKind::AllocatedWrong, what + "has allocated_sectors " +
                            std::to_string(file.allocated_sectors) + " but a chain of " +
-                           std::to_string(allocated) + " sectors");
+                           std::to_string(allocated) + " sectors"});
     uint64_t need = clusters_for(file.size, g.cluster_sectors * uint32_t(SECTOR));
     if (need != chain.size())
-        problems.push_back(what + "of " + std::to_string(file.size) + " bytes needs " +
+        problems.push_back({ImageProblemKind::SizeWrong, what + "of " + std::to_string(file.size) + " bytes needs " +
                            std::to_string(need) + " clusters but its chain has " +
-                           std::to_string(chain.size()));
+                           std::to_string(chain.size())});
     uint64_t last = g.data_sector + uint64_t(chain.back()) * g.cluster_sectors;
     if (file.last_sector != last)
-        problems.push_back(what + "has last_sector " + std::to_string(file.last_sector) +
-                           " but its chain ends at sector " + std::to_string(last));
+        problems.push_back({ImageProblemKind::LastSectorWrong, what + "has last_sector " + std::to_string(file.last_sector) +
+                           " but its chain ends at sector " + std::to_string(last)});
 }
 
-void check_partition(const DiskImage &image, int part, std::vector<std::string> &problems) {
+void check_partition(const DiskImage &image, int part, std::vector<ImageProblem> &problems) {
     std::string where = "partition " + std::to_string(part) + ": ";
     ImageFile file(image.path(), O_RDONLY);
     PartitionGeometry g = read_geometry(file, part);
@@ -829,9 +829,9 @@ void check_partition(const DiskImage &image, int part, std::vector<std::string> 
     for (size_t i = 0; i < files.size(); ++i) {
         for (size_t j = 0; j < i; ++j)
             if (files[j].name == files[i].name)
-                problems.push_back(where + "the name " + in_quotes(files[i].name) +
+                problems.push_back({ImageProblemKind::NameTwice, where + "the name " + in_quotes(files[i].name) +
                                    " is in slots " + std::to_string(files[j].slot) + " and " +
-                                   std::to_string(files[i].slot));
+                                   std::to_string(files[i].slot)});
         check_file(files[i], g, table, owner, files, where, problems);
     }
 
@@ -844,11 +844,12 @@ void check_partition(const DiskImage &image, int part, std::vector<std::string> 
             orphans.push_back(c);
     }
     if (!orphans.empty())
-        problems.push_back(where + "clusters " + cluster_list(orphans) +
-                           " are marked used but belong to no file");
+        problems.push_back({ImageProblemKind::UnownedClusters, where + "clusters " + cluster_list(orphans) +
+                           " are marked used but belong to no file"});
     if (words[0] != free)
-        problems.push_back(where + "word 0 says " + std::to_string(words[0]) +
-                           " free clusters, the table has " + std::to_string(free));
+        problems.push_back({words[0] < free ? ImageProblemKind::FreeCountLow : ImageProblemKind::FreeCountHigh,
+                            where + "word 0 says " + std::to_string(words[0]) +
+                                " free clusters, the table has " + std::to_string(free)});
 }
 
 unsigned be16_at(const Bytes &data, size_t offset) {
@@ -856,21 +857,21 @@ unsigned be16_at(const Bytes &data, size_t offset) {
 }
 
 void check_record_list(const DiskImage &image, unsigned record_length,
-                       std::vector<std::string> &problems) {
+                       std::vector<ImageProblem> &problems) {
     if (!image.find(1, RECORD_LIST_NAME))
         return;
     Bytes list = image.read_file(1, RECORD_LIST_NAME);
     if (list.size() < record_length + TRAILER_LENGTH ||
         (list.size() - TRAILER_LENGTH) % record_length != 0) {
-        problems.push_back("record list: " + std::to_string(list.size()) +
+        problems.push_back({ImageProblemKind::ListForm, "record list: " + std::to_string(list.size()) +
                            " bytes, not n * " + std::to_string(record_length) +
-                           " + 5 with n at least 1");
+                           " + 5 with n at least 1"});
         return;
     }
     if (std::any_of(list.end() - TRAILER_LENGTH, list.end(), [](uint8_t b) { return b != 0; }))
-        problems.push_back("record list: the trailer is not five zero bytes");
+        problems.push_back({ImageProblemKind::ListForm, "record list: the trailer is not five zero bytes"});
     if (!std::equal(std::begin(SIGNATURE), std::end(SIGNATURE), list.begin()))
-        problems.push_back("record list: the first entry lacks the signature 01 00 00 01 01");
+        problems.push_back({ImageProblemKind::ListForm, "record list: the first entry lacks the signature 01 00 00 01 01"});
     size_t count = (list.size() - TRAILER_LENGTH) / record_length;
     for (size_t k = 0; k < count; ++k) {
         size_t base = k * record_length;
@@ -879,30 +880,37 @@ void check_record_list(const DiskImage &image, unsigned record_length,
             break;
         std::string av = std::to_string(number) + ".av";
         if (!image.find(0, av))
-            problems.push_back("recording " + std::to_string(k + 1) + ": " + av +
-                               " is missing from partition 0");
+            problems.push_back({ImageProblemKind::StreamMissing, "recording " + std::to_string(k + 1) + ": " + av +
+                               " is missing from partition 0"});
     }
 }
 
 } // namespace
 
-std::vector<std::string> check_image(const std::string &path, unsigned record_length) {
-    std::vector<std::string> problems;
+std::vector<ImageProblem> check_image_problems(const std::string &path, unsigned record_length) {
+    std::vector<ImageProblem> problems;
     try {
         DiskImage image(path);
         for (int part = 0; part < 3; ++part) {
             try {
                 check_partition(image, part, problems);
             } catch (const std::exception &e) {
-                problems.push_back("partition " + std::to_string(part) + ": " + e.what());
+                problems.push_back({ImageProblemKind::Unreadable, "partition " + std::to_string(part) + ": " + e.what()});
             }
         }
         if (record_length != 0)
             check_record_list(image, record_length, problems);
     } catch (const std::exception &e) {
-        problems.push_back(std::string("cannot check the image: ") + e.what());
+        problems.push_back({ImageProblemKind::Unreadable, std::string("cannot check the image: ") + e.what()});
     }
     return problems;
+}
+
+std::vector<std::string> check_image(const std::string &path, unsigned record_length) {
+    std::vector<std::string> texts;
+    for (ImageProblem &p : check_image_problems(path, record_length))
+        texts.push_back(std::move(p.text));
+    return texts;
 }
 
 // ---- entries and programme information ----

@@ -157,6 +157,33 @@ class DiskImage {
 // Returns the problems found, empty when consistent.
 std::vector<std::string> check_image(const std::string &path, unsigned record_length = 0);
 
+// The same problems with their kind, so that a caller can tell space wasted (clusters no
+// file owns, word 0 claiming fewer free clusters than there are) from damage without
+// reading the messages.
+enum class ImageProblemKind {
+    Layout,          // the descriptor's sums
+    InvalidEntry,    // a table entry that is no cluster, end or free
+    FirstOutside,    // a file starting at no cluster of the data area
+    ChainLoops,
+    SharedCluster,   // one cluster in two chains
+    EndsFree,        // a chain ending in a cluster marked free
+    AllocatedWrong,  // allocated_sectors against the chain
+    SizeWrong,       // the size against the chain's length
+    LastSectorWrong,
+    NameTwice,
+    UnownedClusters, // marked used, in no file
+    FreeCountLow,    // word 0 claims fewer free clusters than the table has
+    FreeCountHigh,   // word 0 claims more
+    ListForm,        // the record list's size, trailer or signature
+    StreamMissing,   // a listed recording without its .av
+    Unreadable,      // the image or a partition could not be read
+};
+struct ImageProblem {
+    ImageProblemKind kind;
+    std::string text; // as check_image returns it
+};
+std::vector<ImageProblem> check_image_problems(const std::string &path, unsigned record_length = 0);
+
 // A 304- or 316-byte entry with the given fields (big-endian), the rest zero. The lead
 // bytes stay zero; title and channel are cut to their fields (52 and 24 bytes).
 Bytes make_entry(unsigned record_length, unsigned file_number, uint32_t start_time,
