@@ -279,7 +279,7 @@ struct Summary {
     unsigned false_alarms = 0; // problems reported in a state that only leaks
     unsigned repaired = 0;     // states --repair changed (status 1)
     // What --check --json said of each state that only leaks, and where: read by kind
-    // once the scenario has run, in one parse (a parse per state would double the time).
+    // once the scenario has run, in one parse: the parser starts once, not once a state.
     std::vector<std::string> leak_checks, leak_check_places;
 };
 
