@@ -74,6 +74,10 @@ class DiskImage {
     // Opens an existing image (written by this class or by the code under test). Throws
     // when sector 0 lacks the three partition markers.
     explicit DiskImage(std::string path);
+    // The same on an image held in `memory` (which must outlive this object): made afresh
+    // from `spec`, or read as it is. For the fuzz targets, which build one per input.
+    DiskImage(Bytes *memory, const ImageSpec &spec);
+    explicit DiskImage(Bytes *memory);
 
     const std::string &path() const { return path_; }
     // The layout with every default resolved (for an opened image: from its descriptors).
@@ -134,9 +138,14 @@ class DiskImage {
     // the file is n * record_length + 5 bytes ending in five zero bytes.
     std::vector<Bytes> record_list_entries(unsigned record_length) const;
 
+    Bytes *memory() const { return memory_; } // null for an image file
+
   private:
     std::string path_;
+    Bytes *memory_ = nullptr;
     ImageSpec spec_;
+    void create(const ImageSpec &spec);
+    void load_spec();
     // Sector of a region of the partition: 0 descriptor, 1 utab, 2 table, 3 directory,
     // 4 data area.
     uint32_t region_start(int part, int which) const;
@@ -183,6 +192,7 @@ struct ImageProblem {
     std::string text; // as check_image returns it
 };
 std::vector<ImageProblem> check_image_problems(const std::string &path, unsigned record_length = 0);
+std::vector<ImageProblem> check_image_problems(const DiskImage &image, unsigned record_length = 0);
 
 // A 304- or 316-byte entry with the given fields (big-endian), the rest zero. The lead
 // bytes stay zero; title and channel are cut to their fields (52 and 24 bytes).
