@@ -22,7 +22,8 @@ const testimg::Bytes OTHER_EPG =
     testimg::make_epg({{5000, 1800, "Other", "Kept as it is"}, {6800, 1800, "After", ""}}, 332);
 const testimg::Bytes STREAM = testimg::pattern_bytes(3000, 7);
 
-void build_image(const std::string &path, uint8_t length, const uint8_t *epg, size_t size)
+// Built in memory: the fuzzer runs it for every input.
+MemoryImage build_image(uint8_t length, const uint8_t *epg, size_t size)
 {
     testimg::ImageSpec spec = testimg::default_spec();
     for (auto &p : spec.partitions) {
@@ -30,7 +31,8 @@ void build_image(const std::string &path, uint8_t length, const uint8_t *epg, si
         p.cluster_count = 96;
     }
     spec.partitions[1].cluster_count = 400;
-    testimg::DiskImage image(path, spec);
+    testimg::Bytes bytes;
+    testimg::DiskImage image(&bytes, spec);
     image.add_file(0, "2.av", STREAM, 0x1002);
     image.add_file(0, "3.av", STREAM, 0x1002);
     image.add_file(1, "2.epg", testimg::Bytes(epg, epg + size));
@@ -39,6 +41,7 @@ void build_image(const std::string &path, uint8_t length, const uint8_t *epg, si
     image.write_record_list({testimg::make_entry(304, 2, start, start + 60u * length, "Fuzzed"),
                              testimg::make_entry(304, 3, 5000, 8600, "Other")},
                             304);
+    return memory_image_of(bytes.data(), bytes.size());
 }
 
 void fail(const char *what)
@@ -47,11 +50,13 @@ void fail(const char *what)
     abort();
 }
 
-void check_update(const std::string &path)
+void check_update(const MemoryImage &updated)
 {
-    if (!testimg::check_image(path, 304).empty())
+    testimg::Bytes bytes(updated.size);
+    memory_image_read(&updated, 0, bytes.data(), bytes.size());
+    testimg::DiskImage image(&bytes);
+    if (!testimg::check_image_problems(image, 304).empty())
         fail("inconsistent after the update");
-    testimg::DiskImage image(path);
     if (image.read_file(1, "3.epg") != OTHER_EPG || image.read_file(0, "2.av") != STREAM ||
         image.read_file(0, "3.av") != STREAM)
         fail("the update changed another file");
@@ -66,10 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1 || size > 64 * 1024)
         return 0;
     fuzz::begin_input();
-    const std::string image = fuzz::scratch_file("image");
-    build_image(image, data[0], data + 1, size - 1);
+    MemoryImage image = build_image(data[0], data + 1, size - 1);
     try {
-        fuzz::DiskHandle disk = fuzz::open_disk({image}, true);
+        fuzz::DiskHandle disk = fuzz::open_disk({"image", &image}, true);
         Error error;
         if (!cmd_info(disk.get(), 1, &error) ||
             info_show(stdout, disk.get(), "2.epg", nullptr, INFO_TITLES, &error) == InfoShown::Failed ||
@@ -81,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check_update(image);
     try {
         run_options.recovery = 1;
-        fuzz::DiskHandle disk = fuzz::open_disk({image}, false);
+        fuzz::DiskHandle disk = fuzz::open_disk({"image", &image}, false);
         cmd_recover_scan(disk.get(), 0, INFO_TITLES);
         cmd_recover_scan(disk.get(), 1, INFO_FULL);
     } catch (const fuzz::ProgramExit &) {

@@ -35,35 +35,32 @@ testimg::ImageSpec small_spec(uint32_t format)
     return spec;
 }
 
-void build_image(const std::string &path, uint32_t format, const uint8_t *list, size_t size)
+// Built in memory: the fuzzer runs it for every input.
+MemoryImage build_image(uint32_t format, const uint8_t *list, size_t size)
 {
-    testimg::DiskImage image(path, small_spec(format));
+    testimg::Bytes bytes;
+    testimg::DiskImage image(&bytes, small_spec(format));
     for (unsigned n : {2u, 3u}) {
         image.add_file(0, std::to_string(n) + ".av", testimg::pattern_bytes(1500 * n, n), 0x1002);
         image.add_file(1, std::to_string(n) + ".epg",
                        testimg::make_epg({{1000, 600, "Title", "Synopsis"}, {1600, 60, "Next", ""}}));
     }
     image.add_file(1, testimg::RECORD_LIST_NAME, testimg::Bytes(list, list + size));
+    return memory_image_of(bytes.data(), bytes.size());
 }
 
-std::vector<std::string> table_problems(const std::string &path)
+void check_saved(MemoryImage *saved, const HumaxDisk *before, bool fixed_length)
 {
-    std::vector<std::string> problems;
-    for (const std::string &p : testimg::check_image(path))
-        problems.push_back(p);
-    return problems;
-}
-
-void check_saved(const std::string &path, const HumaxDisk *before, bool fixed_length)
-{
-    std::vector<std::string> problems = table_problems(path);
+    testimg::Bytes bytes(saved->size);
+    memory_image_read(saved, 0, bytes.data(), bytes.size());
+    std::vector<testimg::ImageProblem> problems = testimg::check_image_problems(testimg::DiskImage(&bytes));
     if (!problems.empty()) {
-        fprintf(stderr, "inconsistent after saving the list: %s\n", problems[0].c_str());
+        fprintf(stderr, "inconsistent after saving the list: %s\n", problems[0].text.c_str());
         abort();
     }
     if (!fixed_length)
         return;
-    fuzz::DiskHandle after = fuzz::open_disk({path}, false);
+    fuzz::DiskHandle after = fuzz::open_disk({"image", saved}, false);
     const RecordEntry *a = before->records.head;
     const RecordEntry *b = after->records.head;
     unsigned length = before->records.record_length;
@@ -86,10 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz::begin_input();
     uint32_t format = FORMATS[data[0] & 3];
     unsigned offset = data[1];
-    const std::string image = fuzz::scratch_file("image");
-    build_image(image, format, data + 2, size - 2);
+    MemoryImage image = build_image(format, data + 2, size - 2);
     try {
-        fuzz::DiskHandle disk = fuzz::open_disk({image}, true);
+        fuzz::DiskHandle disk = fuzz::open_disk({"image", &image}, true);
         reclist_walk(disk.get(), 0, nullptr);
         for (int n = 1; n <= 3; ++n)
             if (Error error; !cmd_info(disk.get(), n, &error))
@@ -98,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return 0;
         if (Error error; !cmd_modify_entry(disk.get(), 1, static_cast<int>(offset), 0x5A, &error))
             return 0;
-        check_saved(image, disk.get(), format != FORMATS[0]);
+        check_saved(&image, disk.get(), format != FORMATS[0]);
     } catch (const fuzz::ProgramExit &) {
     }
     return 0;

@@ -75,20 +75,36 @@ void put_text(Bytes &data, size_t offset, size_t width, const std::string &text)
 }
 
 // An open descriptor of the image for the span of one operation.
+// A file, or with `memory` an image held in memory (its flags then only say whether to
+// start it afresh).
 class ImageFile {
   public:
-    ImageFile(const std::string &path, int flags) : path_(path) {
+    ImageFile(const std::string &path, int flags, Bytes *memory = nullptr) : path_(path), memory_(memory) {
+        if (memory_ != nullptr) {
+            if (flags & O_TRUNC)
+                memory_->clear();
+            return;
+        }
         fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
         if (fd_ < 0)
             fail_errno(path);
     }
-    ~ImageFile() { ::close(fd_); }
+    ~ImageFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
     ImageFile(const ImageFile &) = delete;
     ImageFile &operator=(const ImageFile &) = delete;
 
     // Bytes beyond the end of the file read as zero.
     Bytes read(uint64_t position, size_t length) const {
         Bytes data(length, 0);
+        if (memory_ != nullptr) {
+            if (position < memory_->size())
+                std::copy_n(memory_->begin() + long(position), std::min<uint64_t>(length, memory_->size() - position),
+                            data.begin());
+            return data;
+        }
         size_t done = 0;
         while (done < length) {
             ssize_t n = ::pread(fd_, data.data() + done, length - done, off_t(position + done));
@@ -108,6 +124,12 @@ class ImageFile {
     }
 
     void write(uint64_t position, const uint8_t *data, size_t length) const {
+        if (memory_ != nullptr) {
+            if (memory_->size() < position + length)
+                memory_->resize(position + length);
+            std::copy_n(data, length, memory_->begin() + long(position));
+            return;
+        }
         size_t done = 0;
         while (done < length) {
             ssize_t n = ::pwrite(fd_, data + done, length - done, off_t(position + done));
@@ -120,6 +142,8 @@ class ImageFile {
     }
 
     uint64_t size() const {
+        if (memory_ != nullptr)
+            return memory_->size();
         struct stat st;
         if (::fstat(fd_, &st) != 0)
             fail_errno(path_);
@@ -127,12 +151,17 @@ class ImageFile {
     }
 
     void resize(uint64_t size) const {
+        if (memory_ != nullptr) {
+            memory_->resize(size);
+            return;
+        }
         if (::ftruncate(fd_, off_t(size)) != 0)
             fail_errno(path_ + ": ftruncate");
     }
 
   private:
     std::string path_;
+    Bytes *memory_ = nullptr;
     int fd_ = -1;
 };
 
@@ -367,7 +396,13 @@ ImageSpec default_spec() { return ImageSpec{}; }
 
 // ---- creating and opening ----
 
-DiskImage::DiskImage(std::string path, const ImageSpec &spec) : path_(std::move(path)) {
+DiskImage::DiskImage(std::string path, const ImageSpec &spec) : path_(std::move(path)) { create(spec); }
+
+DiskImage::DiskImage(Bytes *memory, const ImageSpec &spec) : path_("the image in memory"), memory_(memory) {
+    create(spec);
+}
+
+void DiskImage::create(const ImageSpec &spec) {
     PartitionGeometry parts[3];
     uint64_t next = spec.first_start_sector;
     for (int i = 0; i < 3; ++i) {
@@ -384,7 +419,7 @@ DiskImage::DiskImage(std::string path, const ImageSpec &spec) : path_(std::move(
     }
     spec_.first_start_sector = parts[0].start_sector;
 
-    ImageFile file(path_, O_RDWR | O_CREAT | O_TRUNC);
+    ImageFile file(path_, O_RDWR | O_CREAT | O_TRUNC, memory_);
     file.resize(next * SECTOR);
     file.write(0, encode_partition_table(parts));
     for (const PartitionGeometry &g : parts) {
@@ -393,15 +428,19 @@ DiskImage::DiskImage(std::string path, const ImageSpec &spec) : path_(std::move(
     }
 }
 
-DiskImage::DiskImage(std::string path) : path_(std::move(path)) {
-    ImageFile file(path_, O_RDONLY);
+DiskImage::DiskImage(std::string path) : path_(std::move(path)) { load_spec(); }
+
+DiskImage::DiskImage(Bytes *memory) : path_("the image in memory"), memory_(memory) { load_spec(); }
+
+void DiskImage::load_spec() {
+    ImageFile file(path_, O_RDONLY, memory_);
     for (int i = 0; i < 3; ++i)
         spec_.partitions[i] = spec_of(read_geometry(file, i));
     spec_.first_start_sector = spec_.partitions[0].start_sector;
 }
 
 PartitionGeometry DiskImage::geometry(int part) const {
-    ImageFile file(path_, O_RDONLY);
+    ImageFile file(path_, O_RDONLY, memory_);
     return read_geometry(file, part);
 }
 
@@ -428,7 +467,7 @@ uint32_t DiskImage::cluster_length(int part) const {
 // ---- raw access ----
 
 std::vector<uint32_t> DiskImage::fat_words(int part) const {
-    ImageFile file(path_, O_RDONLY);
+    ImageFile file(path_, O_RDONLY, memory_);
     return read_table_words(file, read_geometry(file, part));
 }
 
@@ -436,7 +475,7 @@ void DiskImage::write_fat_words(int part, const std::vector<uint32_t> &words) {
     Bytes region(words.size() * 4);
     for (size_t i = 0; i < words.size(); ++i)
         put_le32(region, 4 * i, words[i]);
-    ImageFile(path_, O_RDWR).write(uint64_t(fat_sector(part)) * SECTOR, region);
+    ImageFile(path_, O_RDWR, memory_).write(uint64_t(fat_sector(part)) * SECTOR, region);
 }
 
 uint32_t DiskImage::fat_entry(int part, uint32_t cluster) const {
@@ -466,7 +505,7 @@ Bytes DiskImage::dir_slot(int part, int slot) const {
     PartitionGeometry g = geometry(part);
     if (slot < 0 || uint64_t(slot) >= uint64_t(g.dir_sectors) * 4)
         fail("no directory slot " + std::to_string(slot));
-    return ImageFile(path_, O_RDONLY).read(g.dir_sector * SECTOR + uint64_t(slot) * SLOT_SIZE,
+    return ImageFile(path_, O_RDONLY, memory_).read(g.dir_sector * SECTOR + uint64_t(slot) * SLOT_SIZE,
                                           SLOT_SIZE);
 }
 
@@ -474,7 +513,7 @@ void DiskImage::set_dir_slot(int part, int slot, const Bytes &raw) {
     PartitionGeometry g = geometry(part);
     if (slot < 0 || uint64_t(slot) >= uint64_t(g.dir_sectors) * 4 || raw.size() != SLOT_SIZE)
         fail("bad directory slot write " + std::to_string(slot));
-    ImageFile(path_, O_RDWR).write(g.dir_sector * SECTOR + uint64_t(slot) * SLOT_SIZE, raw);
+    ImageFile(path_, O_RDWR, memory_).write(g.dir_sector * SECTOR + uint64_t(slot) * SLOT_SIZE, raw);
 }
 
 void DiskImage::set_descriptor_u32(int part, unsigned offset, uint32_t value) {
@@ -494,17 +533,17 @@ void DiskImage::set_descriptor_u16(int part, unsigned offset, uint16_t value) {
 }
 
 Bytes DiskImage::read_sectors(uint32_t sector, uint32_t count) const {
-    return ImageFile(path_, O_RDONLY).read(sector * SECTOR, size_t(count) * SECTOR);
+    return ImageFile(path_, O_RDONLY, memory_).read(sector * SECTOR, size_t(count) * SECTOR);
 }
 
 void DiskImage::write_bytes(uint64_t position, const Bytes &data) {
-    ImageFile(path_, O_RDWR).write(position, data);
+    ImageFile(path_, O_RDWR, memory_).write(position, data);
 }
 
 // ---- reading back ----
 
 std::vector<FileInfo> DiskImage::files(int part) const {
-    ImageFile file(path_, O_RDONLY);
+    ImageFile file(path_, O_RDONLY, memory_);
     PartitionGeometry g = read_geometry(file, part);
     std::vector<uint32_t> table = cluster_entries(read_table_words(file, g), g.cluster_count);
     Bytes dir = read_directory(file, g);
@@ -534,7 +573,7 @@ Bytes DiskImage::chain_bytes(int part, const FileInfo &info) const {
     uint64_t length = uint64_t(g.cluster_sectors) * SECTOR;
     if (uint64_t(info.clusters.size()) * length < info.size)
         fail(info.name + ": its chain holds fewer bytes than its size");
-    ImageFile file(path_, O_RDONLY);
+    ImageFile file(path_, O_RDONLY, memory_);
     Bytes data;
     data.reserve(info.clusters.size() * length);
     for (uint32_t c : info.clusters) {
@@ -589,7 +628,7 @@ std::vector<Bytes> DiskImage::record_list_entries(unsigned record_length) const 
 // ---- adding and removing files ----
 
 int DiskImage::free_slot(int part) const {
-    ImageFile file(path_, O_RDONLY);
+    ImageFile file(path_, O_RDONLY, memory_);
     Bytes dir = read_directory(file, read_geometry(file, part));
     for (size_t i = 0; i < dir.size() / SLOT_SIZE; ++i)
         if (get_le32(dir, i * SLOT_SIZE + S_FIRST) == 0)
@@ -661,7 +700,7 @@ int DiskImage::add_file_at(int part, const std::string &name, const Bytes &conte
     Bytes stored = contents;
     stored.resize(clusters.size() * length, 0);
     stored = swapped_words(stored);
-    ImageFile file(path_, O_RDWR);
+    ImageFile file(path_, O_RDWR, memory_);
     for (size_t k = 0; k < clusters.size(); ++k)
         file.write((g.data_sector + uint64_t(clusters[k]) * g.cluster_sectors) * SECTOR,
                    stored.data() + k * length, length);
@@ -734,32 +773,32 @@ std::string cluster_list(const std::vector<uint32_t> &clusters) {
 
 // The descriptor's own sums; false when the partition cannot be walked at all.
 bool check_geometry(const PartitionGeometry &g, size_t table_clusters, const std::string &where,
-                    std::vector<std::string> &problems) {
+                    std::vector<ImageProblem> &problems) {
     if (g.dir_sectors != 256)
-        problems.push_back(where + "dir_sectors is " + std::to_string(g.dir_sectors));
+        problems.push_back({ImageProblemKind::Layout, where + "dir_sectors is " + std::to_string(g.dir_sectors)});
     if (uint32_t(g.data_sector + g.data_sectors - g.start_sector) != g.sector_count)
-        problems.push_back(where + "the data area does not end at the partition's end");
+        problems.push_back({ImageProblemKind::Layout, where + "the data area does not end at the partition's end"});
     if (uint64_t(g.cluster_count) * g.cluster_sectors > g.data_sectors)
-        problems.push_back(where + "the clusters do not fit in the data area");
+        problems.push_back({ImageProblemKind::Layout, where + "the clusters do not fit in the data area"});
     if (table_clusters < g.cluster_count)
-        problems.push_back(where + "the table holds entries for only " +
+        problems.push_back({ImageProblemKind::Layout, where + "the table holds entries for only " +
                            std::to_string(table_clusters) + " of " +
-                           std::to_string(g.cluster_count) + " clusters");
+                           std::to_string(g.cluster_count) + " clusters"});
     if (g.cluster_sectors == 0) {
-        problems.push_back(where + "clusters of 0 sectors");
+        problems.push_back({ImageProblemKind::Layout, where + "clusters of 0 sectors"});
         return false;
     }
     return true;
 }
 
 void check_entries(const std::vector<uint32_t> &table, uint32_t cluster_count,
-                   const std::string &where, std::vector<std::string> &problems) {
+                   const std::string &where, std::vector<ImageProblem> &problems) {
     for (uint32_t c = 0; c < table.size(); ++c) {
         uint32_t v = table[c];
         bool valid = (v < cluster_count && v != c) || v == FAT_END || v == FAT_FREE;
         if (!valid)
-            problems.push_back(where + "cluster " + std::to_string(c) + " has the invalid entry " +
-                               hex(v));
+            problems.push_back({ImageProblemKind::InvalidEntry, where + "cluster " + std::to_string(c) + " has the invalid entry " +
+                               hex(v)});
     }
 }
 
@@ -767,56 +806,56 @@ void check_entries(const std::vector<uint32_t> &table, uint32_t cluster_count,
 void check_file(const FileInfo &file, const PartitionGeometry &g,
                 const std::vector<uint32_t> &table, std::vector<int> &owner,
                 const std::vector<FileInfo> &all, const std::string &where,
-                std::vector<std::string> &problems) {
+                std::vector<ImageProblem> &problems) {
     std::string what = where + in_quotes(file.name) + " ";
     if (!first_cluster(g, file.first_sector)) {
-        problems.push_back(what + "starts at sector " + std::to_string(file.first_sector) +
-                           ", no cluster of the data area");
+        problems.push_back({ImageProblemKind::FirstOutside, what + "starts at sector " + std::to_string(file.first_sector) +
+                           ", no cluster of the data area"});
         return;
     }
     if (file.clusters.empty()) {
-        problems.push_back(what + "starts at a cluster without a table entry");
+        problems.push_back({ImageProblemKind::FirstOutside, what + "starts at a cluster without a table entry"});
         return;
     }
     std::vector<uint32_t> chain;
     for (uint32_t c : file.clusters) {
         if (owner[c] == file.slot) {
-            problems.push_back(what + "has a chain that loops back to cluster " +
-                               std::to_string(c));
+            problems.push_back({ImageProblemKind::ChainLoops, what + "has a chain that loops back to cluster " +
+                               std::to_string(c)});
             break;
         }
         if (owner[c] >= 0) {
             auto other = std::find_if(all.begin(), all.end(),
                                       [&](const FileInfo &f) { return f.slot == owner[c]; });
-            problems.push_back(where + "cluster " + std::to_string(c) + " is in the chains of " +
-                               in_quotes(other->name) + " and " + in_quotes(file.name));
+            problems.push_back({ImageProblemKind::SharedCluster, where + "cluster " + std::to_string(c) + " is in the chains of " +
+                               in_quotes(other->name) + " and " + in_quotes(file.name)});
         } else {
             owner[c] = file.slot;
         }
         chain.push_back(c);
     }
     if (table[chain.back()] == FAT_FREE)
-        problems.push_back(what + "ends in cluster " + std::to_string(chain.back()) +
-                           ", which is marked free");
+        problems.push_back({ImageProblemKind::EndsFree, what + "ends in cluster " + std::to_string(chain.back()) +
+                           ", which is marked free"});
     uint64_t allocated = uint64_t(chain.size()) * g.cluster_sectors;
     if (file.allocated_sectors != allocated)
-        problems.push_back(what + "has allocated_sectors " +
+        problems.push_back({ImageProblemKind::AllocatedWrong, what + "has allocated_sectors " +
                            std::to_string(file.allocated_sectors) + " but a chain of " +
-                           std::to_string(allocated) + " sectors");
+                           std::to_string(allocated) + " sectors"});
     uint64_t need = clusters_for(file.size, g.cluster_sectors * uint32_t(SECTOR));
     if (need != chain.size())
-        problems.push_back(what + "of " + std::to_string(file.size) + " bytes needs " +
+        problems.push_back({ImageProblemKind::SizeWrong, what + "of " + std::to_string(file.size) + " bytes needs " +
                            std::to_string(need) + " clusters but its chain has " +
-                           std::to_string(chain.size()));
+                           std::to_string(chain.size())});
     uint64_t last = g.data_sector + uint64_t(chain.back()) * g.cluster_sectors;
     if (file.last_sector != last)
-        problems.push_back(what + "has last_sector " + std::to_string(file.last_sector) +
-                           " but its chain ends at sector " + std::to_string(last));
+        problems.push_back({ImageProblemKind::LastSectorWrong, what + "has last_sector " + std::to_string(file.last_sector) +
+                           " but its chain ends at sector " + std::to_string(last)});
 }
 
-void check_partition(const DiskImage &image, int part, std::vector<std::string> &problems) {
+void check_partition(const DiskImage &image, int part, std::vector<ImageProblem> &problems) {
     std::string where = "partition " + std::to_string(part) + ": ";
-    ImageFile file(image.path(), O_RDONLY);
+    ImageFile file(image.path(), O_RDONLY, image.memory());
     PartitionGeometry g = read_geometry(file, part);
     std::vector<uint32_t> words = read_table_words(file, g);
     std::vector<uint32_t> table = cluster_entries(words, g.cluster_count);
@@ -829,9 +868,9 @@ void check_partition(const DiskImage &image, int part, std::vector<std::string> 
     for (size_t i = 0; i < files.size(); ++i) {
         for (size_t j = 0; j < i; ++j)
             if (files[j].name == files[i].name)
-                problems.push_back(where + "the name " + in_quotes(files[i].name) +
+                problems.push_back({ImageProblemKind::NameTwice, where + "the name " + in_quotes(files[i].name) +
                                    " is in slots " + std::to_string(files[j].slot) + " and " +
-                                   std::to_string(files[i].slot));
+                                   std::to_string(files[i].slot)});
         check_file(files[i], g, table, owner, files, where, problems);
     }
 
@@ -844,11 +883,12 @@ void check_partition(const DiskImage &image, int part, std::vector<std::string> 
             orphans.push_back(c);
     }
     if (!orphans.empty())
-        problems.push_back(where + "clusters " + cluster_list(orphans) +
-                           " are marked used but belong to no file");
+        problems.push_back({ImageProblemKind::UnownedClusters, where + "clusters " + cluster_list(orphans) +
+                           " are marked used but belong to no file"});
     if (words[0] != free)
-        problems.push_back(where + "word 0 says " + std::to_string(words[0]) +
-                           " free clusters, the table has " + std::to_string(free));
+        problems.push_back({words[0] < free ? ImageProblemKind::FreeCountLow : ImageProblemKind::FreeCountHigh,
+                            where + "word 0 says " + std::to_string(words[0]) +
+                                " free clusters, the table has " + std::to_string(free)});
 }
 
 unsigned be16_at(const Bytes &data, size_t offset) {
@@ -856,21 +896,21 @@ unsigned be16_at(const Bytes &data, size_t offset) {
 }
 
 void check_record_list(const DiskImage &image, unsigned record_length,
-                       std::vector<std::string> &problems) {
+                       std::vector<ImageProblem> &problems) {
     if (!image.find(1, RECORD_LIST_NAME))
         return;
     Bytes list = image.read_file(1, RECORD_LIST_NAME);
     if (list.size() < record_length + TRAILER_LENGTH ||
         (list.size() - TRAILER_LENGTH) % record_length != 0) {
-        problems.push_back("record list: " + std::to_string(list.size()) +
+        problems.push_back({ImageProblemKind::ListForm, "record list: " + std::to_string(list.size()) +
                            " bytes, not n * " + std::to_string(record_length) +
-                           " + 5 with n at least 1");
+                           " + 5 with n at least 1"});
         return;
     }
     if (std::any_of(list.end() - TRAILER_LENGTH, list.end(), [](uint8_t b) { return b != 0; }))
-        problems.push_back("record list: the trailer is not five zero bytes");
+        problems.push_back({ImageProblemKind::ListForm, "record list: the trailer is not five zero bytes"});
     if (!std::equal(std::begin(SIGNATURE), std::end(SIGNATURE), list.begin()))
-        problems.push_back("record list: the first entry lacks the signature 01 00 00 01 01");
+        problems.push_back({ImageProblemKind::ListForm, "record list: the first entry lacks the signature 01 00 00 01 01"});
     size_t count = (list.size() - TRAILER_LENGTH) / record_length;
     for (size_t k = 0; k < count; ++k) {
         size_t base = k * record_length;
@@ -879,30 +919,44 @@ void check_record_list(const DiskImage &image, unsigned record_length,
             break;
         std::string av = std::to_string(number) + ".av";
         if (!image.find(0, av))
-            problems.push_back("recording " + std::to_string(k + 1) + ": " + av +
-                               " is missing from partition 0");
+            problems.push_back({ImageProblemKind::StreamMissing, "recording " + std::to_string(k + 1) + ": " + av +
+                               " is missing from partition 0"});
     }
 }
 
 } // namespace
 
-std::vector<std::string> check_image(const std::string &path, unsigned record_length) {
-    std::vector<std::string> problems;
+std::vector<ImageProblem> check_image_problems(const std::string &path, unsigned record_length) {
     try {
-        DiskImage image(path);
+        return check_image_problems(DiskImage(path), record_length);
+    } catch (const std::exception &e) {
+        return {{ImageProblemKind::Unreadable, std::string("cannot check the image: ") + e.what()}};
+    }
+}
+
+std::vector<ImageProblem> check_image_problems(const DiskImage &image, unsigned record_length) {
+    std::vector<ImageProblem> problems;
+    try {
         for (int part = 0; part < 3; ++part) {
             try {
                 check_partition(image, part, problems);
             } catch (const std::exception &e) {
-                problems.push_back("partition " + std::to_string(part) + ": " + e.what());
+                problems.push_back({ImageProblemKind::Unreadable, "partition " + std::to_string(part) + ": " + e.what()});
             }
         }
         if (record_length != 0)
             check_record_list(image, record_length, problems);
     } catch (const std::exception &e) {
-        problems.push_back(std::string("cannot check the image: ") + e.what());
+        problems.push_back({ImageProblemKind::Unreadable, std::string("cannot check the image: ") + e.what()});
     }
     return problems;
+}
+
+std::vector<std::string> check_image(const std::string &path, unsigned record_length) {
+    std::vector<std::string> texts;
+    for (ImageProblem &p : check_image_problems(path, record_length))
+        texts.push_back(std::move(p.text));
+    return texts;
 }
 
 // ---- entries and programme information ----

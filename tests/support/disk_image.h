@@ -74,6 +74,10 @@ class DiskImage {
     // Opens an existing image (written by this class or by the code under test). Throws
     // when sector 0 lacks the three partition markers.
     explicit DiskImage(std::string path);
+    // The same on an image held in `memory` (which must outlive this object): made afresh
+    // from `spec`, or read as it is. For the fuzz targets, which build one per input.
+    DiskImage(Bytes *memory, const ImageSpec &spec);
+    explicit DiskImage(Bytes *memory);
 
     const std::string &path() const { return path_; }
     // The layout with every default resolved (for an opened image: from its descriptors).
@@ -134,9 +138,14 @@ class DiskImage {
     // the file is n * record_length + 5 bytes ending in five zero bytes.
     std::vector<Bytes> record_list_entries(unsigned record_length) const;
 
+    Bytes *memory() const { return memory_; } // null for an image file
+
   private:
     std::string path_;
+    Bytes *memory_ = nullptr;
     ImageSpec spec_;
+    void create(const ImageSpec &spec);
+    void load_spec();
     // Sector of a region of the partition: 0 descriptor, 1 utab, 2 table, 3 directory,
     // 4 data area.
     uint32_t region_start(int part, int which) const;
@@ -156,6 +165,34 @@ class DiskImage {
 // signature, and that every numbered record-list entry's N.av exists.
 // Returns the problems found, empty when consistent.
 std::vector<std::string> check_image(const std::string &path, unsigned record_length = 0);
+
+// The same problems with their kind, so that a caller can tell space wasted (clusters no
+// file owns, word 0 claiming fewer free clusters than there are) from damage without
+// reading the messages.
+enum class ImageProblemKind {
+    Layout,          // the descriptor's sums
+    InvalidEntry,    // a table entry that is no cluster, end or free
+    FirstOutside,    // a file starting at no cluster of the data area
+    ChainLoops,
+    SharedCluster,   // one cluster in two chains
+    EndsFree,        // a chain ending in a cluster marked free
+    AllocatedWrong,  // allocated_sectors against the chain
+    SizeWrong,       // the size against the chain's length
+    LastSectorWrong,
+    NameTwice,
+    UnownedClusters, // marked used, in no file
+    FreeCountLow,    // word 0 claims fewer free clusters than the table has
+    FreeCountHigh,   // word 0 claims more
+    ListForm,        // the record list's size, trailer or signature
+    StreamMissing,   // a listed recording without its .av
+    Unreadable,      // the image or a partition could not be read
+};
+struct ImageProblem {
+    ImageProblemKind kind;
+    std::string text; // as check_image returns it
+};
+std::vector<ImageProblem> check_image_problems(const std::string &path, unsigned record_length = 0);
+std::vector<ImageProblem> check_image_problems(const DiskImage &image, unsigned record_length = 0);
 
 // A 304- or 316-byte entry with the given fields (big-endian), the rest zero. The lead
 // bytes stay zero; title and channel are cut to their fields (52 and 24 bytes).
