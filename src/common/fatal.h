@@ -2,7 +2,13 @@
 // Failures are reported where they are detected: a message on standard error,
 // then the process ends with exit status 1.
 
+// MinGW's printf family is its own C99 one (__USE_MINGW_ANSI_STDIO), not Microsoft's:
+// check formats against the GNU rules there too, or %zu is wrongly flagged.
+#ifdef __MINGW32__
+#define DW_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
 #define DW_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
 
 // Writes the formatted message to standard error and exits with status 1.
 [[noreturn]] void fatal(const char *format, ...) DW_PRINTF(1, 2);
