@@ -344,28 +344,18 @@ TEST_F(RealMount, StartUpFailuresEndWithANonZeroStatus)
     EXPECT_EQ(again.unmount(), 0);
 }
 
-TEST_F(RealMount, WriteAttemptsGetErofs)
+TEST_F(RealMount, WritesGetErofsAndChangeNothing)
 {
     make_mount_disk();
     WardenMount mount(path, mountpoint);
     expect_mounted(mount);
     std::string file = mountpoint + "/" + host_stem(0, "Evening News (2)") + ".ts";
     const char *p = file.c_str();
-    std::string other = mountpoint + "/other";
-    auto erofs = [](int result) { return result == -1 && errno == EROFS; };
-    EXPECT_TRUE(erofs(open(p, O_WRONLY)));
-    EXPECT_TRUE(erofs(open(p, O_RDWR)));
-    EXPECT_TRUE(erofs(open(other.c_str(), O_CREAT | O_WRONLY, 0644)));
-    EXPECT_TRUE(erofs(truncate(p, 0)));
-    EXPECT_TRUE(erofs(mkdir(other.c_str(), 0755)));
-    EXPECT_TRUE(erofs(unlink(p)));
-    EXPECT_TRUE(erofs(rename(p, other.c_str())));
-    EXPECT_TRUE(erofs(link(p, other.c_str())));
-    EXPECT_TRUE(erofs(symlink(p, other.c_str())));
-    EXPECT_TRUE(erofs(chmod(p, 0644)));
-    EXPECT_TRUE(erofs(utime(p, nullptr)));
-    EXPECT_TRUE(erofs(rmdir((mountpoint + "/recovery").c_str())));
-    EXPECT_TRUE(erofs(setxattr(p, "user.a", "b", 1, 0)));
+    int fd = open(p, O_RDWR);
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(errno, EROFS);
+    EXPECT_EQ(unlink(p), -1);
+    EXPECT_EQ(errno, EROFS);
     EXPECT_TRUE(read_host_file(file) == recordings()[0].av);
 }
 
