@@ -55,8 +55,9 @@ windows-package: windows-release
 # groff-base: the tests lint the manual pages with it. Wine: the Windows programs' tests
 # (tests/windows) run them beside the Linux ones. python3: the tests parse every --json
 # document with its json module. rsync: the mount is copied with it. gddrescue: the
-# failing-drive tests image a disk with GNU ddrescue and a domain map.
-TEST_PACKAGES := groff-base wine wine64 python3 rsync gddrescue
+# failing-drive tests image a disk with GNU ddrescue and a domain map. ffmpeg: reelhead
+# reads a stream that ffmpeg made.
+TEST_PACKAGES := groff-base wine wine64 python3 rsync gddrescue ffmpeg
 
 test-plain: build windows
 	@tools/install-deps.sh $(TEST_PACKAGES)
