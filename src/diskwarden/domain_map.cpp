@@ -12,6 +12,7 @@
 #include "common/fatal.h"
 #include "common/record_entry.h"
 #include "diskwarden/recset.h"
+#include "diskwarden/rescue.h"
 #include "disk/directory.h"
 #include "disk/file_map.h"
 #include "platform/host_file.h"
@@ -103,25 +104,12 @@ Areas joined(Areas areas)
 
 std::string map_text(const Areas &areas, uint64_t disk_bytes)
 {
-    std::string text = "# Domain mapfile by diskwarden: '+' the areas to rescue first\n"
-                       "# current_pos  current_status  current_pass\n0x00000000     ?               1\n"
-                       "#      pos        size  status\n";
-    char line[80];
-    auto block = [&](uint64_t begin, uint64_t end, char status) {
-        if (begin < end) {
-            snprintf(line, sizeof line, "0x%08" PRIX64 "  0x%08" PRIX64 "  %c\n", begin, end - begin, status);
-            text += line;
-        }
-    };
-    uint64_t at = 0;
-    for (const auto &area : areas) {
-        block(at, area.first, '?');
-        block(area.first, area.second, '+');
-        at = area.second;
-    }
-    if (disk_bytes != UINT64_MAX)
-        block(at, disk_bytes, '?');
-    return text;
+    std::vector<ByteArea> marked;
+    marked.reserve(areas.size());
+    for (const auto &area : areas)
+        marked.push_back({area.first, area.second});
+    return rescue_mapfile_text({"Domain mapfile by diskwarden: '+' the areas to rescue first", '+', '?', disk_bytes},
+                               marked);
 }
 
 } // namespace

@@ -159,11 +159,10 @@ std::string rescue_map_path(const std::string &copy_path)
     return copy_path + ".map";
 }
 
-std::string rescue_map_text(uint64_t size, const std::vector<ByteArea> &holes)
+std::string rescue_mapfile_text(const MapfileLayout &layout, const std::vector<ByteArea> &areas)
 {
-    std::string text = "# Mapfile of a copy by diskwarden: '+' read, '-' unreadable (zeros in the copy)\n"
-                       "# current_pos  current_status  current_pass\n0x00000000     +               1\n"
-                       "#      pos        size  status\n";
+    std::string text = "# " + layout.title + "\n# current_pos  current_status  current_pass\n0x00000000     " +
+                       layout.outside + "               1\n#      pos        size  status\n";
     char line[80];
     auto block = [&](uint64_t begin, uint64_t end, char status) {
         if (begin >= end)
@@ -172,13 +171,21 @@ std::string rescue_map_text(uint64_t size, const std::vector<ByteArea> &holes)
         text += line;
     };
     uint64_t at = 0;
-    for (const ByteArea &hole : holes) {
-        block(at, hole.begin, '+');
-        block(hole.begin, hole.end, '-');
-        at = hole.end;
+    for (const ByteArea &area : areas) {
+        block(at, area.begin, layout.outside);
+        block(area.begin, area.end, layout.inside);
+        at = area.end;
     }
-    block(at, size, '+');
+    if (layout.size != UINT64_MAX)
+        block(at, layout.size, layout.outside);
     return text;
+}
+
+std::string rescue_map_text(uint64_t size, const std::vector<ByteArea> &holes)
+{
+    return rescue_mapfile_text({"Mapfile of a copy by diskwarden: '+' read, '-' unreadable (zeros in the copy)", '-',
+                                '+', size},
+                               holes);
 }
 
 bool rescue_write_map(const std::string &copy_path, uint64_t size, const std::vector<ByteArea> &holes)

@@ -30,6 +30,19 @@ bool rescue_summary();
 // The name of the map beside `copy_path`.
 std::string rescue_map_path(const std::string &copy_path);
 
+// How a GNU ddrescue mapfile marks its areas: the first comment line, the status of the
+// areas given and of the rest of [0, size) (size UINT64_MAX: nothing after the last area,
+// which also gives the status line).
+struct MapfileLayout {
+    std::string title;
+    char inside = '+';
+    char outside = '?';
+    uint64_t size = UINT64_MAX;
+};
+
+// A mapfile's text: the areas (sorted, apart) marked as the layout says.
+std::string rescue_mapfile_text(const MapfileLayout &layout, const std::vector<ByteArea> &areas);
+
 // The mapfile's text for a copy of `size` bytes whose `holes` are unreadable.
 std::string rescue_map_text(uint64_t size, const std::vector<ByteArea> &holes);
 
