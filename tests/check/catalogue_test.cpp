@@ -1,9 +1,9 @@
 // Every named corruption of the catalogue through --check, --repair and a second --check:
 // the outputs as its files under tests/check/expect/ keep them, the statuses as the
 // catalogue gives them, a repaired disk that the independent consistency check passes,
-// every file of every listed recording that the damage did not touch byte for byte the same, the saved host files, and a disk the
-// repair cannot mend left exactly as it was, and no byte a terminal acts on in any output.
-// Then the refusal of writing commands.
+// every file of every listed recording that the damage did not touch byte for byte the
+// same, the saved host files, and a disk the repair cannot mend left exactly as it was,
+// and no byte a terminal acts on in any output. Then the refusal of writing commands.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -165,8 +165,8 @@ std::string corruption_expect_file(const Corruption &corruption, const std::stri
 
 namespace {
 
-// What a corruption does to the disk besides the output: the files the damage itself
-// changes, the host files the repair saves, whether writing commands refuse it.
+// What a corruption does besides its statuses and what the runs print: the files the
+// damage itself changes, the host files the repair saves, whether writing commands refuse it.
 struct Effects {
     std::set<std::string> damaged_files = {};
     std::vector<std::string> saved = {};

@@ -40,17 +40,18 @@ void write_file(const std::string &path, const std::string &contents)
         ADD_FAILURE() << "cannot write " << path;
 }
 
+// Update mode: DW_UPDATE_EXPECT=1.
+bool updating_expectations()
+{
+    const char *value = std::getenv("DW_UPDATE_EXPECT");
+    return value != nullptr && std::string(value) == "1";
+}
+
 } // namespace
 
 std::string expect_path(const std::string &name)
 {
     return std::string(DW_SOURCE_DIR) + "/tests/" + name;
-}
-
-bool updating_expectations()
-{
-    const char *value = std::getenv("DW_UPDATE_EXPECT");
-    return value != nullptr && std::string(value) == "1";
 }
 
 std::string read_expected(const std::string &name)

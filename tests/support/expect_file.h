@@ -26,7 +26,4 @@ std::string expected_output(const std::string &name, const std::string &actual,
 // The file's contents as they are (a test that reads an expectation without a run of its own).
 std::string read_expected(const std::string &name);
 
-// True when DW_UPDATE_EXPECT=1 is set.
-bool updating_expectations();
-
 } // namespace testimg
