@@ -1,13 +1,14 @@
 // Every named corruption of the catalogue through --check, --repair and a second --check:
-// the outputs and statuses as the catalogue gives them, a repaired disk that the
-// independent consistency check passes, every file of every listed recording that the
-// damage did not touch byte for byte the same, the saved host files, and a disk the
-// repair cannot mend left exactly as it was, and no byte a terminal acts on in any output.
-// Then the refusal of writing commands.
+// the outputs as its files under tests/check/expect/ keep them, the statuses as the
+// catalogue gives them, a repaired disk that the independent consistency check passes,
+// every file of every listed recording that the damage did not touch byte for byte the
+// same, the saved host files, and a disk the repair cannot mend left exactly as it was,
+// and no byte a terminal acts on in any output. Then the refusal of writing commands.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "common/utf8.h"
 #include "corruptions.h"
 #include "disk_fixture.h"
+#include "expect_file.h"
 
 namespace {
 
@@ -118,24 +120,49 @@ bool inert(const testimg::RunResult &r)
     return std::none_of(r.out.begin(), r.out.end(), acted_on) && std::none_of(r.err.begin(), r.err.end(), acted_on);
 }
 
+// What the file of one of the corruption's runs expects (rewritten in update mode).
+std::string expected(const Corruption &c, const std::string &run, const std::string &actual)
+{
+    return testimg::expected_output(testimg::corruption_expect_file(c, run), actual);
+}
+
+// Each directory of expected outputs belongs to a corruption of the catalogue (one that
+// was renamed or removed leaves none behind) and holds the three runs' files.
+TEST(CatalogueFiles, OneDirectoryPerCorruption)
+{
+    std::set<std::string> names, directories;
+    for (const Corruption &c : testimg::corruption_catalogue())
+        names.insert(c.name);
+    for (const auto &entry : std::filesystem::directory_iterator(testimg::expect_path("check/expect"))) {
+        directories.insert(entry.path().filename().string());
+        std::set<std::string> files;
+        for (const auto &file : std::filesystem::directory_iterator(entry.path()))
+            files.insert(file.path().filename().string());
+        EXPECT_EQ(files, (std::set<std::string>{"after", "check", "repair"})) << entry.path();
+    }
+    EXPECT_EQ(directories, names);
+}
+
 TEST_P(Catalogue, CheckRepairCheck)
 {
     const Corruption &c = GetParam();
     testimg::RunResult check = run({"--check"});
-    EXPECT_EQ(report(check), c.check_output) << check.err;
+    EXPECT_EQ(report(check), expected(c, "check", report(check))) << check.err;
     EXPECT_EQ(check.status, c.check_status) << check.err;
 
     testimg::Bytes damaged = image_bytes();
     testimg::RunResult repair = run({"--repair", "-y"});
-    EXPECT_EQ(report(repair), c.repair_output) << repair.err;
+    EXPECT_EQ(report(repair), expected(c, "repair", report(repair))) << repair.err;
     EXPECT_EQ(repair.status, c.repair_status) << repair.err;
+    // The repair reports what it found as the check does, before what it did.
+    EXPECT_EQ(report(repair).rfind(report(check), 0), 0u) << repair.out;
     // A repair that mends nothing leaves every byte as it was (and so every recording).
     if ((c.repair_status & 1) == 0) {
         EXPECT_TRUE(image_bytes() == damaged) << "a repair that mends nothing wrote to the disk";
     }
 
     testimg::RunResult again = run({"--check"});
-    EXPECT_EQ(report(again), c.after_output) << again.err;
+    EXPECT_EQ(report(again), expected(c, "after", report(again))) << again.err;
     for (const testimg::RunResult *r : {&check, &repair, &again})
         EXPECT_TRUE(inert(*r)) << r->out << r->err;
     EXPECT_EQ(again.status, c.after_status) << again.err;
@@ -208,12 +235,12 @@ TEST_P(Catalogue, JsonReportsMatchTheTextAndTheProblemTable)
     for (size_t i = 0; i < repaired["findings"].size(); ++i)
         mended += repaired["findings"][i]["repaired"].flag() ? 1 : 0;
     std::smatch count;
-    std::string expected = c.repair_output;
-    int said = std::regex_search(expected, count, std::regex("disk\\.img: ([0-9]+) problems? repaired"))
+    std::string repair_text = testimg::read_expected(testimg::corruption_expect_file(c, "repair"));
+    int said = std::regex_search(repair_text, count, std::regex("disk\\.img: ([0-9]+) problems? repaired"))
                    ? std::stoi(count[1])
                    : 0;
     EXPECT_EQ(mended, said);
-    std::vector<std::string> repair_lines = lines_of(as_json_text(c.repair_output));
+    std::vector<std::string> repair_lines = lines_of(as_json_text(repair_text));
     size_t kept = 0;
     for (const char *key : {"changes", "notes"}) {
         ASSERT_TRUE(repaired.has(key)) << key;
@@ -222,7 +249,7 @@ TEST_P(Catalogue, JsonReportsMatchTheTextAndTheProblemTable)
     }
     // Every line the text repair prints beyond the report and its summary is in the document.
     size_t reported = text.size() + 1 + (said > 0 ? 1 : 0);
-    EXPECT_EQ(kept + reported, repair_lines.size()) << c.repair_output;
+    EXPECT_EQ(kept + reported, repair_lines.size()) << repair_text;
 }
 
 // A writing command refuses a disk with clusters in two files or a name twice, before its

@@ -1,12 +1,15 @@
 #pragma once
 // The catalogue of named corruptions (in the manner of e2fsprogs' f_* test images): each
-// is a recipe applied with the image builder to one small recorder disk, with what
-// `diskwarden --check` must print for it, what `--repair` prints and returns, and what a
-// check prints after the repair. Every test of the checker, and of the refusals of the
-// writing commands, takes its damaged disks from here.
+// is a recipe applied with the image builder to one small recorder disk, with the status
+// of `diskwarden --check`, of `--repair -y` and of a check after the repair. Every test of
+// the checker, and of the refusals of the writing commands, takes its damaged disks from
+// here.
 //
-// Expected outputs name the image "disk.img"; the recipes' cluster numbers follow from
-// catalogue_disk(), which is built the same way every time.
+// What the three runs print is kept in files, tests/check/expect/NAME/{check,repair,after}
+// (expected_output(), expect_file.h, rewrites them). They name the image "disk.img"; the
+// recipes' cluster numbers follow from build_catalogue_disk(), which builds the same disk
+// every time. The statuses stay here: they say what kind of damage a corruption is (mended,
+// left, partly mended), which tests choose their cases by before anything runs.
 #include <functional>
 #include <ostream>
 #include <map>
@@ -21,12 +24,9 @@ namespace testimg {
 struct Corruption {
     std::string name;
     std::function<void(DiskImage &image)> damage;
-    std::string check_output; // stdout of --check
-    int check_status = 4;
-    std::string repair_output; // stdout of --repair -y
-    int repair_status = 1;
-    std::string after_output; // stdout of --check after the repair
-    int after_status = 0;
+    int check_status = 4;  // of --check
+    int repair_status = 1; // of --repair -y
+    int after_status = 0;  // of --check after the repair
     // Files the damage itself changes ("0:2.elu": partition and name): every other file of
     // every listed recording must be byte for byte the same after the repair.
     std::set<std::string> damaged_files = {};
@@ -41,6 +41,10 @@ void PrintTo(const Corruption &corruption, std::ostream *out);
 
 const std::vector<Corruption> &corruption_catalogue();
 const Corruption &corruption(const std::string &name);
+
+// The file of a corruption's expected output, relative to tests/ (for expect_file.h):
+// `run` is "check", "repair" or "after".
+std::string corruption_expect_file(const Corruption &corruption, const std::string &run);
 
 // The disk every corruption starts from (304-byte entries, format 0xE0000030):
 //   AV (256 clusters of 4 KiB): 2.av (3 clusters), 2.elu, 3.av (4 clusters, every other
