@@ -22,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -42,6 +43,12 @@ constexpr int FAULT_STATUS = 99;
 // How the k-th write ends the run: a crash before it, a crash after its first sector, or
 // the write failing.
 enum class Cut { Whole, Torn, Failed };
+const char *const CUT_NAMES[] = {"Whole", "Torn", "Failed"};
+
+void PrintTo(Cut cut, std::ostream *out)
+{
+    *out << CUT_NAMES[static_cast<int>(cut)];
+}
 constexpr uint32_t START = 1369600000;
 
 struct Recording {
@@ -571,8 +578,7 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<size_t, Cut>> &i
         name += word_start ? static_cast<char>(toupper(static_cast<unsigned char>(c))) : c;
         word_start = false;
     }
-    static const char *const cuts[] = {"_Whole", "_Torn", "_Failed"};
-    return name + cuts[static_cast<int>(std::get<1>(info.param))];
+    return name + "_" + CUT_NAMES[static_cast<int>(std::get<1>(info.param))];
 }
 
 // The checks themselves: damage of each kind after a completed put is reported as a
