@@ -123,7 +123,9 @@ void check_and_repair(MemoryImage *image)
     std::vector<std::string> lines;
     if (!check_save_contents(disk.get(), plan, &lines))
         return;
-    check_write_repairs(disk.get(), plan);
+    Error error;
+    if (!check_write_repairs(disk.get(), plan, &error))
+        return;
     disk.reset();
     CheckResult second;
     disk = open_for_check(image, false, &second);

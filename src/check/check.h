@@ -35,7 +35,8 @@ struct CheckRequest {
 // the report is one JSON document, written at the end (none when the disk or the map
 // cannot be read at all). Progress lines for a front-end (progress_report) mark the
 // check's start and end, and the bytes a repair saves to the host. Returns the exit
-// status. Disk-library failures while a repair writes end the process through fatal_exit.
+// status. A repair whose reads or writes fail ends the process with status 1 after the
+// library's message (error_end): nothing more is written to the disk.
 int check_run(const CheckRequest &request);
 
 // Writing commands call this on a disk they are about to change (its volume read,

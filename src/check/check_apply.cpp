@@ -165,7 +165,7 @@ bool check_save_contents(HumaxDisk *disk, const RepairPlan &plan, std::vector<st
     return true;
 }
 
-void check_write_repairs(HumaxDisk *disk, const RepairPlan &plan)
+bool check_write_repairs(HumaxDisk *disk, const RepairPlan &plan, Error *error)
 {
     for (const CopyJob &copy : plan.copies) {
         const PartitionInfo *p = &disk->partitions[copy.partition];
@@ -173,12 +173,13 @@ void check_write_repairs(HumaxDisk *disk, const RepairPlan &plan)
         std::vector<uint8_t> cluster(length);
         for (size_t k = 0; k < copy.from.size(); ++k) {
             if (!disk_read_at(&disk->stream, check_cluster_sector(p, copy.from[k]) * SECTOR_SIZE, cluster.data(), length))
-                fatal_errno("Disk");
+                return error_set_errno(error, ErrorKind::Read, errno, "Disk");
             if (!disk_write_at(&disk->stream, check_cluster_sector(p, copy.to[k]) * SECTOR_SIZE, cluster.data(), length))
-                fatal_errno("Disk");
+                return error_set_errno(error, ErrorKind::Write, errno, "Disk");
         }
     }
     for (int i = 0; i < PARTITION_COUNT; ++i)
-        if (plan.changed[i])
-            disk_write_tables(disk, i);
+        if (plan.changed[i] && !disk_write_tables(disk, i, error))
+            return false;
+    return true;
 }

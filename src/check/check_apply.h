@@ -25,7 +25,10 @@ SaveSize check_save_size(const RepairPlan &plan);
 // disk must then not be written at all.
 bool check_save_contents(HumaxDisk *disk, const RepairPlan &plan, std::vector<std::string> *lines);
 
-// Writes the copies of shared clusters, then commits every changed partition. Failures
-// end the process through fatal_exit (the disk is then as an interrupted commit leaves it:
-// a second --repair finishes the work).
-void check_write_repairs(HumaxDisk *disk, const RepairPlan &plan);
+// Writes the copies of shared clusters, then commits every changed partition. False, with
+// *error set ("Disk: ..." with the system's error: ErrorKind::Read for a cluster that
+// could not be read, Write for a copy that could not be written; disk_write_tables'
+// errors), at the first step that fails; nothing is written after it. The disk is then as
+// an interrupted repair leaves it: the copies went to clusters free on the disk, and the
+// commits already made are whole, so a second --repair finishes the work.
+bool check_write_repairs(HumaxDisk *disk, const RepairPlan &plan, Error *error);

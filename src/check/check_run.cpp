@@ -118,7 +118,9 @@ int repair(const CheckRequest &request, HumaxDisk *disk, const CheckResult &resu
     }
     if (size.bytes > 0)
         progress_report("save", size.bytes, size.bytes, disk->path);
-    check_write_repairs(disk, plan);
+    Error error;
+    if (!check_write_repairs(disk, plan, &error))
+        error_end(error); // the disk is as an interrupted repair leaves it
     report_lines(plan.changes, changes);
     report_lines(saved_lines, changes, " and freed");
     report_lines(plan.notes, notes);

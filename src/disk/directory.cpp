@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/slist.h"
 #include "disk/disk_io.h"
@@ -74,21 +75,23 @@ unsigned dir_free_slots(const PartitionInfo *partition)
     return used < capacity ? capacity - used : 0;
 }
 
-void dir_require_room(const PartitionInfo *partition)
+bool dir_require_room(const PartitionInfo *partition, Error *error)
 {
     unsigned used = 0;
     for (const DirEntry *e = partition->dir_head; e != nullptr; e = e->next)
         ++used;
     if (used > dir_capacity(partition))
-        fatal("No free directory entries available, aborting...\n");
+        return error_set(error, ErrorKind::Space, "No free directory entries available, aborting...\n");
+    return true;
 }
 
-void dir_write(HumaxDisk *disk, PartitionInfo *partition)
+bool dir_write(HumaxDisk *disk, PartitionInfo *partition, Error *error)
 {
     unsigned capacity = dir_capacity(partition);
     // Refuse before the first slot is written: a half-written directory would not match
     // its allocation table.
-    dir_require_room(partition);
+    if (!dir_require_room(partition, error))
+        return false;
     uint64_t bytes = uint64_t{capacity} * DIR_ENTRY_SIZE;
     uint8_t *region = new (std::nothrow) uint8_t[bytes]();
     if (region == nullptr)
@@ -99,9 +102,9 @@ void dir_write(HumaxDisk *disk, PartitionInfo *partition)
         swap_words(slot + DIR_NAME_OFFSET, NAME_WORDS);
     }
     bool ok = disk_write_at(&disk->stream, sector_position(partition->dir_sector), region, bytes);
+    int code = errno;
     delete[] region;
-    if (!ok)
-        fatal_errno("Directory");
+    return ok || error_set_errno(error, ErrorKind::Write, code, "Directory");
 }
 
 DirEntry *dir_find(PartitionInfo *partition, const char *name)

@@ -14,6 +14,7 @@ constexpr uint32_t ATTRIBUTE_BUFFER = 0x4;
 
 struct PartitionInfo;
 struct HumaxDisk;
+struct Error;
 
 // One directory slot: its 128 bytes as on the disk, except that `name` (at 64, 60 bytes,
 // not necessarily NUL-terminated) is held in natural byte order.
@@ -73,16 +74,19 @@ void dirent_set_name(DirEntry *entry, const char *name);
 int dir_read(HumaxDisk *disk, int index);
 
 // Writes the directory back compacted: the entries in list order, then zero slots.
-// Refuses a list longer than the region before anything is written.
-void dir_write(HumaxDisk *disk, PartitionInfo *partition);
+// Refuses a list longer than the region before anything is written (dir_require_room's
+// error). False, with *error set (ErrorKind::Write, the system's error,
+// "Directory: ..."), when the write fails: the region may then hold part of the list.
+bool dir_write(HumaxDisk *disk, PartitionInfo *partition, Error *error);
 
 // Slots of the directory region not taken by the entries in memory (0 when they are more
 // than the region holds).
 unsigned dir_free_slots(const PartitionInfo *partition);
 
-// Ends the process with "No free directory entries available, aborting...\n" when the
-// entries in memory no longer fit the region (checked before a commit writes anything).
-void dir_require_room(const PartitionInfo *partition);
+// False, with "No free directory entries available, aborting...\n" (ErrorKind::Space),
+// when the entries in memory no longer fit the region (checked before a commit writes
+// anything).
+bool dir_require_room(const PartitionInfo *partition, Error *error);
 
 // The first entry named `name` (compared over at most 60 bytes), or null.
 DirEntry *dir_find(PartitionInfo *partition, const char *name);

@@ -61,29 +61,30 @@ uint32_t take_run(DiskFile *file, uint64_t wanted, uint64_t *count)
 }
 
 // Writes `count` whole clusters of already-ordered data, in runs of contiguous clusters.
-void write_clusters(DiskFile *file, const uint8_t *data, uint64_t count)
+bool write_clusters(DiskFile *file, const uint8_t *data, uint64_t count, Error *error)
 {
     while (count > 0) {
         uint64_t run;
         uint32_t first = take_run(file, count, &run);
         if (!disk_write_at(file->stream, fat_cluster_position(file->partition, first), data,
                            run * file->length))
-            fatal_errno(text_shown(file->name).c_str());
+            return error_set_errno(error, ErrorKind::Write, errno, text_shown(file->name).c_str());
         data += run * file->length;
         count -= run;
     }
+    return true;
 }
 
-void flush_buffer_cluster(DiskFile *file)
+bool flush_buffer_cluster(DiskFile *file, Error *error)
 {
     if (file->swap)
         swap_words(file->buffer, file->length / 4);
-    write_clusters(file, file->buffer, 1);
     file->buffered = 0;
+    return write_clusters(file, file->buffer, 1, error);
 }
 
 // Copies bytes into the buffer, writing it out each time it holds a whole cluster.
-void write_buffered(DiskFile *file, const uint8_t *data, uint64_t length)
+bool write_buffered(DiskFile *file, const uint8_t *data, uint64_t length, Error *error)
 {
     while (length > 0) {
         uint64_t take = file->length - file->buffered;
@@ -93,15 +94,16 @@ void write_buffered(DiskFile *file, const uint8_t *data, uint64_t length)
         file->buffered += static_cast<uint32_t>(take);
         data += take;
         length -= take;
-        if (file->buffered == file->length)
-            flush_buffer_cluster(file);
+        if (file->buffered == file->length && !flush_buffer_cluster(file, error))
+            return false;
     }
+    return true;
 }
 
-size_t write_impl(DiskFile *file, uint8_t *data, size_t length, bool may_change_data)
+bool write_impl(DiskFile *file, uint8_t *data, size_t length, bool may_change_data, Error *error)
 {
     if (length == 0 || file->remaining == 0)
-        return 0;
+        return true;
     uint64_t n = length < file->remaining ? length : file->remaining;
     bool completes = n == file->remaining;
     const uint8_t *p = data;
@@ -109,7 +111,8 @@ size_t write_impl(DiskFile *file, uint8_t *data, size_t length, bool may_change_
     if (file->buffered > 0) {
         uint64_t take = file->length - file->buffered;
         take = take < left ? take : left;
-        write_buffered(file, p, take);
+        if (!write_buffered(file, p, take, error))
+            return false;
         p += take;
         left -= take;
     }
@@ -119,11 +122,13 @@ size_t write_impl(DiskFile *file, uint8_t *data, size_t length, bool may_change_
         uint8_t *direct = data + (p - data);
         if (file->swap)
             swap_words(direct, bytes / 4);
-        write_clusters(file, direct, whole);
+        if (!write_clusters(file, direct, whole, error))
+            return false;
         p += bytes;
         left -= bytes;
     }
-    write_buffered(file, p, left);
+    if (!write_buffered(file, p, left, error))
+        return false;
     if (completes && file->buffered > 0) {
         // The bytes past the size in the last 4-byte group belong to the stored word:
         // keep them when the caller supplied them.
@@ -131,11 +136,11 @@ size_t write_impl(DiskFile *file, uint8_t *data, size_t length, bool may_change_
         uint64_t extra = length - n < pad ? length - n : pad;
         memcpy(file->buffer + file->buffered, data + n, extra);
         memset(file->buffer + file->buffered + extra, 0, file->length - file->buffered - extra);
-        flush_buffer_cluster(file);
+        if (!flush_buffer_cluster(file, error))
+            return false;
     }
-    bool fits = file->remaining >= length;
     file->remaining -= n;
-    return fits ? length : 0;
+    return true;
 }
 
 } // namespace
@@ -166,16 +171,16 @@ DiskFile *dfile_create(HumaxDisk *disk, int index, const char *name, uint64_t si
     return file;
 }
 
-size_t dfile_write(const uint8_t *data, size_t length, DiskFile *file)
+bool dfile_write(const uint8_t *data, size_t length, DiskFile *file, Error *error)
 {
     // The data is changed in place only when swapping whole clusters, which this
     // variant never does.
-    return write_impl(file, const_cast<uint8_t *>(data), length, false);
+    return write_impl(file, const_cast<uint8_t *>(data), length, false, error);
 }
 
-size_t dfile_write_mutable(uint8_t *data, size_t length, DiskFile *file)
+bool dfile_write_mutable(uint8_t *data, size_t length, DiskFile *file, Error *error)
 {
-    return write_impl(file, data, length, true);
+    return write_impl(file, data, length, true, error);
 }
 
 void dfile_close(DiskFile *file)

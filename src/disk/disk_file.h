@@ -32,15 +32,17 @@ struct DiskFile {
 DiskFile *dfile_create(HumaxDisk *disk, int index, const char *name, uint64_t size,
                        uint32_t attributes, Swap swap, Error *error);
 
-// Appends `length` bytes (any length). Whole clusters go straight from `data` to the
-// disk, in runs of contiguous clusters; with swap, `data` is left byte-reversed.
-// Returns `length`, or 0 when the file's size had been reached or is passed by this call
-// (only the bytes up to the size are stored). A failed write ends the process.
-size_t dfile_write(const uint8_t *data, size_t length, DiskFile *file);
+// Appends `length` bytes (any length); only the bytes up to the file's size are stored,
+// the rest are dropped (`remaining` says how many the file still takes). Whole clusters go
+// straight from `data` to the disk, in runs of contiguous clusters; with swap, `data` is
+// left byte-reversed. False, with *error set (ErrorKind::Write, the system's error after
+// the file's name), when a write fails: the file's clusters then hold part of the data,
+// and the caller must neither write to it again nor commit it.
+bool dfile_write(const uint8_t *data, size_t length, DiskFile *file, Error *error);
 
 // Like dfile_write, but `data` may be changed (byte-reversed in place when swapping),
 // which saves a copy for whole clusters.
-size_t dfile_write_mutable(uint8_t *data, size_t length, DiskFile *file);
+bool dfile_write_mutable(uint8_t *data, size_t length, DiskFile *file, Error *error);
 
 void dfile_close(DiskFile *file);
 

@@ -366,20 +366,19 @@ namespace {
 
 // A table is written only to a disk opened for writing (which alone keeps what the disk
 // holds apart from what changed in memory).
-void require_writable(const PartitionInfo *p)
+bool require_writable(const PartitionInfo *p, Error *error)
 {
-    if (p->fat_on_disk == nullptr) {
-        errno = EBADF;
-        fatal_errno("FAT");
-    }
+    if (p->fat_on_disk == nullptr)
+        return error_set_errno(error, ErrorKind::Write, EBADF, "FAT");
+    return true;
 }
 
 // Writes the sectors of `wanted` that differ from what the disk holds, in runs of
-// adjacent sectors, and records them as written.
-bool write_changed_sectors(HumaxDisk *disk, PartitionInfo *p, const uint32_t *wanted)
+// adjacent sectors, and records them as written. A run that fails is not recorded: the
+// disk may hold part of it.
+bool write_changed_sectors(HumaxDisk *disk, PartitionInfo *p, const uint32_t *wanted, bool *wrote, Error *error)
 {
     uint64_t sectors = p->fat_words / WORDS_PER_SECTOR;
-    bool wrote = false;
     uint64_t s = 0;
     while (s < sectors) {
         auto differs = [&](uint64_t sector) {
@@ -399,23 +398,25 @@ bool write_changed_sectors(HumaxDisk *disk, PartitionInfo *p, const uint32_t *wa
             store_le32(reinterpret_cast<uint8_t *>(&w), w);
         if (!disk_write_at(&disk->stream, sector_position(p->fat_sector) + s * SECTOR_SIZE,
                            out.data(), words * 4))
-            fatal_errno("FAT");
+            return error_set_errno(error, ErrorKind::Write, errno, "FAT");
         memcpy(p->fat_on_disk + s * WORDS_PER_SECTOR, wanted + s * WORDS_PER_SECTOR, words * 4);
-        wrote = true;
+        *wrote = true;
         s = end;
     }
-    return wrote;
+    return true;
 }
 
 } // namespace
 
-bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition)
+bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition, bool *wrote, Error *error)
 {
     // Allocations only: clusters free on the disk take their new values; clusters the disk
     // still shows as used keep them until the directory no longer names their file.
+    *wrote = false;
     if (partition->fat_words == 0)
+        return true;
+    if (!require_writable(partition, error))
         return false;
-    require_writable(partition);
     std::vector<uint32_t> staged(partition->fat_on_disk, partition->fat_on_disk + partition->fat_words);
     uint32_t taken = 0;
     for (uint64_t w = 1; w < partition->fat_words; ++w) {
@@ -425,14 +426,15 @@ bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition)
         }
     }
     staged[0] = partition->fat_on_disk[0] - taken;
-    return write_changed_sectors(disk, partition, staged.data());
+    return write_changed_sectors(disk, partition, staged.data(), wrote, error);
 }
 
-bool fat_write(HumaxDisk *disk, PartitionInfo *partition)
+bool fat_write(HumaxDisk *disk, PartitionInfo *partition, bool *wrote, Error *error)
 {
-    if (partition->fat_words > 0)
-        require_writable(partition);
-    return write_changed_sectors(disk, partition, partition->fat);
+    *wrote = false;
+    if (partition->fat_words > 0 && !require_writable(partition, error))
+        return false;
+    return write_changed_sectors(disk, partition, partition->fat, wrote, error);
 }
 
 void fat_release(PartitionInfo *partition)

@@ -104,10 +104,12 @@ uint64_t fat_chain_sectors_from(const PartitionInfo *partition, uint32_t first_s
 // fat_write_allocations writes only what allocations changed (clusters that were free on
 // the disk); fat_write writes the rest (the clusters freed). A process that ends between
 // any two writes leaves at worst clusters marked used that no file names, never a
-// cluster that two files could come to share. Only changed sectors are written.
-// Both return whether anything was written; both end the process on failure.
-bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition);
-bool fat_write(HumaxDisk *disk, PartitionInfo *partition);
+// cluster that two files could come to share. Only changed sectors are written, and
+// *wrote says whether there were any. Both return false, with *error set
+// (ErrorKind::Write, the system's error, "FAT: ..."), when a write fails or the disk was
+// not opened for writing; the table on the disk may then hold part of the change.
+bool fat_write_allocations(HumaxDisk *disk, PartitionInfo *partition, bool *wrote, Error *error);
+bool fat_write(HumaxDisk *disk, PartitionInfo *partition, bool *wrote, Error *error);
 
 // Frees the in-memory table.
 void fat_release(PartitionInfo *partition);

@@ -310,28 +310,33 @@ void disk_close(HumaxDisk *disk)
 
 namespace {
 
-void sync_or_end(HumaxDisk *disk)
+bool sync(HumaxDisk *disk, Error *error)
 {
-    if (!disk_sync(&disk->stream))
-        fatal_errno("Disk");
+    return disk_sync(&disk->stream) || error_set_errno(error, ErrorKind::Write, errno, "Disk");
+}
+
+// Writes half of the table with `write`, then syncs when anything was written.
+bool write_table(HumaxDisk *disk, PartitionInfo *p, bool (*write)(HumaxDisk *, PartitionInfo *, bool *, Error *),
+                 Error *error)
+{
+    bool wrote = false;
+    if (!write(disk, p, &wrote, error))
+        return false;
+    return !wrote || sync(disk, error);
 }
 
 } // namespace
 
-void disk_write_tables(HumaxDisk *disk, int index)
+bool disk_write_tables(HumaxDisk *disk, int index, Error *error)
 {
     // Each step reaches the disk before the next begins: the contents before the table
     // entries that claim them, those before the directory that names them, and the
-    // directory before the freeing of the clusters it no longer names.
+    // directory before the freeing of the clusters it no longer names. The first step
+    // that fails ends the commit: what was written before it is as an interrupted commit
+    // leaves it, which is safe; going on past it would not be.
     PartitionInfo *p = &disk->partitions[index];
     // A directory that cannot be written is refused before the allocations reach the
     // disk: a refused commit leaves every table as it was.
-    dir_require_room(p);
-    sync_or_end(disk);
-    if (fat_write_allocations(disk, p))
-        sync_or_end(disk);
-    dir_write(disk, p);
-    sync_or_end(disk);
-    if (fat_write(disk, p))
-        sync_or_end(disk);
+    return dir_require_room(p, error) && sync(disk, error) && write_table(disk, p, fat_write_allocations, error) &&
+           dir_write(disk, p, error) && sync(disk, error) && write_table(disk, p, fat_write, error);
 }

@@ -171,6 +171,10 @@ bool disk_open_volume(const DiskSource &source, const DiskOpenOptions &options, 
 // nothing. Accepts a disk at any stage of opening, and null.
 void disk_close(HumaxDisk *disk);
 
-// Commits partition i: writes its directory, then its allocation table, then syncs. A
-// failed write ends the process (the disk is then as an interrupted commit leaves it).
-void disk_write_tables(HumaxDisk *disk, int index);
+// Commits partition i: the allocations, its directory, then the clusters freed, each
+// synced before the next. Refuses a directory longer than its region before anything is
+// written (dir_require_room's error). False, with *error set (ErrorKind::Write and the
+// system's error: "Disk: ..." for a sync, "FAT: ..." or "Directory: ..." for a write), at
+// the first step that fails; nothing is written after it, so the disk is as an
+// interrupted commit leaves it, and the caller must not go on writing to the partition.
+bool disk_write_tables(HumaxDisk *disk, int index, Error *error);

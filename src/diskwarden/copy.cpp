@@ -74,7 +74,9 @@ void fill_rest_with_zeros(DiskFile *out, uint8_t *buffer, size_t capacity)
     memset(buffer, 0, capacity);
     while (out->remaining > 0) {
         size_t piece = out->remaining < capacity ? static_cast<size_t>(out->remaining) : capacity;
-        dfile_write_mutable(buffer, piece, out);
+        Error error;
+        if (!dfile_write_mutable(buffer, piece, out, &error))
+            error_end(error);
     }
 }
 
@@ -100,7 +102,9 @@ bool disk_sink_write(void *context, uint64_t offset, const void *data, size_t le
         size_t piece = length;
         if (length >= sink->out->remaining)
             piece = (length + 3) & ~size_t{3};
-        dfile_write_mutable(bytes, piece, sink->out);
+        Error error;
+        if (!dfile_write_mutable(bytes, piece, sink->out, &error))
+            error_end(error);
         sink->in_order += length;
         return true;
     }
@@ -215,7 +219,8 @@ int cmd_copy_file(HumaxDisk *source, int index, const char *source_name,
         error_end(error);
     copy_contents(&in, destination, index, out);
     dfile_close(out);
-    disk_write_tables(destination, index);
+    if (!disk_write_tables(destination, index, &error))
+        error_end(error);
     return 0;
 }
 

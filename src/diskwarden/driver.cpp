@@ -178,7 +178,9 @@ void run_recovery(HumaxDisk *disk, const CommandRequest &request)
             fatal("The recording lists cannot be swapped with -n\n");
         prompt_or_end("WARNING swapping main and backup recording lists should only be done if "
                      "the main list is corrupt - do you wish to continue? [no]: ", 1);
-        reclist_swap_backup(disk);
+        Error error;
+        if (!reclist_swap_backup(disk, &error))
+            error_end(error);
         disk_close(disk);
         return;
     }

@@ -254,7 +254,9 @@ bool write_header(HumaxDisk *disk, const RecordEntry *entry, const char *host_na
         if (piece != BackupPiece::Copy)
             return piece == BackupPiece::Skip;
     }
-    hre_write(&disk->records, entry, host_name);
+    Error error;
+    if (!hre_write(&disk->records, entry, host_name, &error))
+        error_end(error);
     return true;
 }
 
@@ -299,6 +301,8 @@ int cmd_get_header(HumaxDisk *disk, int number)
     if (entry == nullptr)
         return 0;
     set_host_extension(".hre", true, host_name);
-    hre_write(&disk->records, entry, host_name);
+    Error error;
+    if (!hre_write(&disk->records, entry, host_name, &error))
+        error_end(error);
     return 1;
 }

@@ -83,12 +83,14 @@ void copy_contents(int fd, const char *name, DiskFile *file, uint64_t size)
         aligned_buffer_make(&buffer, static_cast<size_t>(capacity), BUFFER_ALIGNMENT);
     Progress progress;
     progress_start_named(&progress, "put", name, size, cluster);
+    Error error;
     for (uint64_t left = size; left > 0;) {
         size_t want = static_cast<size_t>(left < capacity ? left : capacity);
         size_t got = read_fully(fd, buffer.data, want, name);
         if (got < want)
             changed_while_copying(name);
-        dfile_write_mutable(buffer.data, got, file);
+        if (!dfile_write_mutable(buffer.data, got, file, &error))
+            error_end(error);
         left -= got;
         progress_update(&progress, size - left);
     }
@@ -226,13 +228,14 @@ void put_recording_at(HumaxDisk *disk, int directory, const char *host_name)
     put_file_at(disk, directory, PARTITION_AV, work, elu_name, COMPANION_ATTRIBUTES);
     name_set_extension(".epg", nullptr, nullptr, 0);
     put_file_at(disk, directory, PARTITION_EPG, work, epg_name, COMPANION_ATTRIBUTES);
-    disk_write_tables(disk, PARTITION_AV);
+    Error error;
+    if (!disk_write_tables(disk, PARTITION_AV, &error))
+        error_end(error);
     // Saving the list commits partition 1, and N.epg with it.
 
     RecordEntry *entry = reclist_append(&disk->records);
     memcpy(entry->bytes, header, record_length);
     entry_set_file_number(entry, number);
-    Error error;
     if (!reclist_save(disk, &error))
         error_end(error);
     name_forget_extension();

@@ -84,10 +84,12 @@ void delete_marked(HumaxDisk *disk)
         // from being chosen for a new recording. The other order would leave an N.epg that
         // every later put or copy, choosing N, refuses to replace.
         delete_numbered_file(disk, PARTITION_EPG, "%u.epg", number);
-        disk_write_tables(disk, PARTITION_EPG);
+        if (!disk_write_tables(disk, PARTITION_EPG, &error))
+            error_end(error);
         delete_numbered_file(disk, PARTITION_AV, "%u.av", number);
         delete_numbered_file(disk, PARTITION_AV, "%u.elu", number);
-        disk_write_tables(disk, PARTITION_AV);
+        if (!disk_write_tables(disk, PARTITION_AV, &error))
+            error_end(error);
     }
 }
 
@@ -131,7 +133,9 @@ void cmd_delete_buffers(HumaxDisk *disk)
     prompt_or_end("The buffers will be deleted, are you sure? [no]: ", STOP);
     for (const char *name : BUFFER_NAMES)
         dfile_delete(disk, PARTITION_AV, name);
-    disk_write_tables(disk, PARTITION_AV);
+    Error error;
+    if (!disk_write_tables(disk, PARTITION_AV, &error))
+        error_end(error);
 }
 
 void cmd_delete_epg_save(HumaxDisk *disk)
@@ -140,5 +144,7 @@ void cmd_delete_epg_save(HumaxDisk *disk)
     if (!dfile_exists(disk, PARTITION_EPG, EPG_SAVE_NAME))
         fatal("epgave.dat: file not found\n");
     dfile_delete(disk, PARTITION_EPG, EPG_SAVE_NAME);
-    disk_write_tables(disk, PARTITION_EPG);
+    Error error;
+    if (!disk_write_tables(disk, PARTITION_EPG, &error))
+        error_end(error);
 }

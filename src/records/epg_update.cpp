@@ -70,7 +70,7 @@ std::vector<std::string> names_ending_in(HumaxDisk *disk, const char *suffix)
 }
 
 // Only N.tmp is this command's own: another .tmp file (2.epg.tmp, foo.tmp) is left alone.
-void clean_up_leftovers(HumaxDisk *disk)
+bool clean_up_leftovers(HumaxDisk *disk, Error *error)
 {
     for (const std::string &tmp : names_ending_in(disk, ".tmp")) {
         std::string epg = with_suffix(tmp, ".epg");
@@ -79,7 +79,7 @@ void clean_up_leftovers(HumaxDisk *disk)
         else
             dfile_rename(disk, PARTITION_EPG, tmp.c_str(), epg.c_str());
     }
-    disk_write_tables(disk, PARTITION_EPG);
+    return disk_write_tables(disk, PARTITION_EPG, error);
 }
 
 
@@ -125,14 +125,16 @@ Copied copy_converted(FileMap *source, DiskFile *target, uint64_t records, Error
         return Copied::Failed;
     if (got < COUNT_SIZE)
         return Copied::Short;
-    dfile_write(record, COUNT_SIZE, target);
+    if (!dfile_write(record, COUNT_SIZE, target, error))
+        return Copied::Failed;
     for (uint64_t i = 0; i < records; ++i) {
         if (!dfile_map_read(source, COUNT_SIZE + i * OLD_RECORD_SIZE, record, OLD_RECORD_SIZE, &got, error))
             return Copied::Failed;
         if (got < OLD_RECORD_SIZE)
             return Copied::Short;
         memset(record + OLD_RECORD_SIZE, 0, NEW_RECORD_SIZE - OLD_RECORD_SIZE);
-        dfile_write(record, NEW_RECORD_SIZE, target);
+        if (!dfile_write(record, NEW_RECORD_SIZE, target, error))
+            return Copied::Failed;
     }
     return Copied::Complete;
 }
@@ -157,11 +159,11 @@ bool convert_file(HumaxDisk *disk, FileMap *source, const std::string &epg, Erro
         warn("Error reading %s - left unchanged\n", text_shown(epg.c_str()).c_str());
         return true;
     }
-    disk_write_tables(disk, PARTITION_EPG);
+    if (!disk_write_tables(disk, PARTITION_EPG, error))
+        return false;
     dfile_delete(disk, PARTITION_EPG, epg.c_str());
     dfile_rename(disk, PARTITION_EPG, tmp.c_str(), epg.c_str());
-    disk_write_tables(disk, PARTITION_EPG);
-    return true;
+    return disk_write_tables(disk, PARTITION_EPG, error);
 }
 
 bool update_file(HumaxDisk *disk, const std::string &epg, Error *error)
@@ -194,7 +196,8 @@ bool epg_update_all(HumaxDisk *disk, Error *error)
 {
     if (disk->records.record_length != RECORD_LENGTH_SHORT)
         return error_set(error, ErrorKind::Refused, "9200C is not supported\n");
-    clean_up_leftovers(disk);
+    if (!clean_up_leftovers(disk, error))
+        return false;
     // The recorder's programme information is N.epg; so the only temporaries this command
     // ever writes are N.tmp, and nothing else is taken for one.
     for (const std::string &epg : names_ending_in(disk, ".epg"))

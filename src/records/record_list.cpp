@@ -151,7 +151,8 @@ bool reclist_save(HumaxDisk *disk, Error *error)
 {
     RecordList *list = &disk->records;
     dfile_delete(disk, PARTITION_EPG, RECORD_BACKUP_NAME);
-    disk_write_tables(disk, PARTITION_EPG);
+    if (!disk_write_tables(disk, PARTITION_EPG, error))
+        return false;
     dfile_rename(disk, PARTITION_EPG, RECORD_LIST_NAME, RECORD_BACKUP_NAME);
     if (list->head == nullptr) {
         dfile_delete(disk, PARTITION_EPG, RECORD_BACKUP_NAME);
@@ -165,14 +166,20 @@ bool reclist_save(HumaxDisk *disk, Error *error)
             dfile_rename(disk, PARTITION_EPG, RECORD_BACKUP_NAME, RECORD_LIST_NAME);
             return false;
         }
-        for (RecordEntry *entry = list->head; entry != nullptr; entry = entry->next)
-            dfile_write(entry->bytes, list->record_length, file);
+        bool written = true;
+        for (RecordEntry *entry = list->head; entry != nullptr && written; entry = entry->next)
+            written = dfile_write(entry->bytes, list->record_length, file, error);
         static const uint8_t trailer[TRAILER_LENGTH] = {};
-        dfile_write(trailer, TRAILER_LENGTH, file);
+        written = written && dfile_write(trailer, TRAILER_LENGTH, file, error);
         dfile_close(file);
+        if (!written) {
+            // Never committed: the disk still holds the list as it was, under its name.
+            dfile_delete(disk, PARTITION_EPG, RECORD_LIST_NAME);
+            dfile_rename(disk, PARTITION_EPG, RECORD_BACKUP_NAME, RECORD_LIST_NAME);
+            return false;
+        }
     }
-    disk_write_tables(disk, PARTITION_EPG);
-    return true;
+    return disk_write_tables(disk, PARTITION_EPG, error);
 }
 
 bool reclist_remove_entry(HumaxDisk *disk, RecordEntry *entry, Error *error)
@@ -181,13 +188,15 @@ bool reclist_remove_entry(HumaxDisk *disk, RecordEntry *entry, Error *error)
     return reclist_save(disk, error);
 }
 
-void reclist_swap_backup(HumaxDisk *disk)
+bool reclist_swap_backup(HumaxDisk *disk, Error *error)
 {
     dfile_rename(disk, PARTITION_EPG, RECORD_LIST_NAME, RECORD_TMP_NAME);
     dfile_rename(disk, PARTITION_EPG, RECORD_BACKUP_NAME, RECORD_LIST_NAME);
     dfile_rename(disk, PARTITION_EPG, RECORD_TMP_NAME, RECORD_BACKUP_NAME);
-    disk_write_tables(disk, PARTITION_EPG);
+    if (!disk_write_tables(disk, PARTITION_EPG, error))
+        return false;
     warn("Main and backup recording lists have been swapped\n");
+    return true;
 }
 
 RecordEntry *entry_copy_to_list(const RecordEntry *source, HumaxDisk *destination)

@@ -24,16 +24,19 @@ bool reclist_load(HumaxDisk *disk, const std::function<bool()> &ask_short_entrie
 
 // Rewrites the whole list: the previous list becomes the backup, an empty list leaves
 // neither file. Commits partition 1. False when the new list's file cannot be created
-// (dfile_create's error, such as no room): the disk then holds the old list without a
-// backup, and the list in memory is not saved.
+// (dfile_create's error, such as no room) or written (dfile_write's): the disk then holds
+// the old list without a backup, and the list in memory is not saved. False also when a
+// commit fails (disk_write_tables' error): the disk is then as an interrupted save leaves
+// it, and nothing more should be written to partition 1.
 bool reclist_save(HumaxDisk *disk, Error *error);
 
 // reclist_unlink, then reclist_save.
 bool reclist_remove_entry(HumaxDisk *disk, RecordEntry *entry, Error *error);
 
 // Exchanges the names of the list and its backup on the disk, commits partition 1 and
-// reports it. The list in memory is not changed.
-void reclist_swap_backup(HumaxDisk *disk);
+// reports it. The list in memory is not changed. False, with disk_write_tables' error and
+// nothing reported, when the commit fails.
+bool reclist_swap_backup(HumaxDisk *disk, Error *error);
 
 // Appends a copy (bytes and state) of `source` to the destination disk's list.
 RecordEntry *entry_copy_to_list(const RecordEntry *source, HumaxDisk *destination);

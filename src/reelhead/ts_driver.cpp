@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "reelhead/ts_header.h"
@@ -132,9 +133,15 @@ TsResult ts_convert_file(const char *path)
     info.length_seconds = static_cast<uint32_t>(length.value_or(0));
     const unsigned s = info.length_seconds;
     warn("Recording length: %02u:%02u:%02u\n", s / 3600, s % 3600 / 60, s % 60);
-    if (ts_write_header(&info, path, header_name) != 0)
-        return TsResult::NoHeader;
-    return TsResult::Written;
+    Error error;
+    if (ts_write_header(&info, path, header_name, &error))
+        return TsResult::Written;
+    // A header that cannot be created is this stream's failure; one whose bytes cannot
+    // be written (a full or failing host disk) ends the run.
+    if (error.kind == ErrorKind::Write)
+        error_end(error);
+    error_warn(error);
+    return TsResult::NoHeader;
 }
 
 int ts_main(int argc, char **argv)

@@ -1,10 +1,12 @@
 #include "reelhead/ts_header.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include "common/error.h"
 #include "common/fatal.h"
 #include "common/names.h"
 #include "platform/host_file.h"
@@ -139,13 +141,11 @@ void ts_fill_header(const StreamInfo *info, uint32_t start_time, RecordEntry *en
     entry->bytes[296] = 0x3A;
 }
 
-int ts_write_header(const StreamInfo *info, const char *path, const char *header_name)
+bool ts_write_header(const StreamInfo *info, const char *path, const char *header_name, Error *error)
 {
     HostStatus status;
-    if (!host_status_at(HOST_CWD, path, &status)) {
-        warn_errno(path);
-        return 1;
-    }
+    if (!host_status_at(HOST_CWD, path, &status))
+        return error_set_errno(error, ErrorKind::Open, errno, path);
     RecordEntry entry;
     uint32_t start_time = ts_parse_file_name(path, &entry);
     if (start_time == 0)
@@ -155,17 +155,14 @@ int ts_write_header(const StreamInfo *info, const char *path, const char *header
     // Complete or absent, and never in place of a header (or a link) that appeared since
     // the driver looked.
     HostOutput out;
-    if (!host_output_begin(&out, header_name)) {
-        warn_errno(header_name);
-        return 1;
-    }
+    if (!host_output_begin(&out, header_name))
+        return error_set_errno(error, ErrorKind::Open, errno, header_name);
     if (!host_output_write(&out, entry.bytes, RECORD_LENGTH_SHORT)) {
+        int code = errno;
         host_output_abandon(&out);
-        fatal_errno(header_name);
+        return error_set_errno(error, ErrorKind::Write, code, header_name);
     }
-    if (!host_output_commit(&out, HostReplace::Never)) {
-        warn_errno(header_name);
-        return 1;
-    }
-    return 0;
+    if (!host_output_commit(&out, HostReplace::Never))
+        return error_set_errno(error, ErrorKind::Open, errno, header_name);
+    return true;
 }

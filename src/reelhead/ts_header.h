@@ -5,6 +5,8 @@
 #include "common/record_entry.h"
 #include "reelhead/stream_info.h"
 
+struct Error;
+
 // Offset and room of the title text, after the three-byte character-table prefix.
 constexpr unsigned TS_TITLE_TEXT = ENTRY_TITLE + 3;
 constexpr unsigned TS_TITLE_TEXT_LENGTH = ENTRY_TITLE + ENTRY_TITLE_LENGTH - TS_TITLE_TEXT;
@@ -28,7 +30,9 @@ uint32_t ts_parse_file_name(const char *path, RecordEntry *entry);
 void ts_fill_header(const StreamInfo *info, uint32_t start_time, RecordEntry *entry);
 
 // Builds the header of the stream at `path` (start time from its name, else from its
-// modification time) and writes its 304 bytes to `header_name`, replacing any file there.
-// Returns 0 when written; 1 after the system's error text when the stream's status cannot
-// be read or the header file cannot be created. A failed write ends the process.
-int ts_write_header(const StreamInfo *info, const char *path, const char *header_name);
+// modification time) and writes its 304 bytes to `header_name`, which must not exist
+// (a header that appeared meanwhile is kept). False, with *error set (the system's error
+// text for the path), when the stream's status cannot be read or the header file cannot
+// be created (ErrorKind::Open), or its bytes cannot be written (ErrorKind::Write); no
+// header is left behind then.
+bool ts_write_header(const StreamInfo *info, const char *path, const char *header_name, Error *error);

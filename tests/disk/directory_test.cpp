@@ -43,7 +43,8 @@ TEST_F(Directory, FreeSlotsDisappearAndWritingCompacts)
         ++count;
     EXPECT_EQ(count, 3);
     EXPECT_STREQ(dirent_name(p->dir_head), "a.av");
-    disk_write_tables(disk, 0);
+    Error error;
+    EXPECT_TRUE(disk_write_tables(disk, 0, &error));
     disk_close(disk);
 
     DiskImage after(path);
@@ -104,8 +105,10 @@ TEST_F(Directory, AFullDirectoryIsRefusedBeforeAnythingIsWritten)
         dirent_set(e, DIRENT_FIRST_SECTOR, p->data_sector);
         dirent_set_name(e, ("x" + std::to_string(i)).c_str());
     }
-    EXPECT_EXIT(dir_write(disk, p), testing::ExitedWithCode(1),
-                "^No free directory entries available, aborting...\n$");
+    Error error;
+    EXPECT_FALSE(dir_write(disk, p, &error));
+    EXPECT_EQ(error.kind, ErrorKind::Space);
+    EXPECT_EQ(error.text, "No free directory entries available, aborting...\n");
     disk_close(disk);
     EXPECT_EQ(DiskImage(path).read_sectors(image.dir_sector(0), 256), before);
 }

@@ -190,13 +190,14 @@ TEST_F(DiskFiles, WritesInOddPiecesLandWhicheverBoundaryTheyCross)
         size_t at = 0;
         while (at < size) {
             size_t piece = std::min<size_t>(304, size - at);
-            EXPECT_EQ(dfile_write(contents.data() + at, piece, file), piece);
+            EXPECT_TRUE(dfile_write(contents.data() + at, piece, file, &error));
             at += piece;
         }
-        // Past the size nothing more is accepted.
-        EXPECT_EQ(dfile_write(contents.data(), 1, file), 0u);
+        // Past the size nothing more is stored.
+        EXPECT_TRUE(dfile_write(contents.data(), 1, file, &error));
+        EXPECT_EQ(file->remaining, 0u);
         dfile_close(file);
-        disk_write_tables(disk, 1);
+        EXPECT_TRUE(disk_write_tables(disk, 1, &error));
         disk_close(disk);
         DiskImage after(path);
         EXPECT_EQ(after.read_file(1, "new.epg"), contents) << size;
@@ -217,13 +218,13 @@ TEST_F(DiskFiles, WholeClustersGoStraightFromTheCallersMemory)
     HumaxDisk *disk = testimg::open_volume(path, true);
     Error error;
     DiskFile *file = dfile_create(disk, 0, "9.av", contents.size(), 0x1002, Swap::Yes, &error);
-    // A write passing the size stores what fits and reports 0.
-    EXPECT_EQ(dfile_write_mutable(scratch.data(), scratch.size(), file), 0u);
+    // A write passing the size stores what fits.
+    EXPECT_TRUE(dfile_write_mutable(scratch.data(), scratch.size(), file, &error));
     // The caller's whole clusters were reversed in place.
     EXPECT_EQ(scratch[0], contents[3]);
     EXPECT_EQ(scratch[3], contents[0]);
     dfile_close(file);
-    disk_write_tables(disk, 0);
+    EXPECT_TRUE(disk_write_tables(disk, 0, &error));
     disk_close(disk);
     EXPECT_EQ(DiskImage(path).read_file(0, "9.av"), contents);
 }
@@ -240,7 +241,8 @@ TEST_F(DiskFiles, DeleteFreesTheChainWithinItsBudget)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     dfile_delete(disk, 0, "gone.av");
     EXPECT_EQ(fat_word0(&disk->partitions[0]), word0 + 3);
-    disk_write_tables(disk, 0);
+    Error error;
+    EXPECT_TRUE(disk_write_tables(disk, 0, &error));
     disk_close(disk);
     DiskImage after(path);
     EXPECT_FALSE(after.find(0, "gone.av"));
@@ -302,7 +304,7 @@ TEST_F(DiskFiles, CreateRefusesAnExistingNameAndAFullPartition)
     disk_close(disk);
 }
 
-TEST_F(DiskFiles, AFailedClusterWriteEndsTheRunBeforeTheTables)
+TEST_F(DiskFiles, AFailedClusterWriteIsReturnedWithTheFilesName)
 {
     DiskImage image(path, testimg::default_spec());
     Bytes before = testimg::read_host_file(path);
@@ -310,8 +312,10 @@ TEST_F(DiskFiles, AFailedClusterWriteEndsTheRunBeforeTheTables)
     Error error;
     DiskFile *file = dfile_create(disk, 0, "3.av", 4096, 0x1002, Swap::Yes, &error);
     Bytes contents(4096, 7);
-    EXPECT_EXIT(dfile_write(contents.data(), contents.size(), file), testing::ExitedWithCode(1),
-                "^3.av: Bad file descriptor\n$");
+    EXPECT_FALSE(dfile_write(contents.data(), contents.size(), file, &error));
+    EXPECT_EQ(error.kind, ErrorKind::Write);
+    EXPECT_EQ(error.code, EBADF);
+    EXPECT_EQ(error.text, "3.av: Bad file descriptor\n");
     dfile_close(file);
     disk_close(disk);
     EXPECT_EQ(testimg::read_host_file(path), before);

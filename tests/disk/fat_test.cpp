@@ -168,7 +168,7 @@ TEST_F(Fat, ClustersFreedSinceTheLastCommitAreNotReused)
     ASSERT_TRUE(fat_allocate(p, 2 * 4096, &chain, &error));
     EXPECT_EQ(chain.first, 2u);
     EXPECT_EQ(chain.last, 3u);
-    disk_write_tables(disk, 0);
+    EXPECT_TRUE(disk_write_tables(disk, 0, &error));
     // Once committed they are free for the next allocation.
     ASSERT_TRUE(fat_allocate(p, 4096, &chain, &error));
     EXPECT_EQ(chain.first, 0u);
@@ -185,7 +185,9 @@ TEST_F(Fat, FirstHalfOfACommitWritesAllocationsOnly)
     Error error;
     DiskFile *file = dfile_create(disk, 0, "new.av", 2 * 4096, 0x1002, Swap::Yes, &error);
     dfile_close(file);
-    EXPECT_TRUE(fat_write_allocations(disk, p));
+    bool wrote = false;
+    EXPECT_TRUE(fat_write_allocations(disk, p, &wrote, &error));
+    EXPECT_TRUE(wrote);
     {
         DiskImage now(path);
         EXPECT_EQ(now.fat_entry(0, 0), FAT_END);  // freed, but its directory entry is still there
@@ -193,13 +195,46 @@ TEST_F(Fat, FirstHalfOfACommitWritesAllocationsOnly)
         EXPECT_EQ(now.fat_entry(0, 2), FAT_END);
         EXPECT_EQ(now.fat_word0(0), 16u - 1 - 2);
     }
-    EXPECT_FALSE(fat_write_allocations(disk, p)); // nothing more to claim
-    disk_write_tables(disk, 0);
+    EXPECT_TRUE(fat_write_allocations(disk, p, &wrote, &error));
+    EXPECT_FALSE(wrote); // nothing more to claim
+    EXPECT_TRUE(disk_write_tables(disk, 0, &error));
     disk_close(disk);
     DiskImage after(path);
     EXPECT_EQ(after.fat_entry(0, 0), FAT_FREE);
     EXPECT_EQ(after.fat_word0(0), 16u - 2);
     EXPECT_TRUE(testimg::check_image(path).empty());
+}
+
+// A commit writes the allocations (write 1), the directory (2), then frees (3): the first
+// write that fails is returned with its own message, and nothing after it is written.
+TEST_F(Fat, ACommitStopsAtItsFirstFailedWriteAndReturnsIt)
+{
+    for (unsigned long failing : {1ul, 2ul}) {
+        DiskImage image = make(16);
+        image.add_file_at(0, "old.av", testimg::pattern_bytes(4096), {0});
+        testimg::Bytes directory = image.read_sectors(image.dir_sector(0), 256);
+        DiskOpenOptions options = testimg::program_options(true);
+        options.wrap_stream = [failing](DiskStream *stream) {
+            FaultPlan plan;
+            plan.kind = FaultKind::Write;
+            plan.action = FaultAction::Fail;
+            plan.at = failing;
+            disk_stream_fault(stream, plan);
+        };
+        HumaxDisk *disk = nullptr;
+        Error error;
+        ASSERT_TRUE(disk_open_volume({path}, options, &disk, &error)) << error.text;
+        dfile_delete(disk, 0, "old.av");
+        dfile_close(dfile_create(disk, 0, "new.av", 4096, 0x1002, Swap::Yes, &error));
+        EXPECT_FALSE(disk_write_tables(disk, 0, &error));
+        EXPECT_EQ(error.kind, ErrorKind::Write);
+        EXPECT_EQ(error.text, failing == 1 ? "FAT: Input/output error\n" : "Directory: Input/output error\n");
+        disk_close(disk);
+        DiskImage after(path);
+        EXPECT_EQ(after.read_sectors(after.dir_sector(0), 256), directory) << failing;
+        EXPECT_EQ(after.fat_entry(0, 0), FAT_END) << failing; // old.av keeps its cluster
+        EXPECT_EQ(after.fat_entry(0, 1), failing == 1 ? FAT_FREE : FAT_END) << failing;
+    }
 }
 
 } // namespace

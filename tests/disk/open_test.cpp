@@ -100,9 +100,9 @@ TEST_F(Open, PartitionsBeyondFourGibibytes)
     ASSERT_TRUE(dfile_map_read(&map, 0, buffer.data(), buffer.size(), &n, &error));
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<long>(n)), contents);
     DiskFile *file = dfile_create(disk, 0, "3.av", contents.size(), 0x1002, Swap::Yes, &error);
-    dfile_write(contents.data(), contents.size(), file);
+    EXPECT_TRUE(dfile_write(contents.data(), contents.size(), file, &error));
     dfile_close(file);
-    disk_write_tables(disk, 0);
+    EXPECT_TRUE(disk_write_tables(disk, 0, &error)) << error.text;
     disk_close(disk);
     EXPECT_EQ(DiskImage(path).read_file(0, "3.av"), contents);
     EXPECT_TRUE(testimg::check_image(path).empty());
@@ -232,9 +232,9 @@ TEST_F(Open, FromMemoryWrittenInPlace)
     Bytes contents = testimg::pattern_bytes(2 * 4096 + 9, 4);
     DiskFile *out = dfile_create(disk, 0, "2.av", contents.size(), 0x1002, Swap::Yes, &error);
     ASSERT_NE(out, nullptr);
-    dfile_write(contents.data(), contents.size(), out);
+    EXPECT_TRUE(dfile_write(contents.data(), contents.size(), out, &error));
     dfile_close(out);
-    disk_write_tables(disk, 0);
+    EXPECT_TRUE(disk_write_tables(disk, 0, &error)) << error.text;
     disk_close(disk);
 
     options.writable = false;

@@ -216,7 +216,7 @@ TEST_F(RecordLists, TwoSwapsRestoreTheNames)
     for (int round = 0; round < 2; ++round) {
         disk = testimg::open_disk(path, true);
         testing::internal::CaptureStderr();
-        reclist_swap_backup(disk);
+        EXPECT_TRUE(reclist_swap_backup(disk, &error));
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "Main and backup recording lists have been swapped\n");
         disk_close(disk);
@@ -237,15 +237,36 @@ TEST_F(RecordLists, HeaderFilesRoundTripAtBothLengths)
         std::copy(bytes.begin(), bytes.end(), e->bytes);
         std::string hre = dir.file("x.hre");
         testing::internal::CaptureStderr();
-        hre_write(&list, e, hre.c_str());
+        Error error;
+        EXPECT_TRUE(hre_write(&list, e, hre.c_str(), &error));
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "Copying hre file...\n");
         EXPECT_EQ(testimg::read_host_file(hre), bytes);
-        RecordEntry *back = hre_read_entry(&list, hre.c_str());
+        RecordEntry *back = hre_read_entry(&list, hre.c_str(), &error);
+        ASSERT_NE(back, nullptr);
         EXPECT_EQ(list.count, 2);
         EXPECT_EQ(back->state, 0);
         EXPECT_EQ(Bytes(back->bytes, back->bytes + length), bytes);
         reclist_clear(&list);
     }
+}
+
+TEST_F(RecordLists, HeaderFileFailuresAreReturnedAndLeaveTheListAlone)
+{
+    RecordList list;
+    list.record_length = 304;
+    RecordEntry *e = reclist_append(&list);
+    std::string nowhere = dir.file("missing/x.hre");
+    Error error;
+    EXPECT_FALSE(hre_write(&list, e, nowhere.c_str(), &error));
+    EXPECT_EQ(error.kind, ErrorKind::Write);
+    EXPECT_EQ(error.text, nowhere + ": No such file or directory\n");
+    std::string short_file = dir.file("short.hre");
+    testimg::write_host_file(short_file, Bytes(303, 1));
+    EXPECT_EQ(hre_read_entry(&list, short_file.c_str(), &error), nullptr);
+    EXPECT_EQ(error.kind, ErrorKind::Read);
+    EXPECT_EQ(error.text, short_file + ": Input/output error\n");
+    EXPECT_EQ(list.count, 1);
+    reclist_clear(&list);
 }
 
 TEST_F(RecordLists, CopyToAnotherDiskKeepsBytesAndState)

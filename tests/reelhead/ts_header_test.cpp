@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.h"
 #include "reelhead/ts_header.h"
 #include "converter_testing.h"
 
@@ -185,7 +186,8 @@ TEST(TsHeaderFile, StartTimeFallsBackToTheModificationTime)
     StreamInfo info;
     info.video_pid = 0x44;
     info.length_seconds = 60;
-    ASSERT_EQ(ts_write_header(&info, stream.c_str(), dir.file("holiday.hre").c_str()), 0);
+    Error error;
+    ASSERT_TRUE(ts_write_header(&info, stream.c_str(), dir.file("holiday.hre").c_str(), &error));
 
     testimg::Bytes header = testimg::read_host_file(dir.file("holiday.hre"));
     ASSERT_EQ(header.size(), RECORD_LENGTH_SHORT);
@@ -205,8 +207,8 @@ TEST(TsHeaderFile, HeaderThatCannotBeCreatedIsReported)
     testimg::write_host_file(stream, {0});
     const std::string header = dir.file("missing/a.hre");
     StreamInfo info;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ts_write_header(&info, stream.c_str(), header.c_str()), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              header + ": No such file or directory\n");
+    Error error;
+    EXPECT_FALSE(ts_write_header(&info, stream.c_str(), header.c_str(), &error));
+    EXPECT_EQ(error.kind, ErrorKind::Open);
+    EXPECT_EQ(error.text, header + ": No such file or directory\n");
 }

@@ -1,6 +1,8 @@
 // Crash consistency: each command that writes the disk runs once to count its writes to
 // the image, then once more for every k, ended by the disk stream's fault injector
-// (DW_FAULT_* in the environment) at its k-th write as a crash would end it. After each run the image is checked:
+// (DW_FAULT_* in the environment) at its k-th write as a crash would end it, or with that
+// write failing (EIO): the run must then end at once with the write's message and status
+// 1, writing nothing more. After each run the image is checked:
 // - independently of the program (check_image): chains, shared clusters, word 0, the
 //   record list's form and the stream file of every listed recording;
 // - the program still opens it and lists it;
@@ -20,6 +22,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -36,6 +39,16 @@ using testimg::DiskImage;
 
 constexpr unsigned RECORD_LENGTH = 304;
 constexpr int FAULT_STATUS = 99;
+
+// How the k-th write ends the run: a crash before it, a crash after its first sector, or
+// the write failing.
+enum class Cut { Whole, Torn, Failed };
+const char *const CUT_NAMES[] = {"Whole", "Torn", "Failed"};
+
+void PrintTo(Cut cut, std::ostream *out)
+{
+    *out << CUT_NAMES[static_cast<int>(cut)];
+}
 constexpr uint32_t START = 1369600000;
 
 struct Recording {
@@ -230,7 +243,7 @@ struct RunOutcome {
     std::string err;
 };
 
-RunOutcome run_with_fault(const Scenario &s, const testimg::TempDir &dir, unsigned long fault_at, bool torn)
+RunOutcome run_with_fault(const Scenario &s, const testimg::TempDir &dir, unsigned long fault_at, Cut cut = Cut::Whole)
 {
     std::vector<std::string> args = s.args;
     if (s.two_disks)
@@ -240,7 +253,10 @@ RunOutcome run_with_fault(const Scenario &s, const testimg::TempDir &dir, unsign
     std::vector<std::string> env = {
         "DW_FAULT_IMAGE=" + dir.file("disk.img"),
         "DW_FAULT_AT=" + std::to_string(fault_at),
-        std::string("DW_FAULT_TORN=") + (torn ? "1" : "0"),
+        std::string("DW_FAULT_TORN=") + (cut == Cut::Torn ? "1" : "0"),
+        std::string("DW_FAULT_ACTION=") + (cut == Cut::Failed ? "fail" : "crash"),
+        // A crash leaves the faulting write's position here; a run that ends by itself,
+        // every write it made.
         "DW_FAULT_COUNT=" + dir.file("writes"),
     };
     testimg::RunResult r = testimg::run_program(testimg::diskwarden_path(), args, "", dir.path(), env);
@@ -369,7 +385,7 @@ void check_update_resumes(const testimg::TempDir &dir, const std::vector<Recordi
 }
 
 // Runs the scenario uninterrupted, then cut at every write. Returns the figures.
-Summary exercise(const Scenario &s, bool torn)
+Summary exercise(const Scenario &s, Cut how)
 {
     Summary summary;
     {
@@ -377,7 +393,7 @@ Summary exercise(const Scenario &s, bool torn)
         s.build(dir);
         std::vector<Recording> before = recordings_of(dir.file("disk.img"));
         std::vector<Recording> added = s.added ? s.added(dir) : std::vector<Recording>{};
-        RunOutcome full = run_with_fault(s, dir, 0, false);
+        RunOutcome full = run_with_fault(s, dir, 0);
         EXPECT_EQ(full.status, 0) << s.name << ": " << full.err;
         summary.write_points = full.writes;
         EXPECT_GT(full.writes, 0u) << s.name << ": no write counted; is the library preloaded?";
@@ -396,14 +412,22 @@ Summary exercise(const Scenario &s, bool torn)
         s.build(dir);
         std::vector<Recording> before = recordings_of(dir.file("disk.img"));
         std::vector<Recording> added = s.added ? s.added(dir) : std::vector<Recording>{};
-        RunOutcome cut = run_with_fault(s, dir, k, torn);
-        EXPECT_EQ(cut.status, FAULT_STATUS) << s.name << " at write " << k << ": " << cut.err;
+        bool torn = how == Cut::Torn;
+        RunOutcome cut = run_with_fault(s, dir, k, how);
+        if (how == Cut::Failed) {
+            EXPECT_EQ(cut.status, 1) << s.name << " at failed write " << k << ": " << cut.err;
+            EXPECT_TRUE(cut.err.ends_with(": Input/output error\n")) << s.name << " at failed write " << k << ": " << cut.err;
+            EXPECT_EQ(cut.writes, k) << s.name << " wrote on after its write " << k << " failed";
+        } else {
+            EXPECT_EQ(cut.status, FAULT_STATUS) << s.name << " at write " << k << ": " << cut.err;
+        }
         // The judge puts one more recording: the checker gets the state as the cut left it.
         copy_file(dir.file("disk.img"), dir.file("cut.img"));
         Verdict v = judge(s, dir, before, added);
         copy_file(dir.file("cut.img"), dir.file("disk.img"));
         check_and_repair(s, dir, before, added, v, summary,
-                         s.name + (torn ? " (torn write)" : "") + ", cut at write " + std::to_string(k));
+                         s.name + (torn ? " (torn write)" : how == Cut::Failed ? " (failed write)" : "") +
+                             ", cut at write " + std::to_string(k));
         if (!v.faults.empty())
             ++summary.inconsistent;
         if (!v.leaks.empty())
@@ -414,7 +438,8 @@ Summary exercise(const Scenario &s, bool torn)
             ++summary.torn_directory;
             continue;
         }
-        EXPECT_TRUE(v.faults.empty()) << s.name << (torn ? " (torn write)" : "") << ", cut at write " << k
+        EXPECT_TRUE(v.faults.empty()) << s.name << (torn ? " (torn write)" : how == Cut::Failed ? " (failed write)" : "")
+                                      << ", cut at write " << k
                                       << " of " << summary.write_points << " (at byte " << cut.position
                                       << "): " << ::testing::PrintToString(v.faults);
         if (s.converts_epg && v.faults.empty())
@@ -515,17 +540,20 @@ std::vector<Scenario> scenarios()
                             [](const std::string &f) { return f.find(text) != std::string::npos; }))   \
         << ::testing::PrintToString((verdict).faults)
 
-// One test per command and way of cutting (the scenario's index, torn or not), so that
-// CTest spreads them over the cores.
-class CrashConsistency : public ::testing::TestWithParam<std::tuple<size_t, bool>> {};
+// One test per command and way of cutting (the scenario's index, the cut), so that CTest
+// spreads them over the cores.
+class CrashConsistency : public ::testing::TestWithParam<std::tuple<size_t, Cut>> {};
 
 TEST_P(CrashConsistency, EveryWrite)
 {
-    const auto [index, torn] = GetParam();
+    const auto [index, how] = GetParam();
     const Scenario s = scenarios().at(index);
-    Summary summary = exercise(s, torn);
+    Summary summary = exercise(s, how);
+    bool torn = how == Cut::Torn;
     std::ostringstream report;
-    report << s.name << (torn ? " (torn writes)" : " (crashes between writes)") << ": " << summary.write_points
+    report << s.name
+           << (torn ? " (torn writes)" : how == Cut::Failed ? " (failed writes)" : " (crashes between writes)") << ": "
+           << summary.write_points
            << " write points, " << summary.inconsistent << " inconsistent";
     if (torn)
         report << " (" << summary.torn_directory << " of them in a directory write)";
@@ -537,7 +565,7 @@ TEST_P(CrashConsistency, EveryWrite)
 }
 
 // "disk-to-disk copy", cut whole -> DiskToDiskCopy_Whole
-std::string case_name(const ::testing::TestParamInfo<std::tuple<size_t, bool>> &info)
+std::string case_name(const ::testing::TestParamInfo<std::tuple<size_t, Cut>> &info)
 {
     std::string name;
     bool word_start = true;
@@ -550,7 +578,7 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<size_t, bool>> &
         name += word_start ? static_cast<char>(toupper(static_cast<unsigned char>(c))) : c;
         word_start = false;
     }
-    return name + (std::get<1>(info.param) ? "_Torn" : "_Whole");
+    return name + "_" + CUT_NAMES[static_cast<int>(std::get<1>(info.param))];
 }
 
 // The checks themselves: damage of each kind after a completed put is reported as a
@@ -562,7 +590,7 @@ TEST(CrashJudge, TellsFaultsFromLeaks)
         testimg::TempDir dir;
         put.build(dir);
         std::vector<Recording> before = recordings_of(dir.file("disk.img"));
-        RunOutcome full = run_with_fault(put, dir, 0, false);
+        RunOutcome full = run_with_fault(put, dir, 0);
         EXPECT_EQ(full.status, 0) << full.err;
         DiskImage image(dir.file("disk.img"));
         damage(image);
@@ -606,7 +634,8 @@ TEST(CrashJudge, TellsFaultsFromLeaks)
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CrashConsistency,
-                         ::testing::Combine(::testing::Range(size_t{0}, scenarios().size()), ::testing::Bool()),
+                         ::testing::Combine(::testing::Range(size_t{0}, scenarios().size()),
+                                            ::testing::Values(Cut::Whole, Cut::Torn, Cut::Failed)),
                          case_name);
 
 } // namespace
