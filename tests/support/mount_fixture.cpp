@@ -97,13 +97,6 @@ void MountFixture::make_mount_disk(const ImageSpec &spec)
     snapshot();
 }
 
-RunResult MountFixture::run_in(const std::string &cwd, std::vector<std::string> args)
-{
-    std::filesystem::create_directories(cwd);
-    args.push_back(path);
-    return run_program(diskwarden_path(), args, "", cwd);
-}
-
 FileSet MountFixture::files_in(const std::string &dir, const std::string &prefix)
 {
     FileSet files;

@@ -55,10 +55,6 @@ class MountFixture : public DiskFixture {
     // reports: instead, the image must stay byte for byte as made.
     void make_mount_disk(const ImageSpec &spec = fixture_spec());
 
-    // Runs diskwarden on the disk in `cwd` (made if missing), without input. (Only
-    // commands that read: the image is checked to be unchanged at the end.)
-    RunResult run_in(const std::string &cwd, std::vector<std::string> args);
-
     // Every file of the directory, by name with `prefix` in front.
     static FileSet files_in(const std::string &dir, const std::string &prefix);
 
