@@ -20,7 +20,6 @@ using testimg::ImageSpec;
 using testimg::make_entry;
 using testimg::pattern_bytes;
 using testimg::read_host_file;
-using testimg::run_program;
 
 constexpr unsigned LENGTH = 304;
 const std::string WARNING =
