@@ -9,7 +9,7 @@
 #include "diskwarden/copy.h"
 #include "common/run_options.h"
 #include "disk/directory.h"
-#include "disk_image.h"
+#include "disk_fixture.h"
 #include "disk_opening.h"
 
 namespace {
@@ -20,7 +20,6 @@ using testimg::ImageSpec;
 using testimg::make_entry;
 using testimg::pattern_bytes;
 using testimg::read_host_file;
-using testimg::run_program;
 
 constexpr unsigned LENGTH = 304;
 const std::string WARNING =
@@ -72,11 +71,6 @@ void expect_unchanged(const std::string &path, const Bytes &before)
     EXPECT_TRUE(read_host_file(path) == before) << path << " has changed";
 }
 
-void expect_clean(const std::string &path)
-{
-    EXPECT_EQ(testimg::check_image(path, LENGTH), std::vector<std::string>{});
-}
-
 // The destination's files `to` hold exactly what the source's files `from` hold, stored
 // bytes and logical contents, with the same sizes and attribute words.
 void expect_copied(const DiskImage &source, unsigned from, const DiskImage &destination,
@@ -98,18 +92,16 @@ void expect_copied(const DiskImage &source, unsigned from, const DiskImage &dest
     }
 }
 
-class Copy : public ::testing::Test {
+// The source disk is the fixture's disk; both are checked after every run.
+class Copy : public testimg::DiskFixture {
   protected:
-    testimg::TempDir dir;
-    std::string src = dir.file("src.img"), dst = dir.file("dst.img");
+    std::string src = path, dst = dir.file("dst.img");
 
-    void SetUp() override { run_options = RunOptions{}; }
-
-    std::vector<std::string> env;
-
-    testimg::RunResult run(std::vector<std::string> args, const std::string &input = "")
+    void SetUp() override
     {
-        return run_program(testimg::diskwarden_path(), args, input, dir.path(), env);
+        DiskFixture::SetUp();
+        add_image(dst);
+        run_options = RunOptions{};
     }
 };
 
@@ -125,7 +117,7 @@ TEST_F(Copy, RecordingGetsTheFirstFreeNumberAndItsStoredBytes)
     destination.write_record_list({entry_for(2, "A"), entry_for(3, "B")}, LENGTH);
     Bytes source_image = read_host_file(src);
 
-    auto result = run({"-y", "-g", "1", src, dst});
+    auto result = run({"-y", "-g", "1"}, "", {src, dst});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, COPY_MESSAGES);
     EXPECT_EQ(result.out.substr(0, 4), "  1:");
@@ -139,13 +131,12 @@ TEST_F(Copy, RecordingGetsTheFirstFreeNumberAndItsStoredBytes)
     EXPECT_EQ(entries[2], expected);
     EXPECT_EQ(file_number(entries[0]), 2u);
     expect_unchanged(src, source_image);
-    expect_clean(dst);
 
     // The copy reads back to the host like the original.
-    result = run({"-g", "3", dst});
+    result = run({"-g", "3"}, "", {dst});
     ASSERT_EQ(result.status, 0) << result.err;
     std::vector<std::string> streams;
-    for (const auto &file : std::filesystem::directory_iterator(dir.path()))
+    for (const auto &file : std::filesystem::directory_iterator(host))
         if (file.path().extension() == ".ts")
             streams.push_back(file.path());
     ASSERT_EQ(streams.size(), 1u);
@@ -171,12 +162,11 @@ TEST_P(CopyClusterSizes, StreamLargerThanOneTransferCopiesExactly)
     destination.write_record_list({entry_for(2)}, LENGTH);
     Bytes source_image = read_host_file(src);
 
-    auto result = run({"-y", "-g", "1", src, dst});
+    auto result = run({"-y", "-g", "1"}, "", {src, dst});
     EXPECT_EQ(result.status, 0) << result.err;
     DiskImage after(dst);
     expect_copied(source, 7, after, 3);
     expect_unchanged(src, source_image);
-    expect_clean(dst);
 }
 
 // A failing source drive: the copy holds zeros for its unreadable sectors (the recorder
@@ -196,10 +186,9 @@ TEST_P(CopyClusterSizes, UnreadableSectorsOfTheSourceBecomeZeros)
     uint64_t cluster = uint64_t{from} * 512, data = source.geometry(0).data_sector;
     auto sector_of = [&](uint64_t at) { return data + (av.clusters[at / cluster] * cluster + at % cluster) / 512; };
     const uint64_t middle = (3u << 20) + 512, last = size / 512 * 512;
-    env = {"DW_FAULT_IMAGE=" + src, "DW_FAULT_UNREADABLE=" + std::to_string(sector_of(middle)) + "," +
-                                        std::to_string(sector_of(last))};
+    fail_sectors(std::to_string(sector_of(middle)) + "," + std::to_string(sector_of(last)), src);
 
-    auto result = run({"-y", "-g", "1", src, dst});
+    auto result = run({"-y", "-g", "1"}, "", {src, dst});
     EXPECT_EQ(result.status, 1) << result.err;
     // Under direct I/O a failed read is narrowed to the 4 KiB unit: the bytes of the bad
     // sector's unit that lie in its cluster are lost (here every cluster is a run).
@@ -222,7 +211,6 @@ TEST_P(CopyClusterSizes, UnreadableSectorsOfTheSourceBecomeZeros)
               std::string::npos) << result.err;
     DiskImage after(dst);
     EXPECT_TRUE(after.read_file_raw(0, "2.av") == expected);
-    expect_clean(dst);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, CopyClusterSizes,
@@ -240,7 +228,7 @@ TEST_F(Copy, SameRecordingTwiceAndAMissingCompanionFile)
     DiskImage destination(dst, testimg::default_spec());
 
     for (unsigned to : {2u, 3u}) {
-        auto result = run({"-y", "-g", "1", src, dst});
+        auto result = run({"-y", "-g", "1"}, "", {src, dst});
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.err, (to == 2 ? NO_LIST : "") +
                                   "Copying av file...\nFile 9.elu does not exist\n"
@@ -249,7 +237,6 @@ TEST_F(Copy, SameRecordingTwiceAndAMissingCompanionFile)
         EXPECT_TRUE(after.find(0, std::to_string(to) + ".av"));
         EXPECT_FALSE(after.find(0, std::to_string(to) + ".elu"));
         EXPECT_EQ(after.read_file(1, std::to_string(to) + ".epg"), r.epg);
-        expect_clean(dst);
     }
     auto entries = DiskImage(dst).record_list_entries(LENGTH);
     ASSERT_EQ(entries.size(), 2u);
@@ -263,14 +250,15 @@ TEST_F(Copy, MissingRecordingsArePassedOverAndAMissingStreamStops)
     add_files(source, recording(5, 5000));
     source.write_record_list({entry_for(5), entry_for(6)}, LENGTH); // 6.av is missing
     DiskImage destination(dst, testimg::default_spec());
+    expect_damaged(src);
 
-    auto result = run({"-y", "-g", "4,1", src, dst});
+    auto result = run({"-y", "-g", "4,1"}, "", {src, dst});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, NO_LIST + "Recording 4 does not exist\n" + COPY_MESSAGES + FIRST_SAVE);
     EXPECT_EQ(DiskImage(dst).record_list_entries(LENGTH).size(), 1u);
 
     Bytes before = read_host_file(dst);
-    result = run({"-y", "-g", "2", src, dst});
+    result = run({"-y", "-g", "2"}, "", {src, dst});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "File 6.av does not exist\n");
     expect_unchanged(dst, before);
@@ -284,10 +272,12 @@ TEST_F(Copy, IncompatibleRecordLengthsAreRefusedBeforeTheQuestion)
     ImageSpec spec = testimg::default_spec();
     spec.partitions[1].format_code = 0xE000000F;
     DiskImage destination(dst, spec);
+    destination.add_file(0, "2.av", pattern_bytes(100, 2));
     destination.write_record_list({make_entry(316, 2, 0, 60, "Long")}, 316);
+    add_image(dst, 316);
     Bytes before = read_host_file(dst);
 
-    auto result = run({"-g", "1", src, dst}, "y\n");
+    auto result = run({"-g", "1"}, "y\n", {src, dst});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "Error - incompatible disk formats\n");
     EXPECT_EQ(result.out, "");
@@ -302,21 +292,19 @@ TEST_F(Copy, QuestionPerRecordingWithGetOnceWithBackup)
     source.write_record_list({entry_for(5), entry_for(6), entry_for(7)}, LENGTH);
     DiskImage destination(dst, testimg::default_spec());
 
-    auto result = run({"-b", src, dst}, "y\n");
+    auto result = run({"-b"}, "y\n", {src, dst});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, NO_LIST + WARNING + COPY_MESSAGES + FIRST_SAVE + COPY_MESSAGES + COPY_MESSAGES);
     DiskImage after(dst);
     for (unsigned i = 0; i < 3; ++i)
         expect_copied(source, 5 + i, after, 2 + i);
-    expect_clean(dst);
 
     DiskImage again(dst, testimg::default_spec());
-    result = run({"-g", "1-3", src, dst}, "y\nn\n");
+    result = run({"-g", "1-3"}, "y\nn\n", {src, dst});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, NO_LIST + WARNING + COPY_MESSAGES + FIRST_SAVE + WARNING + "Aborting...\n");
     auto entries = DiskImage(dst).record_list_entries(LENGTH);
     ASSERT_EQ(entries.size(), 1u); // the first copy is complete and kept
-    expect_clean(dst);
 }
 
 TEST_F(Copy, BackupPositionsAfterAnEntryWithoutNumber)
@@ -327,14 +315,14 @@ TEST_F(Copy, BackupPositionsAfterAnEntryWithoutNumber)
     source.write_record_list({entry_for(5), entry_for(0), entry_for(6)}, LENGTH);
     DiskImage destination(dst, testimg::default_spec());
 
-    auto result = run({"-y", "-b", src, dst});
+    auto result = run({"-y", "-b"}, "", {src, dst});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, NO_LIST + COPY_MESSAGES + FIRST_SAVE +
                               "Recording 2 does not exist\nRecording 3 does not exist\n");
     EXPECT_EQ(DiskImage(dst).record_list_entries(LENGTH).size(), 1u);
 
     // With one disk the same positions are looked up as files to get.
-    result = run({"-y", "-b", src});
+    result = run({"-y", "-b"}, "", {src});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, COPY_MESSAGES + "Copying hre file...\nFile not found\nFile not found\n");
 }
@@ -349,14 +337,14 @@ TEST_F(Copy, DestinationThatCannotTakeTheRecordingIsNotTouched)
     DiskImage taken(dst, testimg::default_spec());
     taken.add_file(0, "2.elu", pattern_bytes(10, 1)); // left behind without 2.av
     Bytes before = read_host_file(dst);
-    auto result = run({"-y", "-g", "1", src, dst});
+    auto result = run({"-y", "-g", "1"}, "", {src, dst});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, NO_LIST + "File \"2.elu\" already exists ...aborting\n");
     expect_unchanged(dst, before);
 
     DiskImage small(dst, spec_with(8, 200)); // room for the stream, not for its companion
     before = read_host_file(dst);
-    result = run({"-y", "-g", "1", src, dst});
+    result = run({"-y", "-g", "1"}, "", {src, dst});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, NO_LIST + "Insufficient space\n");
     expect_unchanged(dst, before);

@@ -1,7 +1,7 @@
 // -M/-O/-V and -E through the built program.
 #include <gtest/gtest.h>
 
-#include "disk_image.h"
+#include "disk_fixture.h"
 
 namespace {
 
@@ -9,40 +9,26 @@ using testimg::Bytes;
 using testimg::DiskImage;
 using testimg::RunResult;
 
-class ModifyCommand : public ::testing::Test {
+class ModifyCommand : public testimg::DiskFixture {
   protected:
-    testimg::TempDir dir;
-    std::string path = dir.file("disk.img");
-
-    // A disk of two recordings (files 2 and 3) with entries of `record_length` bytes.
-    void build(unsigned record_length)
+    // A disk of two recordings (files 2 and 3) with entries of `length` bytes.
+    void build(unsigned length)
     {
         testimg::ImageSpec spec = testimg::default_spec();
-        if (record_length == 316)
+        if (length == 316)
             for (auto &p : spec.partitions)
                 p.format_code = 0xE000000F;
-        DiskImage image(path, spec);
-        std::vector<Bytes> entries;
-        for (unsigned n = 2; n <= 3; ++n) {
-            image.add_file(0, std::to_string(n) + ".av", testimg::pattern_bytes(100, n));
-            entries.push_back(testimg::make_entry(record_length, n, 1400000000, 1400003600, "Show"));
-        }
-        entries[1][12] = 0x55; // an opaque byte
-        image.write_record_list(entries, record_length);
+        record_length = length;
+        std::vector<testimg::TestRecording> recordings;
+        for (unsigned n = 2; n <= 3; ++n)
+            recordings.push_back({.file_number = n, .title = "Show", .av = testimg::pattern_bytes(100, n),
+                                  .start = 1400000000, .length = 3600});
+        make_disk(recordings, {}, spec);
+        edit_entries([](std::vector<Bytes> &entries) { entries[1][12] = 0x55; }); // an opaque byte
     }
 
-    RunResult run(std::vector<std::string> args)
-    {
-        args.push_back(path);
-        return testimg::run_program(testimg::diskwarden_path(), args, "", dir.path());
-    }
-
-    // Byte `offset` of recording 2 (the second entry), checking the image on the way.
-    uint8_t byte_of_second(unsigned offset, unsigned record_length = 304)
-    {
-        EXPECT_EQ(testimg::check_image(path, record_length), std::vector<std::string>{});
-        return DiskImage(path).record_list_entries(record_length).at(1).at(offset);
-    }
+    // Byte `offset` of recording 2 (the second entry).
+    uint8_t byte_of_second(unsigned offset) const { return stored_entry(1).at(offset); }
 };
 
 TEST_F(ModifyCommand, ValueKeepsItsLowEightBits)
@@ -76,8 +62,8 @@ TEST_F(ModifyCommand, MgFollowsTheRecordLength)
     r = run({"-M", "2", "-O", "MG", "-V", "7"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "Changing offset 281(0x119) from 0(0x00) to 7(0x07)\n");
-    EXPECT_EQ(byte_of_second(281, 316), 7);
-    EXPECT_EQ(byte_of_second(269, 316), 0);
+    EXPECT_EQ(byte_of_second(281), 7);
+    EXPECT_EQ(byte_of_second(269), 0);
 }
 
 TEST_F(ModifyCommand, LastByteOfTheEntryOnly)
@@ -128,14 +114,10 @@ TEST_F(ModifyCommand, NothingWithoutARecordingNumber)
 // The offset is checked while the options are read: the disk is never opened.
 TEST_F(ModifyCommand, InvalidOffsetBeforeTheDisk)
 {
-    RunResult r = testimg::run_program(testimg::diskwarden_path(),
-                                       {"-M", "2", "-O", "mgx", "-V", "1", dir.file("missing.img")},
-                                       "", dir.path());
+    RunResult r = run({"-M", "2", "-O", "mgx", "-V", "1"}, "", {dir.file("missing.img")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Invalid offset\n");
-    r = testimg::run_program(testimg::diskwarden_path(),
-                             {"-M", "2", "-O", "4", "-V", "x", dir.file("missing.img")}, "",
-                             dir.path());
+    r = run({"-M", "2", "-O", "4", "-V", "x"}, "", {dir.file("missing.img")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Invalid data\n");
 }
@@ -155,7 +137,6 @@ TEST_F(ModifyCommand, UpdateRunsAndRepeats)
     RunResult r = run({"-E"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "Updating 2.epg to v20+\nFile 3.epg is already at v20+\n");
-    EXPECT_EQ(testimg::check_image(path, 304), std::vector<std::string>{});
     EXPECT_EQ(DiskImage(path).read_file(1, "2.epg"), converted);
 
     r = run({"-E"});

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "disk_image.h"
+#include "disk_fixture.h"
 
 namespace {
 
@@ -30,36 +30,12 @@ using testimg::RunResult;
 using testing::HasSubstr;
 using testing::Not;
 
-constexpr unsigned LENGTH = 304;
-constexpr uint32_t SUNDAY_2100 = 1369602000; // Sun 26 May 2013 21:00 UTC
+using testimg::SUNDAY_2100;
+
 // Larger than the biggest transfer of any copy (4 MiB), so that a partial copy is reported.
 constexpr size_t STREAM_SIZE = 6'000'000;
 const std::string COPY_ALL =
     "Copying av file...\nCopying elu file...\nCopying epg file...\nCopying hre file...\n";
-
-// Recordings partition of 32 MiB in clusters of 32 KiB.
-testimg::ImageSpec spec()
-{
-    testimg::ImageSpec s = testimg::default_spec();
-    s.partitions[0].cluster_sectors = 64;
-    s.partitions[0].cluster_count = 1024;
-    return s;
-}
-
-void make_empty_disk(const std::string &path) { DiskImage(path, spec()); }
-
-// One recording, file number 5, with a stream of several clusters and one-cluster
-// companions.
-void make_disk_with_recording(const std::string &path)
-{
-    DiskImage image(path, spec());
-    image.add_file(0, "5.av", testimg::pattern_bytes(STREAM_SIZE, 5), 0x1002,
-                   testimg::Placement::Fragmented);
-    image.add_file(0, "5.elu", testimg::pattern_bytes(777, 6));
-    image.add_file(1, "5.epg", testimg::make_epg({{SUNDAY_2100, 5400, "Film", "About it"}}, 332));
-    image.write_record_list({testimg::make_entry(LENGTH, 5, SUNDAY_2100, SUNDAY_2100 + 5400, "Film")},
-                            LENGTH);
-}
 
 [[noreturn]] void fail(const std::string &what)
 {
@@ -155,14 +131,26 @@ std::string screen(const std::string &raw)
     return shown;
 }
 
-class Progress : public ::testing::Test {
+// Disks with a recordings partition of 32 MiB in clusters of 32 KiB.
+class Progress : public testimg::DiskFixture {
   protected:
-    testimg::TempDir dir;
-    std::string disk = dir.file("disk.img");
     std::string other = dir.file("other.img");
-    std::string host = dir.file("host");
 
-    void SetUp() override { fs::create_directory(host); }
+    void SetUp() override
+    {
+        DiskFixture::SetUp();
+        add_image(other);
+    }
+
+    // One recording, file number 5, with a stream of several clusters and one-cluster
+    // companions.
+    void make_disk_with_recording()
+    {
+        make_disk({{.file_number = 5, .title = "Film", .av = testimg::pattern_bytes(STREAM_SIZE, 5),
+                    .elu = testimg::pattern_bytes(777, 6),
+                    .epg = testimg::make_epg({{SUNDAY_2100, 5400, "Film", "About it"}}, 332),
+                    .placement = testimg::Placement::Fragmented, .start = SUNDAY_2100}});
+    }
 
     void fresh_host()
     {
@@ -177,9 +165,10 @@ class Progress : public ::testing::Test {
                                           const std::vector<std::string> &args)
     {
         prepare();
-        RunResult piped = testimg::run_program(testimg::diskwarden_path(), args, "", host);
+        RunResult piped = run(args, "", {});
         prepare();
         RunResult shown = run_on_terminal(testimg::diskwarden_path(), args, host);
+        expect_consistent();
         EXPECT_EQ(piped.status, 0) << piped.err;
         EXPECT_EQ(shown.status, 0) << shown.err;
         EXPECT_THAT(piped.err, Not(HasSubstr("\r")));
@@ -192,8 +181,8 @@ class Progress : public ::testing::Test {
 
 TEST_F(Progress, GetWithoutTerminalPrintsOnlyItsMessages)
 {
-    make_disk_with_recording(disk);
-    RunResult r = testimg::run_program(testimg::diskwarden_path(), {"-g", "1", disk}, "", host);
+    make_disk_with_recording();
+    RunResult r = run({"-g", "1"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, COPY_ALL);
     EXPECT_EQ(testimg::read_host_file(host + "/20130526 2100 Film.ts"),
@@ -202,8 +191,8 @@ TEST_F(Progress, GetWithoutTerminalPrintsOnlyItsMessages)
 
 TEST_F(Progress, GetOnATerminalDrawsTheLineForTheStreamOnly)
 {
-    make_disk_with_recording(disk);
-    RunResult r = run_on_terminal(testimg::diskwarden_path(), {"-g", "1", disk}, host);
+    make_disk_with_recording();
+    RunResult r = run_on_terminal(testimg::diskwarden_path(), {"-g", "1", path}, host);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(screen(r.err), COPY_ALL);
     // The stream (many clusters) has its line; the one-cluster companions have none.
@@ -222,30 +211,30 @@ TEST_F(Progress, BackupAndRecoveryGet)
 {
     auto prepare = [&] {
         fresh_host();
-        make_disk_with_recording(disk);
+        make_disk_with_recording();
     };
-    expect_progress_only_on_terminal(prepare, {"-b", disk});
-    expect_progress_only_on_terminal(prepare, {"-r", "-g", "1", disk});
+    expect_progress_only_on_terminal(prepare, {"-b", path});
+    expect_progress_only_on_terminal(prepare, {"-r", "-g", "1", path});
 }
 
 TEST_F(Progress, Put)
 {
     testimg::write_host_file(host + "/rec.ts", testimg::pattern_bytes(STREAM_SIZE, 9));
     testimg::write_host_file(host + "/rec.hre",
-                             testimg::make_entry(LENGTH, 0, SUNDAY_2100, SUNDAY_2100 + 60, "Put"));
-    expect_progress_only_on_terminal([&] { make_empty_disk(disk); }, {"-y", "-p", "rec.ts", disk});
-    EXPECT_EQ(DiskImage(disk).read_file(0, "2.av"), testimg::pattern_bytes(STREAM_SIZE, 9));
+                             testimg::make_entry(record_length, 0, SUNDAY_2100, SUNDAY_2100 + 60, "Put"));
+    expect_progress_only_on_terminal([&] { DiskImage(path, testimg::fixture_spec()); },
+                                     {"-y", "-p", "rec.ts", path});
+    EXPECT_EQ(DiskImage(path).read_file(0, "2.av"), testimg::pattern_bytes(STREAM_SIZE, 9));
 }
 
 TEST_F(Progress, DiskToDiskCopy)
 {
     auto prepare = [&] {
-        make_disk_with_recording(disk);
-        make_empty_disk(other);
+        make_disk_with_recording();
+        DiskImage(other, testimg::fixture_spec());
     };
-    expect_progress_only_on_terminal(prepare, {"-y", "-g", "1", disk, other});
+    expect_progress_only_on_terminal(prepare, {"-y", "-g", "1", path, other});
     EXPECT_EQ(DiskImage(other).read_file(0, "2.av"), testimg::pattern_bytes(STREAM_SIZE, 5));
-    EXPECT_THAT(testimg::check_image(other, LENGTH), testing::IsEmpty());
 }
 
 } // namespace

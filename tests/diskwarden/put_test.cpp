@@ -12,7 +12,7 @@
 #include "common/record_entry.h"
 #include "common/run_options.h"
 #include "disk/directory.h"
-#include "disk_image.h"
+#include "disk_fixture.h"
 #include "disk_opening.h"
 #include "ts_writer.h"
 
@@ -87,45 +87,35 @@ Bytes entered(Bytes hre, unsigned number, bool first)
     return hre;
 }
 
-class Put : public ::testing::Test {
+class Put : public DiskFixture {
   protected:
-    TempDir tmp;
-    std::string image = tmp.file("disk.img");
-    std::string recs = tmp.file("recs");
+    std::string recs = host + "/recs";
 
     void SetUp() override
     {
+        DiskFixture::SetUp();
         run_options = RunOptions{};
         fs::create_directory(recs);
-        DiskImage(image, default_spec());
+        DiskImage(path, default_spec());
     }
     RunResult put(const std::string &pattern, const std::string &input = "",
                   std::vector<std::string> options = {"-y"}, const std::string &cwd = "")
     {
-        options.insert(options.end(), {"-p", pattern, image});
-        return run_program(diskwarden_path(), options, input, cwd.empty() ? tmp.path() : cwd);
+        options.insert(options.end(), {"-p", pattern});
+        return run_in(cwd.empty() ? host : cwd, options, input);
     }
-    void expect_consistent(unsigned record_length = RL)
-    {
-        EXPECT_THAT(check_image(image, record_length), IsEmpty());
-    }
-    bool on_disk(int part, const std::string &name) const
-    {
-        return DiskImage(image).find(part, name).has_value();
-    }
-    std::vector<Bytes> list() const { return DiskImage(image).record_list_entries(RL); }
-    // An existing recording with file number `number` and its N.av.
+    // A disk with an existing recording with file number `number` and its N.av.
     void add_existing_recording(unsigned number)
     {
-        DiskImage disk(image);
-        disk.add_file(0, std::to_string(number) + ".av", pattern_bytes(5000, number), 0x1002);
-        disk.write_record_list({make_entry(RL, number, 1400000000, 1400003600, "Old")}, RL);
+        make_disk({{.file_number = number, .title = "Old", .av = pattern_bytes(5000, number),
+                    .start = 1400000000, .length = 3600}},
+                  {}, default_spec());
     }
     // The recording's three disk files hold exactly the host files' bytes, stored with
     // every 4-byte group reversed, under the attributes of a put.
     void expect_files(unsigned number, const HostRecording &r)
     {
-        DiskImage disk(image);
+        DiskImage disk(path);
         std::string n = std::to_string(number);
         const std::tuple<int, std::string, const Bytes *, uint32_t> files[] = {
             {0, n + ".av", &r.ts, 0x1002}, {0, n + ".elu", &r.elu, 0x1000},
@@ -160,7 +150,6 @@ TEST_F(Put, AsksBeforePutting)
     EXPECT_EQ(all.status, 0) << all.err;
     EXPECT_THAT(all.err, HasSubstr(question + "yes\nCopying file 'a.ts'...\n"));
     EXPECT_TRUE(on_disk(0, "3.av"));
-    expect_consistent();
 }
 
 TEST_F(Put, PutsEveryMatchInNameOrderWhereverThePatternPointsTo)
@@ -170,10 +159,10 @@ TEST_F(Put, PutsEveryMatchInNameOrderWhereverThePatternPointsTo)
     write_recording(recs, "a", a);
     write_host_file(recs + "/notes.txt", {1, 2, 3});
     const std::pair<std::string, std::string> runs[] = {
-        {"recs/*.ts", tmp.path()}, {recs + "/?.ts", "/"}, {"*.ts", recs}};
+        {"recs/*.ts", host}, {recs + "/?.ts", "/"}, {"*.ts", recs}};
     for (const auto &[pattern, cwd] : runs) {
         SCOPED_TRACE(pattern);
-        DiskImage(image, default_spec());
+        DiskImage(path, default_spec());
         RunResult r = put(pattern, "", {"-y"}, cwd);
         ASSERT_EQ(r.status, 0) << r.err;
         std::string copies_a = "Copying file 'a.ts'...\nCopying file 'a.elu'...\n"
@@ -185,25 +174,23 @@ TEST_F(Put, PutsEveryMatchInNameOrderWhereverThePatternPointsTo)
         EXPECT_LT(r.err.find(copies_a), r.err.find(copies_b));
         expect_files(2, a);
         expect_files(3, b);
-        EXPECT_EQ(list(), (std::vector<Bytes>{entered(a.hre, 2, true), entered(b.hre, 3, false)}));
-        expect_consistent();
+        EXPECT_EQ(stored_entries(), (std::vector<Bytes>{entered(a.hre, 2, true), entered(b.hre, 3, false)}));
     }
 }
 
 TEST_F(Put, NumbersFillTheGapsBetweenExistingFiles)
 {
     {
-        DiskImage disk(image);
+        DiskImage disk(path);
         for (const char *name : {"0.av", "1.av", "2.av", "4.av"})
             disk.add_file(0, name, pattern_bytes(100), 0x1002);
     }
     write_recording(recs, "a", sample(1));
     write_recording(recs, "b", sample(2));
     ASSERT_EQ(put("recs/*.ts").status, 0);
-    EXPECT_EQ(file_number(list()[0]), 3u);
-    EXPECT_EQ(file_number(list()[1]), 5u);
+    EXPECT_EQ(file_number(stored_entries()[0]), 3u);
+    EXPECT_EQ(file_number(stored_entries()[1]), 5u);
     EXPECT_TRUE(on_disk(0, "3.elu") && on_disk(1, "3.epg") && on_disk(0, "5.av"));
-    expect_consistent();
 }
 
 TEST_F(Put, LargeStreamThroughFragmentedSpaceArrivesByteForByte)
@@ -211,7 +198,7 @@ TEST_F(Put, LargeStreamThroughFragmentedSpaceArrivesByteForByte)
     ImageSpec spec = default_spec();
     spec.partitions[0].cluster_count = 3000; // 4 KiB clusters
     {
-        DiskImage disk(image, spec);
+        DiskImage disk(path, spec);
         // Holes of five clusters between files: the new chain is made of short runs
         // first, then one long run.
         for (int i = 0; i < 40; ++i)
@@ -225,13 +212,12 @@ TEST_F(Put, LargeStreamThroughFragmentedSpaceArrivesByteForByte)
     RunResult result = put("recs/big.ts");
     ASSERT_EQ(result.status, 0) << result.err;
     expect_files(2, r);
-    expect_consistent();
 }
 
 TEST_F(Put, HeaderMustHoldExactlyOneEntryOfTheDisk)
 {
     add_existing_recording(2);
-    std::vector<Bytes> before = list();
+    std::vector<Bytes> before = stored_entries();
     HostRecording r = sample(1);
     for (size_t size : {RL - 1, RL + 1, RL + 12}) {
         r.hre.resize(size);
@@ -240,7 +226,7 @@ TEST_F(Put, HeaderMustHoldExactlyOneEntryOfTheDisk)
         EXPECT_EQ(result.status, 1);
         EXPECT_THAT(result.err, HasSubstr("Incompatible hre file\n"));
         EXPECT_THAT(result.err, Not(HasSubstr("Copying")));
-        EXPECT_EQ(list(), before);
+        EXPECT_EQ(stored_entries(), before);
         EXPECT_FALSE(on_disk(0, "3.av"));
     }
 }
@@ -249,8 +235,9 @@ TEST_F(Put, LongEntriesOnADiskOfLongEntries)
 {
     ImageSpec spec = default_spec();
     spec.partitions[1].format_code = 0xE000000F; // record length from the list's size
+    record_length = 316;
     {
-        DiskImage disk(image, spec);
+        DiskImage disk(path, spec);
         disk.add_file(0, "2.av", pattern_bytes(100), 0x1002);
         disk.write_record_list({make_entry(316, 2, 1, 2, "Old")}, 316);
     }
@@ -265,10 +252,9 @@ TEST_F(Put, LongEntriesOnADiskOfLongEntries)
     write_recording(recs, "a", r);
     RunResult result = put("recs/a.ts");
     ASSERT_EQ(result.status, 0) << result.err;
-    std::vector<Bytes> entries = DiskImage(image).record_list_entries(316);
+    std::vector<Bytes> entries = stored_entries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1], entered(r.hre, 3, false));
-    expect_consistent(316);
 }
 
 TEST_F(Put, RecordingWithoutHeaderIsSkipped)
@@ -281,8 +267,7 @@ TEST_F(Put, RecordingWithoutHeaderIsSkipped)
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.err, HasSubstr("yes\na.hre: No such file or directory\nCopying file 'b.ts'"));
     expect_files(2, b);
-    EXPECT_EQ(list(), std::vector<Bytes>{entered(b.hre, 2, true)});
-    expect_consistent();
+    EXPECT_EQ(stored_entries(), std::vector<Bytes>{entered(b.hre, 2, true)});
 }
 
 TEST_F(Put, MissingCompanionFilesAreReportedAndLeftOut)
@@ -295,11 +280,10 @@ TEST_F(Put, MissingCompanionFilesAreReportedAndLeftOut)
     EXPECT_EQ(result.status, 0);
     EXPECT_THAT(result.err, HasSubstr("Copying file 'a.ts'...\na.elu: No such file or directory\n"
                                       "a.epg: No such file or directory\n"));
-    EXPECT_EQ(DiskImage(image).read_file(0, "2.av"), r.ts);
+    EXPECT_EQ(DiskImage(path).read_file(0, "2.av"), r.ts);
     EXPECT_FALSE(on_disk(0, "2.elu"));
     EXPECT_FALSE(on_disk(1, "2.epg"));
-    EXPECT_EQ(list(), std::vector<Bytes>{entered(r.hre, 2, true)});
-    expect_consistent();
+    EXPECT_EQ(stored_entries(), std::vector<Bytes>{entered(r.hre, 2, true)});
 }
 
 TEST_F(Put, TakenCompanionNameStopsBeforeAnythingIsWritten)
@@ -307,13 +291,12 @@ TEST_F(Put, TakenCompanionNameStopsBeforeAnythingIsWritten)
     write_recording(recs, "a", sample(1));
     const std::pair<int, std::string> taken[] = {{0, "2.elu"}, {1, "2.epg"}};
     for (const auto &[part, name] : taken) {
-        DiskImage(image, default_spec()).add_file(part, name, pattern_bytes(10));
+        DiskImage(path, default_spec()).add_file(part, name, pattern_bytes(10));
         RunResult r = put("recs/a.ts");
         EXPECT_EQ(r.status, 1);
         EXPECT_THAT(r.err, HasSubstr("Error: file " + name + " already exists\n"));
         EXPECT_FALSE(on_disk(0, "2.av"));
-        EXPECT_THAT(list(), IsEmpty());
-        EXPECT_THAT(check_image(image), IsEmpty());
+        EXPECT_THAT(stored_entries(), IsEmpty());
     }
 }
 
@@ -323,18 +306,17 @@ TEST_F(Put, InsufficientSpaceLeavesTheDiskAsItWas)
     // together with its companion file.
     const std::pair<size_t, size_t> sizes[] = {{2 << 20, 100}, {700 << 10, 400 << 10}};
     for (const auto &[ts_size, elu_size] : sizes) {
-        DiskImage(image, default_spec());
+        DiskImage(path, default_spec());
         add_existing_recording(2);
-        std::vector<Bytes> before = list();
+        std::vector<Bytes> before = stored_entries();
         HostRecording r = sample(1, ts_size);
         r.elu = pattern_bytes(elu_size);
         write_recording(recs, "a", r);
         RunResult result = put("recs/a.ts");
         EXPECT_EQ(result.status, 1);
         EXPECT_THAT(result.err, HasSubstr("Insufficient space\n"));
-        EXPECT_EQ(list(), before);
+        EXPECT_EQ(stored_entries(), before);
         EXPECT_FALSE(on_disk(0, "3.av"));
-        expect_consistent();
     }
 }
 
@@ -378,8 +360,7 @@ TEST_F(Put, HostFileChangingSizeStopsBeforeTheTablesAreWritten)
         EXPECT_EQ(r.status, 1) << source;
         EXPECT_THAT(r.err, HasSubstr("File 'a.ts' changed size while it was copied")) << source;
         EXPECT_FALSE(on_disk(0, "2.av"));
-        EXPECT_THAT(list(), IsEmpty());
-        expect_consistent();
+        EXPECT_THAT(stored_entries(), IsEmpty());
     }
     if (tried == 0)
         GTEST_SKIP() << "no kernel file with a misleading size";
@@ -391,19 +372,19 @@ TEST_F(Put, InProcessFailuresBeforeAnythingIsWritten)
     r.ts.clear();
     write_recording(recs, "a", r);
     std::string stream = recs + "/a.ts";
-    EXPECT_EXIT(cmd_put_recording(testimg::open_disk(image, true), stream.c_str()),
+    EXPECT_EXIT(cmd_put_recording(testimg::open_disk(path, true), stream.c_str()),
                 ::testing::ExitedWithCode(1), "a\\.ts: No such file or directory");
 
     write_host_file(stream, pattern_bytes(10));
     // The directory cannot hold so many names; only an in-memory list can be this full.
     auto fill_numbers = [&] {
-        HumaxDisk *disk = testimg::open_disk(image, true);
+        HumaxDisk *disk = testimg::open_disk(path, true);
         for (unsigned n = 2; n <= 2047; ++n)
             dirent_set_name(dir_new_entry(&disk->partitions[0]), (std::to_string(n) + ".av").c_str());
         cmd_put_recording(disk, stream.c_str());
     };
     EXPECT_EXIT(fill_numbers(), ::testing::ExitedWithCode(1), "No free file number");
-    EXPECT_TRUE(DiskImage(image).files(0).empty());
+    EXPECT_TRUE(DiskImage(path).files(0).empty());
 }
 
 TEST_F(Put, RoundTripThroughGetGivesBackTheSameBytes)
@@ -411,13 +392,12 @@ TEST_F(Put, RoundTripThroughGetGivesBackTheSameBytes)
     HostRecording r = sample(3, 100003);
     write_recording(recs, "a", r);
     ASSERT_EQ(put("recs/a.ts").status, 0);
-    RunResult listing = run_program(diskwarden_path(), {"-l", image}, "", tmp.path());
+    RunResult listing = run({"-l"});
     EXPECT_EQ(listing.status, 0) << listing.err;
     EXPECT_THAT(listing.out, HasSubstr("Show 3"));
 
-    std::string out = tmp.file("out");
-    fs::create_directory(out);
-    RunResult got = run_program(diskwarden_path(), {"-g", "1", image}, "", out);
+    std::string out = dir.file("out");
+    RunResult got = run_in(out, {"-g", "1"});
     ASSERT_EQ(got.status, 0) << got.err;
     std::map<std::string, Bytes> fetched;
     for (const auto &item : fs::directory_iterator(out))
@@ -440,11 +420,10 @@ TEST_F(Put, HeaderMadeByReelhead)
     ASSERT_EQ(hre[11], 1); // entry_marker
     RunResult r = put("recs/*.ts");
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<Bytes> entries = list();
+    std::vector<Bytes> entries = stored_entries();
     ASSERT_EQ(entries.size(), 2u);
     // Not the first entry: the zero lead bytes stay.
     EXPECT_EQ(entries[1], entered(hre, 3, false));
-    expect_consistent();
 }
 
 } // namespace

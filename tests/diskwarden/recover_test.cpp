@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 
 #include "diskwarden/recover.h"
 #include "common/run_options.h"
 #include "disk_opening.h"
-#include "support/disk_image.h"
+#include "disk_fixture.h"
 
 namespace {
 
@@ -37,15 +36,6 @@ const Bytes EPG = make_epg({{1000, 1800, "Alpha", "First synopsis."},
                             {2800, 600, "Beta", "Second synopsis."}});
 const Bytes LAST_EPG = make_epg({{5000, 60, "Gamma", "Third."}});
 
-std::vector<std::string> host_files(const std::string &dir)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Damage may end a run with status 1, never with a signal or a sanitizer report.
 void expect_clean_end(const RunResult &r)
 {
@@ -55,12 +45,8 @@ void expect_clean_end(const RunResult &r)
     EXPECT_THAT(r.err, Not(HasSubstr("killed after")));
 }
 
-class Recovery : public ::testing::Test {
+class Recovery : public DiskFixture {
   protected:
-    TempDir dir;
-    TempDir work; // the current directory of the runs, where host files go
-    std::string path = dir.file("disk.img");
-
     // Partition 0 in slot order: 0.av and 1.av (buffers), 5.av, 5.elu, a second
     // extension, a name without dot, an upper-case extension, 6.av, 12.av, 12.elu.
     // Recordings: 1 = 0.av, 2 = 1.av, 3 = 5.av, 4 = 6.av, 5 = 12.av.
@@ -81,13 +67,6 @@ class Recovery : public ::testing::Test {
         image.add_file(1, "12.epg", LAST_EPG);
         return image;
     }
-
-    RunResult run(std::vector<std::string> args, const std::string &input = "")
-    {
-        args.push_back(path);
-        return run_program(diskwarden_path(), args, input, work.path());
-    }
-    Bytes host(const std::string &name) { return read_host_file(work.file(name)); }
 };
 
 TEST_F(Recovery, ListingCountsOnlyAvFilesWithBuffersMarked)
@@ -132,7 +111,7 @@ TEST_F(Recovery, InformationIsShownAndNothingCopied)
                      "\nBeta\nSecond synopsis.\n" +
                          RULE + "Rec: 1\nNo further information available for this recording\n" +
                          RULE);
-    EXPECT_THAT(host_files(work.path()), IsEmpty());
+    EXPECT_THAT(host_names(), IsEmpty());
 }
 
 TEST_F(Recovery, GetCopiesStreamAndCompanionsUnderRecoverNames)
@@ -143,11 +122,11 @@ TEST_F(Recovery, GetCopiesStreamAndCompanionsUnderRecoverNames)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Rec: 3\n  3: Alpha : Beta\n");
     EXPECT_EQ(r.err, "Copying av file...\nCopying elu file...\nCopying epg file...\n");
-    EXPECT_EQ(host_files(work.path()),
+    EXPECT_EQ(host_names(),
               (std::vector<std::string>{"recover_0003.elu", "recover_0003.epg", "recover_0003.ts"}));
-    EXPECT_EQ(host("recover_0003.ts"), STREAM);
-    EXPECT_EQ(host("recover_0003.elu"), ELU);
-    EXPECT_EQ(host("recover_0003.epg"), EPG);
+    EXPECT_EQ(host_file("recover_0003.ts"), STREAM);
+    EXPECT_EQ(host_file("recover_0003.elu"), ELU);
+    EXPECT_EQ(host_file("recover_0003.epg"), EPG);
     EXPECT_EQ(read_host_file(path), before); // no header, no list, nothing written
 }
 
@@ -159,11 +138,11 @@ TEST_F(Recovery, GetWithoutInformationLeavesOutEpgAndPassesOverMissingCompanions
     EXPECT_EQ(r.out, "Rec: 4\n  4: ***Info disabled***\nRec: 5\n  5: ***Info disabled***\n");
     EXPECT_EQ(r.err, "Copying av file...\nError opening 6.elu\n"
                      "Copying av file...\nCopying elu file...\n");
-    EXPECT_EQ(host_files(work.path()),
+    EXPECT_EQ(host_names(),
               (std::vector<std::string>{"recover_0004.ts", "recover_0005.elu", "recover_0005.ts"}));
-    EXPECT_EQ(host("recover_0004.ts"), OTHER_STREAM);
-    EXPECT_EQ(host("recover_0005.ts"), LAST_STREAM);
-    EXPECT_EQ(host("recover_0005.elu"), LAST_ELU);
+    EXPECT_EQ(host_file("recover_0004.ts"), OTHER_STREAM);
+    EXPECT_EQ(host_file("recover_0005.ts"), LAST_STREAM);
+    EXPECT_EQ(host_file("recover_0005.elu"), LAST_ELU);
 }
 
 TEST_F(Recovery, MissingEpgCompanionIsReported)
@@ -181,7 +160,7 @@ TEST_F(Recovery, NumberBeyondTheLastRecordingEndsTheRun)
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, EndsWith("Rec: 9\n"));
     EXPECT_THAT(r.err, EndsWith("Recording 9 does not exist\n"));
-    EXPECT_EQ(host_files(work.path()), (std::vector<std::string>{"recover_0002.ts"}));
+    EXPECT_EQ(host_names(), (std::vector<std::string>{"recover_0002.ts"}));
 
     r = run({"-r", "-i", "6"});
     EXPECT_EQ(r.status, 1);
@@ -205,11 +184,11 @@ TEST_F(Recovery, NumberZeroNamesNoRecording)
 TEST_F(Recovery, ExistingHostFileIsKeptWhenOverwriteIsRefused)
 {
     build();
-    write_host_file(work.file("recover_0003.ts"), {1, 2, 3});
+    write_host_file(host + "/recover_0003.ts", {1, 2, 3});
     RunResult r = run({"-r", "-g", "3"}, "no\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "File \"recover_0003.ts\" already exists, overwrite? [no]: ");
-    EXPECT_EQ(host("recover_0003.ts"), (Bytes{1, 2, 3}));
+    EXPECT_EQ(host_file("recover_0003.ts"), (Bytes{1, 2, 3}));
 }
 
 TEST_F(Recovery, TwoDisksAreRefused)
@@ -226,6 +205,7 @@ class RecoverySwap : public Recovery {
     Bytes main_list, backup_list;
     void SetUp() override
     {
+        Recovery::SetUp();
         DiskImage image = build();
         Bytes a = make_entry(304, 5, 1000, 2800, "Main");
         Bytes b = make_entry(304, 12, 5000, 5060, "Backup");
@@ -241,7 +221,6 @@ class RecoverySwap : public Recovery {
         EXPECT_EQ(image.read_file(1, RECORD_LIST_NAME), main);
         EXPECT_EQ(image.read_file(1, "_RL_BACKUP_"), backup);
         EXPECT_FALSE(image.find(1, "_RL_TMP_"));
-        EXPECT_THAT(check_image(path), IsEmpty());
     }
 };
 
@@ -260,7 +239,7 @@ TEST_F(RecoverySwap, TwoSwapsRestoreTheNames)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, SWAP_QUESTION + "Main and backup recording lists have been swapped\n");
     EXPECT_EQ(r.out, ""); // nothing else runs
-    EXPECT_THAT(host_files(work.path()), IsEmpty());
+    EXPECT_THAT(host_names(), IsEmpty());
     expect_lists(backup_list, main_list);
 
     r = run({"-r", "-s", "-y"});
@@ -274,6 +253,8 @@ class UnknownTable : public Recovery {
   protected:
     void SetUp() override
     {
+        Recovery::SetUp();
+        expect_damaged();
         ImageSpec spec = default_spec();
         spec.first_start_sector = 16;
         build(spec);
@@ -291,8 +272,8 @@ TEST_F(UnknownTable, NoInfoModeUsesPartitionZeroAtSector16)
 
     r = run({"-r", "-n", "-g", "3"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(host("recover_0003.ts"), STREAM);
-    EXPECT_EQ(host("recover_0003.elu"), ELU);
+    EXPECT_EQ(host_file("recover_0003.ts"), STREAM);
+    EXPECT_EQ(host_file("recover_0003.elu"), ELU);
 }
 
 TEST_F(UnknownTable, IsFatalWithoutNoInfoMode)
@@ -314,6 +295,7 @@ class DamagedDisk : public Recovery {
 
 TEST_F(DamagedDisk, GarbagePartitionsOneAndTwoAreNotReadUnderNoInfo)
 {
+    expect_damaged();
     for (int part = 1; part <= 2; ++part) {
         uint32_t start = image.start_sector(part);
         image.write_bytes(uint64_t{start} * 512, pattern_bytes(300 * 512, 20 + part));
@@ -323,7 +305,7 @@ TEST_F(DamagedDisk, GarbagePartitionsOneAndTwoAreNotReadUnderNoInfo)
     EXPECT_THAT(r.out, EndsWith("  5: ***Info disabled***\n"));
     r = run({"-r", "-n", "-g", "3", "-i", "5"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(host("recover_0003.ts"), STREAM);
+    EXPECT_EQ(host_file("recover_0003.ts"), STREAM);
     EXPECT_THAT(r.out, EndsWith("Rec: 5\nNo further information available for this recording\n" + RULE));
 
     r = run({"-r", "-l"});
@@ -345,9 +327,9 @@ TEST_F(DamagedDisk, NamesTooLongForTheBuffersArePassedOver)
 
     r = run({"-r", "-g", "6"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(host("recover_0006.ts"), pattern_bytes(50, 30));
-    EXPECT_EQ(host("recover_0006.elu"), pattern_bytes(60, 31));
-    EXPECT_EQ(host("recover_0006.epg"), LAST_EPG);
+    EXPECT_EQ(host_file("recover_0006.ts"), pattern_bytes(50, 30));
+    EXPECT_EQ(host_file("recover_0006.elu"), pattern_bytes(60, 31));
+    EXPECT_EQ(host_file("recover_0006.epg"), LAST_EPG);
     r = run({"-r", "-n", "-g", "7"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Recording 7 does not exist\n");
@@ -355,6 +337,7 @@ TEST_F(DamagedDisk, NamesTooLongForTheBuffersArePassedOver)
 
 TEST_F(DamagedDisk, LoopingChainIsReadToABoundedLength)
 {
+    expect_damaged();
     auto info = image.find(0, "5.av");
     ASSERT_TRUE(info);
     image.set_fat_entry(0, info->clusters.back(), info->clusters.front());
@@ -367,7 +350,7 @@ TEST_F(DamagedDisk, LoopingChainIsReadToABoundedLength)
     expect_clean_end(r);
     EXPECT_EQ(r.status, 0);
     EXPECT_THAT(r.err, HasSubstr("Warning file allocation error - truncating to "));
-    Bytes copied = host("recover_0003.ts");
+    Bytes copied = host_file("recover_0003.ts");
     EXPECT_LE(copied.size(), 256u * L);
     ASSERT_GE(copied.size(), STREAM.size());
     EXPECT_TRUE(std::equal(STREAM.begin(), STREAM.end(), copied.begin()));
@@ -375,6 +358,7 @@ TEST_F(DamagedDisk, LoopingChainIsReadToABoundedLength)
 
 TEST_F(DamagedDisk, FileOutsideThePartitionIsCopiedEmpty)
 {
+    expect_damaged();
     auto info = image.find(0, "6.av");
     ASSERT_TRUE(info);
     Bytes slot = image.dir_slot(0, info->slot);
@@ -387,22 +371,24 @@ TEST_F(DamagedDisk, FileOutsideThePartitionIsCopiedEmpty)
     RunResult r = run({"-r", "-n", "-g", "4,5"});
     expect_clean_end(r);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(host("recover_0004.ts"), Bytes{});
-    EXPECT_EQ(host("recover_0005.ts"), Bytes{});
+    EXPECT_EQ(host_file("recover_0004.ts"), Bytes{});
+    EXPECT_EQ(host_file("recover_0005.ts"), Bytes{});
 }
 
 TEST_F(DamagedDisk, ChainEndingInAFreeClusterStopsThere)
 {
+    expect_damaged();
     auto info = image.find(0, "12.av");
     image.set_fat_entry(0, info->clusters.back(), FAT_FREE);
     RunResult r = run({"-r", "-n", "-g", "5"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.err, HasSubstr("Missing end of file marker\n"));
-    EXPECT_EQ(host("recover_0005.ts"), LAST_STREAM);
+    EXPECT_EQ(host_file("recover_0005.ts"), LAST_STREAM);
 }
 
 TEST_F(DamagedDisk, TableEntryOutsideThePartitionIsRefusedAtOpening)
 {
+    expect_damaged();
     auto info = image.find(0, "5.av");
     image.set_fat_entry(0, info->clusters.front(), 256 + 9);
     RunResult r = run({"-r", "-n", "-l"});
@@ -413,6 +399,7 @@ TEST_F(DamagedDisk, TableEntryOutsideThePartitionIsRefusedAtOpening)
 
 TEST_F(DamagedDisk, SlotsOfRandomBytesNamedAsRecordings)
 {
+    expect_damaged();
     for (int slot = 100; slot < 140; ++slot) {
         Bytes raw = pattern_bytes(128, 40 + slot);
         Bytes name(60, 0);

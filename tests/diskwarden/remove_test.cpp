@@ -4,7 +4,7 @@
 #include <map>
 #include <sstream>
 
-#include "disk_image.h"
+#include "disk_fixture.h"
 
 namespace {
 
@@ -29,27 +29,27 @@ struct Recording {
 const std::vector<Recording> FOUR = {
     {7, "Alpha"}, {3, "Bravo"}, {12, "Charlie"}, {5, "Delta"}};
 
-class Remove : public ::testing::Test {
+class Remove : public testimg::DiskFixture {
   protected:
-    void make_disk(const std::vector<Recording> &recordings, unsigned record_length = SHORT)
+    void make_disk(const std::vector<Recording> &recordings, unsigned length = SHORT)
     {
         testimg::ImageSpec spec = testimg::default_spec();
-        if (record_length == LONG)
+        if (length == LONG)
             spec.partitions[1].format_code = FORMAT_DETECT;
-        DiskImage image(path, spec);
-        std::vector<Bytes> entries;
+        record_length = length;
+        std::vector<testimg::TestRecording> disk;
         uint32_t seed = 1;
         for (const Recording &r : recordings) {
-            std::string n = std::to_string(r.number);
             // Fragmented chains: every cluster has to be found and freed, not just a run.
-            image.add_file(0, n + ".av", testimg::pattern_bytes(20000 + 4096 * r.number, seed++),
-                           0, Placement::Fragmented);
-            image.add_file(0, n + ".elu", testimg::pattern_bytes(700, seed++), 0);
-            image.add_file(1, n + ".epg", testimg::make_epg({{100, 60, r.title, "Synopsis"}}), 0);
-            entries.push_back(testimg::make_entry(record_length, r.number, 1600000000,
-                                                  1600003600, r.title, "BBC ONE", r.is_protected));
+            disk.push_back({.file_number = r.number, .title = r.title,
+                            .av = testimg::pattern_bytes(20000 + 4096 * r.number, seed),
+                            .elu = testimg::pattern_bytes(700, seed + 1),
+                            .epg = testimg::make_epg({{100, 60, r.title, "Synopsis"}}),
+                            .placement = Placement::Fragmented, .start = 1600000000, .length = 3600,
+                            .is_protected = r.is_protected});
+            seed += 2;
         }
-        image.write_record_list(entries, record_length);
+        DiskFixture::make_disk(disk, {}, spec);
     }
 
     void add_file(int part, const std::string &name, size_t size = 5000)
@@ -57,16 +57,10 @@ class Remove : public ::testing::Test {
         DiskImage(path).add_file(part, name, testimg::pattern_bytes(size, 99), 0);
     }
 
-    RunResult run(std::vector<std::string> args, const std::string &input = "")
-    {
-        args.push_back(path);
-        return testimg::run_program(testimg::diskwarden_path(), args, input, dir.path());
-    }
-
-    std::vector<std::string> titles(unsigned record_length = SHORT)
+    std::vector<std::string> titles() const
     {
         std::vector<std::string> result;
-        for (const Bytes &e : DiskImage(path).record_list_entries(record_length))
+        for (const Bytes &e : stored_entries())
             result.push_back(title_of(e));
         return result;
     }
@@ -77,19 +71,12 @@ class Remove : public ::testing::Test {
         return title.substr(0, title.find('\0'));
     }
 
-    bool exists(int part, const std::string &name) { return DiskImage(path).find(part, name).has_value(); }
-
     void expect_files(unsigned number, bool present)
     {
         std::string n = std::to_string(number);
-        EXPECT_EQ(exists(0, n + ".av"), present) << n;
-        EXPECT_EQ(exists(0, n + ".elu"), present) << n;
-        EXPECT_EQ(exists(1, n + ".epg"), present) << n;
-    }
-
-    void expect_consistent(unsigned record_length = SHORT)
-    {
-        EXPECT_THAT(testimg::check_image(path, record_length), ::testing::IsEmpty());
+        EXPECT_EQ(on_disk(0, n + ".av"), present) << n;
+        EXPECT_EQ(on_disk(0, n + ".elu"), present) << n;
+        EXPECT_EQ(on_disk(1, n + ".epg"), present) << n;
     }
 
     // The list lines of -l by recording number.
@@ -106,9 +93,6 @@ class Remove : public ::testing::Test {
         }
         return lines;
     }
-
-    testimg::TempDir dir;
-    std::string path = dir.file("disk.img");
 };
 
 // ---- -d ----
@@ -134,7 +118,6 @@ TEST_F(Remove, DeletesOneRecordingWithItsFilesAndFreesItsClusters)
     DiskImage after(path);
     EXPECT_EQ(after.fat_word0(0), free_av + freed);
     EXPECT_EQ(after.read_file(0, "12.av"), kept_av);
-    expect_consistent();
 }
 
 TEST_F(Remove, DeletesSeveralInListOrderAndRenumbers)
@@ -154,9 +137,8 @@ TEST_F(Remove, DeletesSeveralInListOrderAndRenumbers)
     EXPECT_EQ(title_of(Bytes(backup.begin(), backup.begin() + SHORT)), "Bravo");
     EXPECT_EQ(title_of(Bytes(backup.begin() + 2 * SHORT, backup.begin() + 3 * SHORT)), "Delta");
     // The new first entry carries the list signature.
-    Bytes first = DiskImage(path).record_list_entries(SHORT).at(0);
+    Bytes first = stored_entries().at(0);
     EXPECT_EQ(Bytes(first.begin(), first.begin() + 5), (Bytes{1, 0, 0, 1, 1}));
-    expect_consistent();
 
     std::map<int, std::string> lines = listing();
     ASSERT_EQ(lines.size(), 2u);
@@ -167,7 +149,6 @@ TEST_F(Remove, DeletesSeveralInListOrderAndRenumbers)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(titles(), ::testing::ElementsAre("Bravo"));
     expect_files(5, false);
-    expect_consistent();
 }
 
 TEST_F(Remove, DeletingTheLastRecordingLeavesNoListFile)
@@ -175,11 +156,10 @@ TEST_F(Remove, DeletingTheLastRecordingLeavesNoListFile)
     make_disk({{4, "Only"}});
     RunResult r = run({"-d", "1"}, "y\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(exists(1, "_RECORD_LIST_"));
-    EXPECT_FALSE(exists(1, "_RL_BACKUP_"));
+    EXPECT_FALSE(on_disk(1, "_RECORD_LIST_"));
+    EXPECT_FALSE(on_disk(1, "_RL_BACKUP_"));
     expect_files(4, false);
     EXPECT_TRUE(DiskImage(path).files(0).empty());
-    expect_consistent();
 }
 
 TEST_F(Remove, MissingCompanionFilesArePassedOver)
@@ -190,9 +170,8 @@ TEST_F(Remove, MissingCompanionFilesArePassedOver)
     RunResult r = run({"-d", "2"}, "y\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.err, ::testing::EndsWith("File successfully deleted\n"));
-    EXPECT_FALSE(exists(0, "3.av"));
+    EXPECT_FALSE(on_disk(0, "3.av"));
     EXPECT_THAT(titles(), ::testing::ElementsAre("Alpha", "Charlie", "Delta"));
-    expect_consistent();
 }
 
 // Every way -d can stop before deleting: the image must be the same, byte for byte.
@@ -250,16 +229,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Remove, TwoRecordingsSharingFilesKeepThemForTheOneThatStays)
 {
     make_disk(FOUR);
-    DiskImage image(path);
-    std::vector<Bytes> entries = image.record_list_entries(SHORT);
-    entries[3] = testimg::make_entry(SHORT, 3, 1600000000, 1600003600, "Echo");
-    image.write_record_list(entries, SHORT);
+    edit_entries([](std::vector<Bytes> &entries) {
+        entries[3] = testimg::make_entry(SHORT, 3, 1600000000, 1600003600, "Echo");
+    });
     RunResult r = run({"-y", "-d", "2"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.err, ::testing::HasSubstr("Files of 3 kept"));
     EXPECT_THAT(titles(), ::testing::ElementsAre("Alpha", "Charlie", "Echo"));
     expect_files(3, true);
-    expect_consistent(SHORT);
 }
 
 // ---- -u ----
@@ -286,23 +263,18 @@ TEST_F(Remove, UnprotectStopsAtAnUnprotectedRecordingAfterSavingTheEarlierOnes)
     Bytes backup = image.read_file(1, "_RL_BACKUP_");
     EXPECT_TRUE(backup.at(SHORT - 203) & PROTECTED_BIT);
     expect_files(12, true);
-    expect_consistent();
 }
 
 TEST_F(Remove, UnprotectGoesOnPastMissingNumbersAndLeavesOtherBits)
 {
     make_disk({{7, "Alpha", true}, {3, "Bravo", true}});
-    DiskImage image(path);
-    std::vector<Bytes> entries = image.record_list_entries(SHORT);
-    entries[1][SHORT - 203] |= 0x81;
-    image.write_record_list(entries, SHORT);
+    edit_entries([](std::vector<Bytes> &entries) { entries[1][SHORT - 203] |= 0x81; });
     RunResult r = run({"-u", "2,,1"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "Recording 0 does not exist\n");
-    entries = DiskImage(path).record_list_entries(SHORT);
+    std::vector<Bytes> entries = stored_entries();
     EXPECT_EQ(entries[0][SHORT - 203] & PROTECTED_BIT, 0);
     EXPECT_EQ(entries[1][SHORT - 203], 0x81);
-    expect_consistent();
 }
 
 TEST_F(Remove, UnprotectOnLongEntriesUsesTheirStatusByte)
@@ -310,9 +282,8 @@ TEST_F(Remove, UnprotectOnLongEntriesUsesTheirStatusByte)
     make_disk({{7, "Alpha", true}, {3, "Bravo", true}}, LONG);
     RunResult r = run({"-u", "2"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(protection(DiskImage(path).record_list_entries(LONG), LONG),
+    EXPECT_EQ(protection(stored_entries(), LONG),
               (std::vector<bool>{true, false}));
-    expect_consistent(LONG);
 }
 
 TEST_F(Remove, UnprotectThenDeleteTheSameRecording)
@@ -323,7 +294,6 @@ TEST_F(Remove, UnprotectThenDeleteTheSameRecording)
     EXPECT_EQ(r.err, std::string(ASK_ONE) + "File successfully deleted\n");
     EXPECT_THAT(titles(), ::testing::ElementsAre("Alpha"));
     expect_files(3, false);
-    expect_consistent();
 }
 
 // ---- -D and -Z ----
@@ -335,10 +305,9 @@ TEST_F(Remove, BuffersAreDeletedWhenOneIsAbsent)
     RunResult r = run({"-y", "-D"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "The buffers will be deleted, are you sure? [no]: yes\n");
-    EXPECT_FALSE(exists(0, "0.av"));
+    EXPECT_FALSE(on_disk(0, "0.av"));
     EXPECT_EQ(titles().size(), 4u);
     expect_files(7, true);
-    expect_consistent();
 }
 
 TEST_F(Remove, SavedGuideDataIsDeleted)
@@ -348,9 +317,8 @@ TEST_F(Remove, SavedGuideDataIsDeleted)
     RunResult r = run({"-Z"}, "y\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "The saved EPG data will be deleted, are you sure? [no]: ");
-    EXPECT_FALSE(exists(1, "epgsave.dat"));
+    EXPECT_FALSE(on_disk(1, "epgsave.dat"));
     expect_files(12, true);
-    expect_consistent();
 }
 
 TEST_F(Remove, MissingGuideDataIsAnErrorAfterTheQuestion)
@@ -376,10 +344,9 @@ TEST_F(Remove, CommandsRunInTheirFixedOrder)
                          "The buffers will be deleted, are you sure? [no]: "
                          "The saved EPG data will be deleted, are you sure? [no]: ");
     EXPECT_THAT(titles(), ::testing::ElementsAre("Bravo"));
-    EXPECT_FALSE(exists(0, "0.av"));
-    EXPECT_FALSE(exists(0, "1.av"));
-    EXPECT_FALSE(exists(1, "epgsave.dat"));
-    expect_consistent();
+    EXPECT_FALSE(on_disk(0, "0.av"));
+    EXPECT_FALSE(on_disk(0, "1.av"));
+    EXPECT_FALSE(on_disk(1, "epgsave.dat"));
 }
 
 } // namespace

@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <filesystem>
+#include <optional>
+#include <utility>
 #include <unistd.h>
 
 #include "ts_writer.h"
@@ -111,7 +112,24 @@ std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestReco
 void DiskFixture::SetUp()
 {
     fs::create_directory(host);
-    images_.push_back(path);
+    add_image(path);
+}
+
+void DiskFixture::add_image(const std::string &image_path, unsigned length)
+{
+    auto known = std::find_if(images_.begin(), images_.end(),
+                              [&](const CheckedImage &image) { return image.path == image_path; });
+    if (known == images_.end())
+        images_.push_back({image_path, length});
+    else if (length != 0)
+        known->record_length = length;
+}
+
+void DiskFixture::expect_damaged(const std::string &image_path)
+{
+    add_image(image_path);
+    for (CheckedImage &image : images_)
+        image.damaged = image.damaged || image.path == image_path;
 }
 
 void DiskFixture::TearDown()
@@ -122,9 +140,10 @@ void DiskFixture::TearDown()
 
 void DiskFixture::expect_consistent()
 {
-    for (const std::string &image : images_) {
-        if (fs::exists(image)) {
-            EXPECT_THAT(check_image(image, record_length), ::testing::IsEmpty()) << image;
+    for (const CheckedImage &image : images_) {
+        if (!image.damaged && fs::exists(image.path)) {
+            unsigned length = image.record_length != 0 ? image.record_length : record_length;
+            EXPECT_THAT(check_image(image.path, length), ::testing::IsEmpty()) << image.path;
         }
     }
 }
@@ -134,8 +153,7 @@ std::vector<Bytes> DiskFixture::make_disk(const std::vector<TestRecording> &reco
                                           const std::string &image_path)
 {
     const std::string &where = image_path.empty() ? path : image_path;
-    if (std::find(images_.begin(), images_.end(), where) == images_.end())
-        images_.push_back(where);
+    add_image(where);
     DiskImage image(where, spec);
     return write_recordings(image, recordings, extra, record_length);
 }
@@ -143,9 +161,16 @@ std::vector<Bytes> DiskFixture::make_disk(const std::vector<TestRecording> &reco
 RunResult DiskFixture::run(std::vector<std::string> args, const std::string &input,
                            std::vector<std::string> disks)
 {
+    return run_in(host, std::move(args), input, std::move(disks));
+}
+
+RunResult DiskFixture::run_in(const std::string &cwd, std::vector<std::string> args,
+                              const std::string &input, std::vector<std::string> disks)
+{
+    fs::create_directories(cwd);
     for (const std::string &disk : disks)
         args.push_back(disk.empty() ? path : disk);
-    RunResult result = run_program(diskwarden_path(), args, input, host, env_);
+    RunResult result = run_program(diskwarden_path(), args, input, cwd, env_);
     if (!damaged_)
         expect_consistent();
     return result;
@@ -298,9 +323,27 @@ std::vector<std::string> DiskFixture::host_names() const
     return names;
 }
 
+std::vector<Bytes> DiskFixture::stored_entries() const
+{
+    return DiskImage(path).record_list_entries(record_length);
+}
+
 Bytes DiskFixture::stored_entry(size_t i) const
 {
-    return DiskImage(path).record_list_entries(record_length).at(i);
+    return stored_entries().at(i);
+}
+
+bool DiskFixture::on_disk(int part, const std::string &name) const
+{
+    return DiskImage(path).find(part, name).has_value();
+}
+
+void DiskFixture::edit_entries(const std::function<void(std::vector<Bytes> &)> &edit)
+{
+    DiskImage image(path);
+    std::vector<Bytes> entries = image.record_list_entries(record_length);
+    edit(entries);
+    image.write_record_list(entries, record_length);
 }
 
 std::string DiskFixture::host_stem(int day, const std::string &title)

@@ -6,6 +6,7 @@
 // own; tests of damaged disks say so with expect_damaged().
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,9 @@ class DiskFixture : public ::testing::Test {
     // images. `disks` defaults to {path}.
     RunResult run(std::vector<std::string> args, const std::string &input = "",
                   std::vector<std::string> disks = {{}});
+    // The same in the working directory `cwd` (made if missing).
+    RunResult run_in(const std::string &cwd, std::vector<std::string> args,
+                     const std::string &input = "", std::vector<std::string> disks = {{}});
 
     // run() with --json in front of `args`: standard output must be one JSON document
     // that python3's json module takes (strictly, see json_doc.h). Returns it parsed (an
@@ -133,23 +137,39 @@ class DiskFixture : public ::testing::Test {
     // unreadable sectors had.
     std::pair<unsigned long, unsigned long> fault_reads() const;
 
-    // The images the consistency check covers (path, plus those added).
-    void add_image(const std::string &image_path) { images_.push_back(image_path); }
+    // The images the consistency check covers (path, plus those added), each with
+    // record-list entries of `length` bytes (0: record_length). Adding one again with a
+    // length sets its length.
+    void add_image(const std::string &image_path, unsigned length = 0);
     // This test's images are damaged on purpose: the check after each run is skipped.
     void expect_damaged() { damaged_ = true; }
+    // Only the image at `image_path` is damaged on purpose: the others are still checked.
+    void expect_damaged(const std::string &image_path);
     // Asserts that every image is consistent now (also done after each run).
     void expect_consistent();
 
     Bytes host_file(const std::string &name) const;
     std::vector<std::string> host_names() const; // sorted
-    // The stored entry i of the list (with the list signature on the first).
+    // The stored entries of the list of the image at `path` (with the list signature on
+    // the first), and entry i of them.
+    std::vector<Bytes> stored_entries() const;
     Bytes stored_entry(size_t i) const;
+    // Whether partition `part` of the image at `path` holds a file called `name`.
+    bool on_disk(int part, const std::string &name) const;
+    // Writes the record list of the image at `path` anew with `edit` applied to its
+    // entries (the first gets the list signature again).
+    void edit_entries(const std::function<void(std::vector<Bytes> &)> &edit);
     // "20130526 2100 Title" for a recording of the fixture that started `day` days after
     // SUNDAY_2100 (the host name without extension).
     static std::string host_stem(int day, const std::string &title);
 
   private:
-    std::vector<std::string> images_;
+    struct CheckedImage {
+        std::string path;
+        unsigned record_length = 0; // 0: the fixture's record_length
+        bool damaged = false;
+    };
+    std::vector<CheckedImage> images_;
     std::vector<std::string> env_;
     bool damaged_ = false;
 };

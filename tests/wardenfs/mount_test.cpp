@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <sys/file.h>
 #include <sys/statvfs.h>

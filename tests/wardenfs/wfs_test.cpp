@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <fuse.h>
+
+#include <filesystem>
 #include <random>
 
 #include "wardenfs/wfs_fuse.h"
