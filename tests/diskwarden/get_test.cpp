@@ -376,7 +376,7 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
         EXPECT_EQ(host_file(second + ".ts"), damaged);
         Bytes map_file = host_file(second + ".ts.map");
         EXPECT_THAT(std::string(map_file.begin(), map_file.end()), HasSubstr(map));
-        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 " + second + ": " + second + ".ts: " + bytes +
+        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 \"" + second + ".ts\": " + bytes +
                                                        " bytes unreadable, at 0:1[0-9]\n"));
         EXPECT_EQ(host_names().size(), 13u); // 3 x 4 pieces and the map
         EXPECT_LE(fault_reads().second, 2u); // the transfer that failed, and once alone
@@ -398,6 +398,7 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
     RunResult recovered = run({"-r", "-g", "1-3"});
     EXPECT_EQ(recovered.status, 1) << recovered.err;
     EXPECT_EQ(host_file("recover_0002.ts"), damaged);
+    EXPECT_THAT(recovered.err, HasSubstr("\n  2 \"recover_0002.ts\": " + bytes + " bytes unreadable, at 0:1"));
     EXPECT_TRUE(fs::exists(host + "/recover_0002.ts.map"));
     EXPECT_EQ(host_file("recover_0003.ts"), three.av);
 }
