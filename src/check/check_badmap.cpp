@@ -295,6 +295,8 @@ void check_bad_areas(HumaxDisk *disk, const BadMap &map, CheckResult *result)
             x.n[0] = found.bytes;
             x.n[1] = found.ranges.size();
             x.text = describe_ranges(found, f.size);
+            for (const BadArea &r : found.ranges)
+                x.areas.emplace_back(r.position, r.end() - 1);
             result->findings.push_back(x);
         }
     }

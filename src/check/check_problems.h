@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 enum class Problem : uint8_t {
     // The disk as a whole.
@@ -119,6 +121,8 @@ struct Finding {
     FileRef other;
     uint64_t n[4] = {};
     std::string text;
+    // Every unreadable area of the file, bytes [first, last] (the text lists a few).
+    std::vector<std::pair<uint64_t, uint64_t>> areas;
     uint64_t leaked_clusters = 0; // for the summary's leaked space
     uint64_t leaked_bytes = 0;
     // --repair leaves it, though its kind is mended elsewhere (a listed recording's stream

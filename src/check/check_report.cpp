@@ -26,6 +26,34 @@ bool still_there(const Finding &finding, const std::vector<Finding> &remaining)
     return false;
 }
 
+// The facts of a failing drive's findings as numbers, beside the message.
+void write_unreadable(JsonWriter *json, const Finding &f)
+{
+    if (f.problem == Problem::BadAreaFile) {
+        json_key(json, "file");
+        json_string(json, f.file.name);
+        json_key(json, "unreadable_bytes");
+        json_uint(json, f.n[0]);
+        json_key(json, "unreadable_areas");
+        json_begin_array(json);
+        for (const auto &[first, last] : f.areas) {
+            json_begin_object(json);
+            json_key(json, "first");
+            json_uint(json, first);
+            json_key(json, "last");
+            json_uint(json, last);
+            json_end_object(json);
+        }
+        json_end_array(json);
+    } else if (f.problem == Problem::MapSummary) {
+        const char *keys[] = {"unreadable_bytes", "files_touched", "whole_recordings", "listed_recordings"};
+        for (int i = 0; i < 4; ++i) {
+            json_key(json, keys[i]);
+            json_uint(json, f.n[i]);
+        }
+    }
+}
+
 } // namespace
 
 bool check_repairable(const CheckResult &result, const Finding &finding)
@@ -127,6 +155,7 @@ void check_write_json(JsonWriter *json, const std::string &path, const CheckResu
         json_bool(json, repairable);
         json_key(json, "repaired");
         json_bool(json, repairable && repair != nullptr && repair->written && !still_there(f, repair->remaining));
+        write_unreadable(json, f);
         json_end_object(json);
     }
     json_end_array(json);

@@ -52,8 +52,11 @@ struct RepairOutcome {
 // status), "findings" (each with "partition": "AV", "EPG", "MPEG/JPEG" or null for the
 // disk, the record list and the map; "kind": the problem table's name; "message": the
 // report's line; "recording": check_finding_recording or null; "repairable" and
-// "repaired"), "leaked_bytes", and for a repair "changes" (RepairOutcome::lines) and
-// "notes" (RepairOutcome::notes).
+// "repaired"; a bad-area-file finding also "file", "unreadable_bytes" and
+// "unreadable_areas" (every one, {"first", "last"} bytes of the file); the map-summary
+// "unreadable_bytes", "files_touched", "whole_recordings" and "listed_recordings"),
+// "leaked_bytes", and for a repair "changes" (RepairOutcome::lines) and "notes"
+// (RepairOutcome::notes).
 void check_write_json(JsonWriter *json, const std::string &path, const CheckResult &result,
                       const CheckTally &tally, int status, const RepairOutcome *repair);
 

@@ -103,9 +103,26 @@ bool dfile_map_name(HumaxDisk *disk, int index, const char *name, const FileMapO
 
 namespace {
 
-bool failed(const FileMap *map, Error *error)
+// The system's error, then where the read that failed lay on the disk (the read of
+// `length` bytes of `run` from file byte `offset`), so that the user can image that
+// area with GNU ddrescue.
+bool failed(const FileMap *map, const ClusterRun &run, uint64_t offset, size_t length, Error *error)
 {
-    return error_set_errno(error, ErrorKind::Read, errno, map->name.c_str());
+    int code = errno;
+    error_set_errno(error, ErrorKind::Read, code, map->name.c_str());
+    uint64_t position = map->data_position + uint64_t{run.first} * map->cluster_length + (offset - run.offset);
+    auto first = static_cast<unsigned long long>(position / SECTOR_SIZE);
+    auto last = static_cast<unsigned long long>((position + std::max<size_t>(length, 1) - 1) / SECTOR_SIZE);
+    char sectors[64];
+    if (first == last)
+        snprintf(sectors, sizeof sectors, "sector %llu", first);
+    else
+        snprintf(sectors, sizeof sectors, "sectors %llu-%llu", first, last);
+    char where[200];
+    snprintf(where, sizeof where, "%s: reading %s of the disk (bytes %llu to %llu) failed\n", map->name.c_str(),
+             sectors, first * SECTOR_SIZE, (last + 1) * SECTOR_SIZE - 1);
+    error->text += where;
+    return false;
 }
 
 // One 4-byte group of the disk at `position`, in the map's byte order.
@@ -193,11 +210,14 @@ bool dfile_map_read(FileMap *map, uint64_t offset, void *destination, size_t len
             piece_room = room - *done;
             uint64_t end = offset + piece;
             uint64_t cluster_end = (end + map->cluster_length - 1) / map->cluster_length * map->cluster_length;
+            uint64_t group_end = (end + 3) / 4 * 4;
             if (cluster_end - offset <= piece_room)
                 span = static_cast<size_t>(cluster_end - offset);
+            else if (group_end - offset <= piece_room)
+                span = static_cast<size_t>(group_end - offset); // its last group in the same transfer
         }
         if (!read_in_run(map, *run, offset, out + *done, span, piece_room))
-            return failed(map, error);
+            return failed(map, *run, offset, span, error);
         *done += piece;
         offset += piece;
         ++run;

@@ -68,9 +68,10 @@ bool dfile_map_name(HumaxDisk *disk, int index, const char *name, const FileMapO
 // four bytes of its own. Stores in *done the bytes of the file stored (fewer at its end, 0
 // at or past it); when that count ends inside a cluster and `length` leaves room, the rest
 // of its 4-byte group (the stored word's bytes past the size), and of its cluster where
-// the room allows, is stored too. False when the
-// disk could not be read: *error says so (ErrorKind::Read, "name: <system text>\n") and
-// *done counts the bytes stored before the transfer that failed.
+// the room allows, is stored too. False when the disk could not be read: *error says so
+// (ErrorKind::Read, "name: <system text>\n", then "name: reading sectors S-T of the disk
+// (bytes P to Q) failed\n" for the transfer that failed) and *done counts the bytes
+// stored before it.
 bool dfile_map_read(FileMap *map, uint64_t offset, void *destination, size_t length, size_t *done,
                     Error *error);
 

@@ -188,6 +188,16 @@ bool judge_partition(const HumaxDisk *disk, int i, const DiskOpenPolicy &policy,
     return fat_validate(disk, i, found, error);
 }
 
+// Recovery mode that stops at a fault of a partition after the first: without the
+// programme information it reads the recordings partition alone, which may still be sound.
+bool suggest_no_info(int i, const DiskOpenPolicy &policy, Error *error)
+{
+    if (i > PARTITION_AV && policy.recovery && !policy.no_info && error->text.find("(-r -n)") == std::string::npos)
+        error->text += "Recovery mode without information (-r -n) can still read the recordings: it reads the "
+                       "recordings partition alone\n";
+    return false;
+}
+
 // What the programs say of the volume, in the order opening meets it: false at the first
 // fault that stops a normal opening.
 bool judge_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy, Error *error)
@@ -204,7 +214,7 @@ bool judge_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy, Error *er
         return false;
     for (int i = 0; i < disk->partition_count; ++i) {
         if (!judge_partition(disk, i, policy, error))
-            return false;
+            return suggest_no_info(i, policy, error);
     }
     for (int i = 0; i < disk->partition_count; ++i) {
         if (found.partitions[i].dir_errno != 0) {
@@ -212,7 +222,8 @@ bool judge_volume(const HumaxDisk *disk, const DiskOpenPolicy &policy, Error *er
             char label[96];
             snprintf(label, sizeof label, "Directory of the %s partition (sectors %u-%u)", partition_name(i),
                      p->dir_sector, p->dir_sector + p->dir_sectors - 1);
-            return error_set_errno(error, ErrorKind::Volume, found.partitions[i].dir_errno, label);
+            error_set_errno(error, ErrorKind::Volume, found.partitions[i].dir_errno, label);
+            return suggest_no_info(i, policy, error);
         }
     }
     return true;

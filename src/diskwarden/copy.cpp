@@ -148,13 +148,13 @@ void copy_contents(FileMap *in, HumaxDisk *destination, int index, DiskFile *out
     if (!holes.empty()) {
         FileMap natural = *in;
         natural.swap = Swap::Yes;
-        rescue_note(in->name + " (copied as " + out->name + ")", holes,
-                    [natural](uint64_t offset, uint8_t *data, size_t length) mutable -> size_t {
-                        size_t got = 0;
-                        Error error;
-                        dfile_map_read(&natural, offset, data, length, &got, &error);
-                        return got;
-                    });
+        rescue_note_disk_copy(in->name + " (copied as " + out->name + ")", holes,
+                              [natural](uint64_t offset, uint8_t *data, size_t length) mutable -> size_t {
+                                  size_t got = 0;
+                                  Error error;
+                                  dfile_map_read(&natural, offset, data, length, &got, &error);
+                                  return got;
+                              });
     }
 }
 

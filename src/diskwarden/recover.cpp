@@ -34,12 +34,16 @@ void set_companion(const char *name)
     strcpy(strchr(companion_name, '.') + 1, "epg");
 }
 
-// The information of the selected recording's companion; a failed read ends the run.
+// The information of the selected recording's companion; a failed read ends the run,
+// with the way past it when the recordings themselves are wanted.
 void show_information(HumaxDisk *disk, InfoMode mode)
 {
     Error error;
-    if (info_show_checked(stdout, disk, companion_name, nullptr, mode, &error) == InfoShown::Failed)
-        error_end(error);
+    if (info_show_checked(stdout, disk, companion_name, nullptr, mode, &error) != InfoShown::Failed)
+        return;
+    if (mode != INFO_FULL)
+        error.text += "Recovery mode without information (-r -n) can still read the recordings\n";
+    error_end(error);
 }
 
 // One listing line: the number, the name under -x, then the buffer mark or the

@@ -12,8 +12,8 @@ namespace {
 
 struct DamagedCopy {
     int number = 0;
-    std::string title;
-    std::string copy;
+    std::string name;  // the host copy, or the recording a disk-to-disk copy is of
+    std::string piece; // for a disk-to-disk copy: which file went where
     uint64_t bytes = 0;
     std::vector<std::string> places;
 };
@@ -116,13 +116,11 @@ std::string rescue_programme_time(const std::vector<uint8_t> &start, const std::
     return text;
 }
 
-void rescue_note(const std::string &copy_name, const std::vector<ByteArea> &holes,
-                 const RescueReader &read)
+namespace {
+
+void note(DamagedCopy copy, const std::vector<ByteArea> &holes, const RescueReader &read)
 {
-    DamagedCopy copy;
     copy.number = current_number;
-    copy.title = current_title;
-    copy.copy = copy_name;
     copy.bytes = rescue_bytes(holes);
     std::vector<uint8_t> start;
     if (read)
@@ -132,6 +130,23 @@ void rescue_note(const std::string &copy_name, const std::vector<ByteArea> &hole
     if (holes.size() > PLACES_SHOWN)
         copy.places.push_back("...");
     damaged.push_back(std::move(copy));
+}
+
+} // namespace
+
+void rescue_note(const std::string &host_copy, const std::vector<ByteArea> &holes, const RescueReader &read)
+{
+    DamagedCopy copy;
+    copy.name = host_copy;
+    note(std::move(copy), holes, read);
+}
+
+void rescue_note_disk_copy(const std::string &piece, const std::vector<ByteArea> &holes, const RescueReader &read)
+{
+    DamagedCopy copy;
+    copy.name = current_title;
+    copy.piece = piece;
+    note(std::move(copy), holes, read);
 }
 
 bool rescue_summary()
@@ -144,12 +159,13 @@ bool rescue_summary()
         std::string places;
         for (const std::string &place : copy.places)
             places += (places.empty() ? "" : ", ") + place;
+        fprintf(stderr, "  ");
         if (copy.number > 0)
-            fprintf(stderr, "  %d %s: ", copy.number, copy.title.c_str());
-        else
-            fprintf(stderr, "  ");
-        fprintf(stderr, "%s: %" PRIu64 " bytes unreadable, at %s\n", copy.copy.c_str(), copy.bytes,
-                places.c_str());
+            fprintf(stderr, "%d ", copy.number);
+        fprintf(stderr, "\"%s\": ", copy.name.c_str());
+        if (!copy.piece.empty())
+            fprintf(stderr, "%s: ", copy.piece.c_str());
+        fprintf(stderr, "%" PRIu64 " bytes unreadable, at %s\n", copy.bytes, places.c_str());
     }
     return true;
 }

@@ -20,8 +20,14 @@ using RescueReader = std::function<size_t(uint64_t offset, uint8_t *data, size_t
 // Notes a copy with unreadable areas for the summary. With `read` (a transport stream),
 // the summary tells where the holes fall in the programme, from the stream's clock
 // references before each; without, or where there are none, their byte positions.
-void rescue_note(const std::string &copy_name, const std::vector<ByteArea> &holes,
-                 const RescueReader &read);
+// A host copy is named by its file, whose name holds the recording's; a disk-to-disk
+// copy by the recording and `piece` ("7.av (copied as 2.av)"). Each line says the list
+// number, the name, the unreadable bytes and where they fall, each once:
+//   2 "20130527 2100 Film.ts": 512 bytes unreadable, at 2:05
+//   2 "20130527 2100 Film": 7.av (copied as 2.av): 512 bytes unreadable, at 2:05
+void rescue_note(const std::string &host_copy, const std::vector<ByteArea> &holes, const RescueReader &read);
+void rescue_note_disk_copy(const std::string &piece, const std::vector<ByteArea> &holes,
+                           const RescueReader &read);
 
 // Prints the summary of the damaged copies, when there are any, on standard error;
 // true when there were.

@@ -1,5 +1,6 @@
 #include "records/record_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -38,9 +39,12 @@ bool read_pieces(FileMap *list, uint64_t from, unsigned chunk, Error *error, Fou
     constexpr size_t PIECES_PER_READ = 256;
     const size_t block = size_t{chunk} * PIECES_PER_READ;
     std::vector<uint8_t> pieces(block);
-    for (uint64_t offset = from;; offset += block) {
+    for (uint64_t offset = from; offset < list->size; offset += block) {
+        // No more than the list holds (to the end of its last 4-byte group): an
+        // unreadable sector after its end, in its last cluster, is none of the list's.
+        size_t wanted = static_cast<size_t>(std::min<uint64_t>(block, (list->size - offset + 3) / 4 * 4));
         size_t got = 0;
-        if (!dfile_map_read(list, offset, pieces.data(), block, &got, error))
+        if (!dfile_map_read(list, offset, pieces.data(), wanted, &got, error))
             return false;
         for (size_t at = 0; at + chunk <= got; at += chunk)
             if (!found(pieces.data() + at))
@@ -48,6 +52,7 @@ bool read_pieces(FileMap *list, uint64_t from, unsigned chunk, Error *error, Fou
         if (got < block)
             return true;
     }
+    return true;
 }
 
 // Counts the chunks of `chunk` bytes after the first five bytes whose byte 6 (the entry

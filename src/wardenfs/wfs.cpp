@@ -180,26 +180,67 @@ bool into_window(void *context, uint64_t offset, const void *data, size_t length
     return true;
 }
 
-// -o zeros: the rest of a read whose transfer failed after `done` bytes, sector by
-// sector, zeros for the sectors that stay unreadable (each area said once).
-int read_with_zeros(Wfs *wfs, OpenFile *file, const MountNode *node, uint64_t at, char *buffer,
-                    size_t size, size_t done)
+// The known unreadable areas of `node` that overlap [from, to), clipped to it, in order.
+std::vector<ByteArea> known_holes(Wfs *wfs, uint32_t node, uint64_t from, uint64_t to)
+{
+    std::vector<ByteArea> found;
+    std::lock_guard<std::mutex> hold(wfs->zeros_lock);
+    auto &known = wfs->zeros_known;
+    if (known.empty())
+        return found;
+    // Areas never overlap: the one before the first that begins after `from` may reach in.
+    auto it = known.upper_bound({node, from});
+    if (it != known.begin() && std::prev(it)->first.first == node)
+        --it;
+    for (; it != known.end() && it->first.first == node && it->first.second < to; ++it)
+        if (it->second > from)
+            found.push_back({std::max(from, it->first.second), std::min(to, it->second)});
+    return found;
+}
+
+// Remembers the areas just found unreadable and says each once.
+void remember_holes(Wfs *wfs, uint32_t node, const MountNode *shown, const std::vector<ByteArea> &holes)
+{
+    std::lock_guard<std::mutex> hold(wfs->zeros_lock);
+    for (const ByteArea &hole : holes) {
+        if (wfs->zeros_known.size() >= WFS_ZEROS_REMEMBERED) {
+            if (!wfs->zeros_full)
+                warn("More than %zu unreadable areas: the next ones are read again each time, and not named\n",
+                     WFS_ZEROS_REMEMBERED);
+            wfs->zeros_full = true;
+            return;
+        }
+        if (wfs->zeros_known.emplace(std::make_pair(node, hole.begin), hole.end).second)
+            warn("%s: bytes %llu to %llu cannot be read, read as zeros\n", text_shown(shown->path.c_str()).c_str(),
+                 static_cast<unsigned long long>(hole.begin), static_cast<unsigned long long>(hole.end - 1));
+    }
+}
+
+// -o zeros: reads [at, at + size) but for the areas known to be unreadable and, when
+// `done` is below the length, those the plain read failed in after `done` bytes: the
+// rest is rescued as a copy is (sector by sector after a failure), and the sectors
+// that stay unreadable give zeros and are remembered.
+int read_with_zeros(Wfs *wfs, OpenFile *file, const MountNode *node, uint64_t at, char *buffer, size_t size,
+                    size_t done, const std::vector<ByteArea> &known)
 {
     FileMap *map = &file->map;
     size_t length = static_cast<size_t>(std::min<uint64_t>(size, map->size - at));
     memset(buffer + done, 0, length - done);
+    std::vector<ByteArea> areas;
+    uint64_t from = at + done;
+    for (const ByteArea &hole : known) {
+        if (hole.begin > from)
+            areas.push_back({from, hole.begin});
+        from = std::max(from, hole.end);
+    }
+    if (from < at + length)
+        areas.push_back({from, at + length});
     ReadWindow window{buffer, at, length};
     size_t capacity = (length / map->cluster_length + 1) * map->cluster_length;
     std::vector<uint8_t> scratch(capacity);
     std::vector<ByteArea> holes;
-    dfile_rescue(map, {{at + done, at + length}}, scratch.data(), capacity, {&window, into_window},
-                 RescueOptions{}, &holes);
-    std::lock_guard<std::mutex> hold(wfs->zeros_lock);
-    for (const ByteArea &hole : holes)
-        if (wfs->zeros_said.insert({file->node, hole.begin}).second)
-            warn("%s: bytes %llu to %llu cannot be read, read as zeros\n",
-                 text_shown(node->path.c_str()).c_str(), static_cast<unsigned long long>(hole.begin),
-                 static_cast<unsigned long long>(hole.end - 1));
+    dfile_rescue(map, areas, scratch.data(), capacity, {&window, into_window}, RescueOptions{}, &holes);
+    remember_holes(wfs, file->node, node, holes);
     return static_cast<int>(length);
 }
 
@@ -220,11 +261,14 @@ int wfs_read(Wfs *wfs, uint64_t handle, char *buffer, size_t size, off_t offset)
             memcpy(buffer, node->bytes.data() + at, n);
             return static_cast<int>(n);
         }
+        std::vector<ByteArea> known;
+        if (wfs->zeros && !(known = known_holes(wfs, file->node, at, at + size)).empty())
+            return read_with_zeros(wfs, file, node, at, buffer, size, 0, known);
         size_t n = 0;
         Error error;
         if (!dfile_map_read(&file->map, at, buffer, size, &n, &error)) {
             if (wfs->zeros)
-                return read_with_zeros(wfs, file, node, at, buffer, size, n);
+                return read_with_zeros(wfs, file, node, at, buffer, size, n, {});
             warn("%s: %s at byte %llu\n", text_shown(node->path.c_str()).c_str(), strerror(error.code),
                  static_cast<unsigned long long>(at + n));
             return -EIO;

@@ -11,8 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <map>
 #include <mutex>
-#include <set>
 #include <utility>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -34,11 +34,17 @@ struct Wfs {
     std::vector<MountAttributes> attributes; // by recording number (0: none)
     uint64_t free_bytes = 0; // of the recordings partition, as statfs shows it
     std::atomic<unsigned long> fatal_errors{0}; // fatal errors caught while serving
-    // -o zeros: unreadable sectors read as zeros (said once per area) instead of failing
+    // -o zeros: unreadable sectors read as zeros (said once per area) instead of failing.
+    // The areas found unreadable are remembered, so that a player reading them again gets
+    // their zeros without the failing drive being asked (and retrying) again: (node, first
+    // byte) -> end, at most WFS_ZEROS_REMEMBERED of them.
     bool zeros = false;
-    std::mutex zeros_lock; // around zeros_said
-    std::set<std::pair<uint32_t, uint64_t>> zeros_said; // (node, first byte) of areas said
+    std::mutex zeros_lock; // around zeros_known and zeros_full
+    std::map<std::pair<uint32_t, uint64_t>, uint64_t> zeros_known;
+    bool zeros_full = false; // no more are remembered (said once)
 };
+
+constexpr size_t WFS_ZEROS_REMEMBERED = 16384;
 
 // Called for each name of a directory; returns false when no more fit.
 using WfsFill = bool (*)(void *context, const char *name);

@@ -134,7 +134,11 @@ TEST_F(FileMaps, AFailedReadReturnsItsErrorAndHowFarItGot)
     EXPECT_TRUE(std::equal(c.begin(), c.begin() + 2 * 4096, out.begin()));
     EXPECT_EQ(error.kind, ErrorKind::Read);
     EXPECT_EQ(error.code, EIO);
-    EXPECT_EQ(error.text, "5.av: Input/output error\n");
+    // Then where the failed read lay: the 4098 bytes of the second run, from cluster 50.
+    const uint64_t first = image.data_sector(0) + 50 * 8;
+    EXPECT_EQ(error.text, "5.av: Input/output error\n5.av: reading sectors " + std::to_string(first) + "-" +
+                              std::to_string(first + 8) + " of the disk (bytes " + std::to_string(first * 512) +
+                              " to " + std::to_string((first + 9) * 512 - 1) + ") failed\n");
     // The next read of the same bytes goes through.
     EXPECT_TRUE(dfile_map_read(&map, 2 * 4096, out.data(), out.size(), &done, &error));
     EXPECT_EQ(done, 4098u);

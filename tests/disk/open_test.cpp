@@ -142,7 +142,8 @@ TEST_F(Open, RecoveryWithoutInfoReadsOnlyTheFirstPartition)
     EXPECT_EQ(disk->partition_count, 1);
     disk_close(disk);
     EXPECT_EXIT(testimg::open_volume(path, false, DiskOpenPolicy{true, false}), testing::ExitedWithCode(1),
-                "^Unsupported partition\n$");
+                "^Unsupported partition\nRecovery mode without information \\(-r -n\\) can still read the "
+                "recordings: it reads the recordings partition alone\n$");
 }
 
 TEST_F(Open, DescriptorChecks)

@@ -376,7 +376,7 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
         EXPECT_EQ(host_file(second + ".ts"), damaged);
         Bytes map_file = host_file(second + ".ts.map");
         EXPECT_THAT(std::string(map_file.begin(), map_file.end()), HasSubstr(map));
-        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 " + second + ": " + second + ".ts: " + bytes +
+        EXPECT_THAT(result.err, testing::ContainsRegex("\n  2 \"" + second + ".ts\": " + bytes +
                                                        " bytes unreadable, at 0:1[0-9]\n"));
         EXPECT_EQ(host_names().size(), 13u); // 3 x 4 pieces and the map
         EXPECT_LE(fault_reads().second, 2u); // the transfer that failed, and once alone
@@ -398,6 +398,7 @@ TEST_F(Get, AnUnreadableSectorCostsOnlyItselfAndALaterRunCompletesTheCopy)
     RunResult recovered = run({"-r", "-g", "1-3"});
     EXPECT_EQ(recovered.status, 1) << recovered.err;
     EXPECT_EQ(host_file("recover_0002.ts"), damaged);
+    EXPECT_THAT(recovered.err, HasSubstr("\n  2 \"recover_0002.ts\": " + bytes + " bytes unreadable, at 0:1"));
     EXPECT_TRUE(fs::exists(host + "/recover_0002.ts.map"));
     EXPECT_EQ(host_file("recover_0003.ts"), three.av);
 }
@@ -450,6 +451,49 @@ TEST_F(Get, AnUnreadableDirectoryIsNamedWithItsSectors)
     EXPECT_TRUE(host_names().empty());
     RunResult checked = run({"--check"});
     EXPECT_EQ(checked.status & 8, 8) << checked.out;
+}
+
+// An unreadable record list or programme information: the message names the sectors
+// whose read failed (for ddrescue); a sector after the list's end, in its last cluster,
+// is none of the list's. Recovery mode stopped by the information partition points to
+// -n, which reads the recordings without it.
+TEST_F(Get, UnreadableInformationNamesItsSectorsAndRecoveryTheWayPast)
+{
+    Recording two = full(6, "Two");
+    make_disk({full(5, "One"), two, full(7, "Three")}); // a list of 917 bytes
+    const uint64_t list = file_sector(1, "_RECORD_LIST_", 0);
+    fail_sectors(std::to_string(list + 1));
+    RunResult result = run({"-l"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "_RECORD_LIST_: Input/output error\n_RECORD_LIST_: reading sectors " + std::to_string(list) +
+                              "-" + std::to_string(list + 1) + " of the disk (bytes " + std::to_string(list * 512) +
+                              " to " + std::to_string(list * 512 + 1023) + ") failed\n");
+    const char *direct = getenv("DISKWARDEN_DIRECT");
+    fail_sectors(std::to_string(list + 5));
+    if (direct == nullptr || std::string(direct) != "1") { // else the drive's 4 KiB sector holds both
+        EXPECT_EQ(run({"-l"}).status, 0);
+    }
+
+    fail_sectors(std::to_string(file_sector(1, "6.epg", 0)));
+    result = run({"-r", "-l"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, testing::ContainsRegex("6.epg: reading sectors? " + std::to_string(file_sector(1, "6.epg", 0)) +
+                                                   "[-0-9]* of the disk"));
+    const std::string past = "Recovery mode without information (-r -n) can still read the recordings";
+    EXPECT_THAT(result.err, HasSubstr(past));
+    EXPECT_EQ(run({"-r", "-n", "-l"}).status, 0);
+
+    testimg::PartitionGeometry g = DiskImage(path).geometry(1);
+    fail_sectors(std::to_string(g.dir_sector));
+    result = run({"-r", "-g", "2"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Directory of the EPG partition (sectors " + std::to_string(g.dir_sector) + "-" +
+                              std::to_string(g.dir_sector + g.dir_sectors - 1) + "): Input/output error\n" + past +
+                              ": it reads the recordings partition alone\n");
+    EXPECT_TRUE(host_names().empty());
+    result = run({"-r", "-n", "-g", "2"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(host_file("recover_0002.ts"), two.av);
 }
 
 // Where a hole falls in the programme: from the first clock reference of the stream to

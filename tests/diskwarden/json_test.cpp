@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "disk_fixture.h"
@@ -158,6 +159,41 @@ TEST_F(Json, RecoveryListsTheRecordingFiles)
     Value missing = run_json({"-r", "-i", "9"}, "", &r);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(missing["error"].str(), "Recording 9 does not exist");
+}
+
+// A partial rescue image: each file's unreadable bytes and every area (the message lists
+// the first four), and the map's totals, as numbers.
+TEST_F(Json, CheckWithABadMapGivesTheUnreadableAreas)
+{
+    SKIP_WITHOUT_PYTHON();
+    make_disk({full_recording(5, "One", 6 * FIXTURE_CLUSTER), full_recording(6, "Two")});
+    std::ostringstream map;
+    map << std::hex << "# Mapfile\n0x0 +\n";
+    uint64_t at = 0;
+    for (uint64_t k = 0; k < 5; ++k) {
+        uint64_t bad = file_sector(0, "5.av", k * FIXTURE_CLUSTER + 1024) * 512;
+        map << "0x" << at << " 0x" << bad - at << " +\n0x" << bad << " 0x200 -\n";
+        at = bad + 512;
+    }
+    map << "0x" << at << " 0x" << std::filesystem::file_size(path) - at << " +\n";
+    std::string text = map.str();
+    write_host_file(dir.file("rescue.map"), Bytes(text.begin(), text.end()));
+    Value doc = run_json({"--check", "--bad-map", dir.file("rescue.map")});
+    ASSERT_EQ(doc["findings"].size(), 2u);
+    const Value &file = doc["findings"][0];
+    EXPECT_EQ(file["kind"].str(), "bad-area-file");
+    EXPECT_THAT(file["message"].str(), HasSubstr(" and 1 more"));
+    EXPECT_EQ(file["file"].str(), "5.av");
+    EXPECT_EQ(file["unreadable_bytes"].integer(), 5 * 512);
+    ASSERT_EQ(file["unreadable_areas"].size(), 5u);
+    EXPECT_EQ(file["unreadable_areas"][4]["first"].integer(), 4 * FIXTURE_CLUSTER + 1024);
+    EXPECT_EQ(file["unreadable_areas"][4]["last"].integer(), 4 * FIXTURE_CLUSTER + 1535);
+    const Value &summary = doc["findings"][1];
+    EXPECT_EQ(summary["kind"].str(), "map-summary");
+    EXPECT_EQ(summary["unreadable_bytes"].integer(), 5 * 512);
+    EXPECT_EQ(summary["files_touched"].integer(), 1);
+    EXPECT_EQ(summary["whole_recordings"].integer(), 1);
+    EXPECT_EQ(summary["listed_recordings"].integer(), 2);
 }
 
 TEST_F(Json, QuestionsAndOtherCommandsAreRefusedWithADocument)

@@ -375,7 +375,8 @@ TEST_F(RecordLists, AnUnreadableListIsAProblemOfTheListForTheOptionalLoad)
     HumaxDisk *disk = load_tolerant(path, &found, list_read);
     EXPECT_EQ(found.kind, ErrorKind::Read);
     EXPECT_EQ(found.code, EIO);
-    EXPECT_EQ(found.text, "_RECORD_LIST_: Input/output error\n");
+    const std::string said = found.text;
+    EXPECT_EQ(said.rfind("_RECORD_LIST_: Input/output error\n_RECORD_LIST_: reading sectors ", 0), 0u) << said;
     EXPECT_EQ(disk->records.count, 0);
     disk_close(disk);
     disk = load_tolerant(path, &found, list_read + 1);
@@ -395,5 +396,5 @@ TEST_F(RecordLists, AnUnreadableListIsAProblemOfTheListForTheOptionalLoad)
     disk = reinterpret_cast<HumaxDisk *>(1);
     EXPECT_FALSE(disk_open({path}, options, &disk, &error));
     EXPECT_EQ(disk, nullptr);
-    EXPECT_EQ(error.text, "_RECORD_LIST_: Input/output error\n");
+    EXPECT_EQ(error.text, said);
 }

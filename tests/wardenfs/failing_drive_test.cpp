@@ -80,7 +80,7 @@ class FailingDrive : public testimg::DiskFixture {
         EXPECT_EQ(host_file(host_stem(0, "One") + ".ts"), one.av) << disk;
         EXPECT_EQ(host_file(host_stem(1, "Two") + ".ts"), damaged) << disk;
         EXPECT_EQ(host_file(host_stem(2, "Three") + ".ts"), three.av) << disk;
-        EXPECT_THAT(result.err, HasSubstr(".ts: 512 bytes unreadable, at 0:")) << disk;
+        EXPECT_THAT(result.err, HasSubstr(".ts\": 512 bytes unreadable, at 0:")) << disk;
         EXPECT_TRUE(fs::exists(host + "/" + host_stem(1, "Two") + ".ts.map"));
         unsigned reads = most_reads();
         EXPECT_GE(reads, 1u) << disk;

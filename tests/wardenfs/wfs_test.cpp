@@ -150,11 +150,18 @@ TEST_F(Wfs_, AFailingReadGivesEioAndTheMountGoesOn)
     spot->code = ENOTCONN;
     ASSERT_EQ(wfs_open(wfs, (film + ".ts").c_str(), O_RDONLY, &handle), 0);
     EXPECT_EQ(wfs_read(wfs, handle, buffer, sizeof buffer, 2 * FIXTURE_CLUSTER), -EIO);
-    // -o zeros: the two sectors the spot touches read as zeros, said once.
+    // -o zeros: the two sectors the spot touches read as zeros, said once; read again,
+    // they are not asked of the drive again, and the sectors around them are.
     wfs->zeros = true;
     log.clear();
+    unsigned long failed_first = 0;
     for (int twice = 0; twice < 2; ++twice) {
+        memset(buffer, 0xAA, sizeof buffer);
         ASSERT_EQ(wfs_read(wfs, handle, buffer, sizeof buffer, 2 * FIXTURE_CLUSTER), 4096);
+        if (twice == 0)
+            failed_first = spot->failed;
+        else
+            EXPECT_EQ(spot->failed, failed_first);
         Bytes want(expected[film + ".ts"].begin() + 2 * FIXTURE_CLUSTER,
                    expected[film + ".ts"].begin() + 2 * FIXTURE_CLUSTER + 4096);
         std::fill(want.begin() + 512, want.begin() + 1536, 0);
