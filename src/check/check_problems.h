@@ -62,6 +62,7 @@ enum class Problem : uint8_t {
     FormatUnknown,
     LengthUndecided,
     ListSize,
+    ListUnreadable,
     ListSignature,
     ListTrailer,
     ListMissing,

@@ -105,8 +105,9 @@ Problem backup_form(HumaxDisk *disk, const PartitionScan &epg, CheckResult *resu
     if (backup == nullptr || length == 0)
         return Problem::ListMissing;
     std::vector<uint8_t> list;
-    read_list_file(disk, *backup, &list, result);
     *size = backup->size;
+    if (!read_list_file(disk, *backup, &list, result))
+        return Problem::ListUnreadable;
     return list_form(backup->size, list, length);
 }
 
@@ -115,7 +116,9 @@ void check_backup(Problem form, uint64_t size, unsigned length, CheckResult *res
     if (form == Problem::Count || form == Problem::ListMissing)
         return;
     Finding f = finding(Problem::BackupDamaged, SCOPE_RECORDS);
-    if (form == Problem::ListSize)
+    if (form == Problem::ListUnreadable)
+        f.text = "cannot be read whole from this drive";
+    else if (form == Problem::ListSize)
         f.text = "has " + std::to_string(size) + " bytes, not whole " + std::to_string(length) +
                  "-byte entries and the 5-byte end";
     else if (form == Problem::ListSignature)
@@ -293,8 +296,15 @@ void check_record_list(HumaxDisk *disk, CheckResult *result)
     records.checked = true;
     const FileState *list_file = check_find_file(epg, RECORD_LIST_NAME);
     std::vector<uint8_t> list;
-    if (list_file != nullptr)
-        read_list_file(disk, *list_file, &list, result);
+    // A list the drive fails to give whole is a read failure, not a list of a wrong size:
+    // its form and its entries past the failure are not judged.
+    bool unreadable = list_file != nullptr && !read_list_file(disk, *list_file, &list, result);
+    if (unreadable) {
+        Finding f = finding(Problem::ListUnreadable, SCOPE_RECORDS);
+        f.n[0] = list.size();
+        f.n[1] = list_file->size;
+        result->findings.push_back(f);
+    }
     uint32_t format = disk->partitions[PARTITION_EPG].format_code;
     if (format == FORMAT_304_A || format == FORMAT_304_B) {
         records.record_length = RECORD_LENGTH_SHORT;
@@ -316,7 +326,7 @@ void check_record_list(HumaxDisk *disk, CheckResult *result)
     uint64_t backup_size = 0;
     Problem backup = backup_form(disk, epg, result, &backup_size);
     if (records.record_length != 0 && list_file != nullptr) {
-        Problem form = list_form(list_file->size, list, records.record_length);
+        Problem form = unreadable ? Problem::Count : list_form(list_file->size, list, records.record_length);
         if (form != Problem::Count) {
             Finding f = finding(form, SCOPE_RECORDS);
             f.n[0] = list_file->size;
@@ -329,7 +339,7 @@ void check_record_list(HumaxDisk *disk, CheckResult *result)
         check_entries(list, av, directory_cut(disk, PARTITION_AV), result);
     }
     check_backup(backup, backup_size, records.record_length, result);
-    bool list_read = list_file == nullptr || records.record_length != 0;
+    bool list_read = list_file == nullptr || (records.record_length != 0 && !unreadable);
     check_files_without_entry(av, epg, list_read, result);
 }
 

@@ -445,7 +445,8 @@ int cmd_main(int argc, char **argv, const DiskOpenOptions &access)
         if (copies)
             treat_unread_as_unreadable(source, request.bad_map);
         run_recovery(source, request);
-        return rescue_summary() ? 1 : 0;
+        bool damaged = rescue_summary();
+        return damaged || cmd_recover_information_failed() ? 1 : 0;
     }
     load_list(source);
     if (destination != nullptr)

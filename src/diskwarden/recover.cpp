@@ -34,16 +34,22 @@ void set_companion(const char *name)
     strcpy(strchr(companion_name, '.') + 1, "epg");
 }
 
-// The information of the selected recording's companion; a failed read ends the run,
-// with the way past it when the recordings themselves are wanted.
-void show_information(HumaxDisk *disk, InfoMode mode)
+// Set when a recording's programme information could not be read for its listing line:
+// the run goes on (the recordings are what recovery is for) and ends with status 1.
+bool information_unreadable = false;
+
+// The information of the selected recording's companion. Under -i, where the information
+// is what was asked for, a failed read ends the run; in a listing line it is said, marked
+// and passed over, so that one unreadable .epg does not stop the copies.
+// The failure is left in *error for the caller to say once its line is complete.
+void show_information(HumaxDisk *disk, InfoMode mode, Error *error)
 {
-    Error error;
-    if (info_show_checked(stdout, disk, companion_name, nullptr, mode, &error) != InfoShown::Failed)
+    if (info_show_checked(stdout, disk, companion_name, nullptr, mode, error) != InfoShown::Failed)
         return;
-    if (mode != INFO_FULL)
-        error.text += "Recovery mode without information (-r -n) can still read the recordings\n";
-    error_end(error);
+    if (mode == INFO_FULL)
+        error_end(*error);
+    printf(": ***Info unreadable***");
+    information_unreadable = true;
 }
 
 // One listing line: the number, the name under -x, then the buffer mark or the
@@ -53,11 +59,16 @@ void print_line(HumaxDisk *disk, const DirEntry *entry, int count, const char *n
     printf("%3d", count);
     if (run_options.extended)
         printf(" %s", text_shown(name).c_str());
+    Error error;
     if (dirent_get(entry, DIRENT_ATTRIBUTES) & ATTRIBUTE_BUFFER)
         printf(": ***Buffer***");
     else
-        show_information(disk, mode);
+        show_information(disk, mode, &error);
     printf("\n");
+    if (error_is_set(error)) {
+        fflush(stdout);
+        error_warn(error);
+    }
 }
 
 // Gives the disk name and the host name the same extension, both searched afresh.
@@ -108,8 +119,10 @@ const char *cmd_recover_scan(HumaxDisk *disk, int number, InfoMode mode)
         if (number != 0 && number != count)
             continue;
         set_companion(name);
-        if (mode == INFO_FULL)
-            show_information(disk, INFO_FULL);
+        if (mode == INFO_FULL) {
+            Error error;
+            show_information(disk, INFO_FULL, &error);
+        }
         else
             print_line(disk, e, count, name, mode);
         if (number == count) {
@@ -135,4 +148,9 @@ void cmd_recover_get(HumaxDisk *disk, const std::string &list, InfoMode mode)
             get_recording(disk, number, name, mode);
     }
     recset_free(&set);
+}
+
+bool cmd_recover_information_failed()
+{
+    return information_unreadable;
 }
