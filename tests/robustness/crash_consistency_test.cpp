@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -29,13 +28,14 @@
 #include <tuple>
 #include <vector>
 
-#include "disk_image.h"
+#include "disk_fixture.h"
 #include "json_doc.h"
 
 namespace {
 
 using testimg::Bytes;
 using testimg::DiskImage;
+using testimg::RunResult;
 
 constexpr unsigned RECORD_LENGTH = 304;
 constexpr int FAULT_STATUS = 99;
@@ -57,34 +57,9 @@ struct Recording {
     std::optional<Bytes> av, elu, epg;
 };
 
-std::optional<Bytes> file_of(const DiskImage &image, int part, const std::string &name)
-{
-    if (!image.find(part, name))
-        return std::nullopt;
-    return image.read_file(part, name);
-}
-
 unsigned file_number(const Bytes &entry)
 {
     return unsigned{entry.at(5)} << 8 | entry.at(6);
-}
-
-// The listed recordings of an image with their files, in list order.
-std::vector<Recording> recordings_of(const std::string &path)
-{
-    DiskImage image(path);
-    std::vector<Recording> result;
-    for (const Bytes &entry : image.record_list_entries(RECORD_LENGTH)) {
-        Recording r;
-        r.number = file_number(entry);
-        r.entry = entry;
-        std::string n = std::to_string(r.number);
-        r.av = file_of(image, 0, n + ".av");
-        r.elu = file_of(image, 0, n + ".elu");
-        r.epg = file_of(image, 1, n + ".epg");
-        result.push_back(r);
-    }
-    return result;
 }
 
 // The programme information as the update to 332-byte records writes it.
@@ -98,20 +73,20 @@ Bytes converted_epg(const Bytes &epg)
     return out;
 }
 
-// What a command may change, and what it adds.
+// What a command starts from, what it may change, and what it adds. The recordings on
+// the disks are recorder_recording()s, fragmented so that new files interleave.
 struct Scenario {
     std::string name;
-    // Builds the image(s) and host files in `dir`; the image written is dir/disk.img (and
-    // dir/source.img for copies).
-    std::function<void(const testimg::TempDir &dir)> build;
     std::vector<std::string> args; // the disk paths are appended
-    bool two_disks = false;
-    std::set<unsigned> removed;                        // file numbers it may delete
-    std::map<unsigned, std::set<size_t>> edited_bytes; // entry bytes it may change
+    std::vector<unsigned> disk;    // file numbers of the recordings on the disk written
+    std::set<unsigned> protect = {};
+    // The recordings of the disk copied from (none: one disk), which a copy adds: matched
+    // by their contents (entry bytes from offset 11 on, and the files).
+    std::vector<unsigned> source = {};
+    bool puts = false;                                    // adds put_recording() from the host
+    std::set<unsigned> removed = {};                      // file numbers it may delete
+    std::map<unsigned, std::set<size_t>> edited_bytes = {}; // entry bytes it may change
     bool converts_epg = false;
-    // The recordings it adds, keyed by nothing: matched by their contents (entry bytes
-    // from offset 11 on, and the files).
-    std::function<std::vector<Recording>(const testimg::TempDir &dir)> added;
 };
 
 struct Verdict {
@@ -166,111 +141,6 @@ bool matches_added(const Recording &r, const Recording &expected)
            r.epg == expected.epg;
 }
 
-// The disk must still take a new recording: what a cut run leaves behind must not block
-// the commands that follow it.
-void check_still_usable(const testimg::TempDir &dir, Verdict &v)
-{
-    const std::string stem = dir.file("Later");
-    testimg::write_host_file(stem + ".ts", testimg::pattern_bytes(1200, 91));
-    testimg::write_host_file(stem + ".hre", testimg::make_entry(RECORD_LENGTH, 0, START, START + 60, "Later"));
-    testimg::RunResult put = testimg::run_program(testimg::diskwarden_path(),
-                                                  {"-y", "-p", "Later.ts", dir.file("disk.img")}, "", dir.path());
-    if (put.status != 0) {
-        v.faults.push_back("a recording can no longer be put: " + put.err);
-        return;
-    }
-    for (const testimg::ImageProblem &p : testimg::check_image_problems(dir.file("disk.img"), RECORD_LENGTH))
-        if (!is_leak(p))
-            v.faults.push_back("after putting a recording: " + p.text);
-}
-
-Verdict judge(const Scenario &s, const testimg::TempDir &dir, const std::vector<Recording> &before,
-              const std::vector<Recording> &added)
-{
-    Verdict v;
-    const std::string image = dir.file("disk.img");
-    for (const testimg::ImageProblem &p : testimg::check_image_problems(image, RECORD_LENGTH))
-        (is_leak(p) ? v.leaks : v.faults).push_back(p.text);
-    testimg::RunResult listing = testimg::run_program(testimg::diskwarden_path(), {"-l", image});
-    if (listing.status != 0)
-        v.faults.push_back("the disk no longer opens: " + listing.err);
-    std::vector<Recording> after;
-    try {
-        after = recordings_of(image);
-    } catch (const std::exception &e) {
-        v.faults.push_back(std::string("the record list cannot be read: ") + e.what());
-        return v;
-    }
-    std::vector<unsigned> kept_order, listed_order;
-    for (const Recording &b : before) {
-        auto a = std::find_if(after.begin(), after.end(), [&](const Recording &r) { return r.number == b.number; });
-        if (a == after.end()) {
-            if (!s.removed.count(b.number))
-                v.faults.push_back(describe(b) + " is gone from the list");
-            continue;
-        }
-        kept_order.push_back(b.number);
-        check_kept(s, b, *a, v);
-    }
-    std::set<size_t> used;
-    for (const Recording &a : after) {
-        bool existed = std::any_of(before.begin(), before.end(), [&](const Recording &b) { return b.number == a.number; });
-        if (existed) {
-            listed_order.push_back(a.number);
-            continue;
-        }
-        bool found = false;
-        for (size_t i = 0; i < added.size() && !found; ++i) {
-            if (!used.count(i) && matches_added(a, added[i])) {
-                used.insert(i);
-                found = true;
-            }
-        }
-        if (!found)
-            v.faults.push_back(describe(a) + " is listed but not complete");
-    }
-    if (kept_order != listed_order)
-        v.faults.push_back("the recordings that stayed changed their order");
-    check_still_usable(dir, v);
-    return v;
-}
-
-struct RunOutcome {
-    int status = -1;
-    unsigned long writes = 0;
-    long long position = -1; // of the write that ended the run
-    size_t length = 0;
-    std::string err;
-};
-
-RunOutcome run_with_fault(const Scenario &s, const testimg::TempDir &dir, unsigned long fault_at, Cut cut = Cut::Whole)
-{
-    std::vector<std::string> args = s.args;
-    if (s.two_disks)
-        args.push_back(dir.file("source.img"));
-    args.push_back(dir.file("disk.img"));
-    // The disk stream's fault injector counts the writes to the image.
-    std::vector<std::string> env = {
-        "DW_FAULT_IMAGE=" + dir.file("disk.img"),
-        "DW_FAULT_AT=" + std::to_string(fault_at),
-        std::string("DW_FAULT_TORN=") + (cut == Cut::Torn ? "1" : "0"),
-        std::string("DW_FAULT_ACTION=") + (cut == Cut::Failed ? "fail" : "crash"),
-        // A crash leaves the faulting write's position here; a run that ends by itself,
-        // every write it made.
-        "DW_FAULT_COUNT=" + dir.file("writes"),
-    };
-    testimg::RunResult r = testimg::run_program(testimg::diskwarden_path(), args, "", dir.path(), env);
-    RunOutcome run;
-    run.status = r.status;
-    run.err = r.err;
-    if (FILE *f = fopen(dir.file("writes").c_str(), "r")) {
-        if (fscanf(f, "%lu %lld %zu", &run.writes, &run.position, &run.length) < 1)
-            run.writes = 0;
-        fclose(f);
-    }
-    return run;
-}
-
 // True when the write at `position` went to a directory region of the image.
 bool directory_write(const std::string &image_path, long long position)
 {
@@ -283,6 +153,14 @@ bool directory_write(const std::string &image_path, long long position)
     }
     return false;
 }
+
+struct RunOutcome {
+    int status = -1;
+    unsigned long writes = 0;
+    long long position = -1; // of the write that ended the run
+    size_t length = 0;
+    std::string err;
+};
 
 struct Summary {
     unsigned long write_points = 0;
@@ -331,136 +209,6 @@ void judge_leak_checks(Summary &summary)
     }
 }
 
-void copy_file(const std::string &from, const std::string &to)
-{
-    testimg::write_host_file(to, testimg::read_host_file(from));
-}
-
-// --check on the state a cut left, then --repair, then --check again and the judge: the
-// repair must leave a clean disk with every recording as it was.
-void check_and_repair(const Scenario &s, const testimg::TempDir &dir, const std::vector<Recording> &before,
-                      const std::vector<Recording> &added, const Verdict &cut, Summary &summary, const std::string &where)
-{
-    const std::string image = dir.file("disk.img");
-    const std::string saves = dir.file("saved");
-    std::filesystem::create_directories(saves);
-    ++summary.checked;
-    testimg::RunResult check =
-        testimg::run_program(testimg::diskwarden_path(), {"--check", "--json", image}, "", saves);
-    if (check.status != 0)
-        ++summary.check_found;
-    if (cut.faults.empty()) {
-        summary.leak_checks.push_back(check.out);
-        summary.leak_check_places.push_back(where);
-        if (!cut.leaks.empty()) {
-            EXPECT_EQ(check.status, 4) << where << ": --check missed " << ::testing::PrintToString(cut.leaks);
-        }
-    } else {
-        EXPECT_EQ(check.status & 4, 4) << where << ": --check missed " << ::testing::PrintToString(cut.faults);
-    }
-    testimg::RunResult repair = testimg::run_program(testimg::diskwarden_path(), {"--repair", "-y", image}, "", saves);
-    EXPECT_TRUE(repair.status == 0 || repair.status == 1) << where << ": --repair: " << repair.out << repair.err;
-    summary.repaired += repair.status == 1 ? 1 : 0;
-    testimg::RunResult again = testimg::run_program(testimg::diskwarden_path(), {"--check", image}, "", saves);
-    EXPECT_EQ(again.status, 0) << where << ": --check after --repair: " << again.out;
-    Verdict after = judge(s, dir, before, added);
-    EXPECT_TRUE(after.faults.empty() && after.leaks.empty())
-        << where << " after --repair: " << ::testing::PrintToString(after.faults) << ::testing::PrintToString(after.leaks)
-        << "\n--check:\n" << check.out << "--repair:\n" << repair.out;
-}
-
-// The update run again after a cut finishes the work: every .epg converted, no .tmp left.
-void check_update_resumes(const testimg::TempDir &dir, const std::vector<Recording> &before)
-{
-    testimg::RunResult again = testimg::run_program(testimg::diskwarden_path(), {"-E", dir.file("disk.img")});
-    EXPECT_EQ(again.status, 0) << again.err;
-    DiskImage image(dir.file("disk.img"));
-    for (const Recording &b : before)
-        EXPECT_EQ(file_of(image, 1, std::to_string(b.number) + ".epg"), converted_epg(*b.epg))
-            << "recording " << b.number << " after the update was run again";
-    for (const testimg::FileInfo &f : image.files(1))
-        EXPECT_EQ(f.name.find(".tmp"), std::string::npos) << f.name << " left after the update was run again";
-    for (const testimg::ImageProblem &p : testimg::check_image_problems(dir.file("disk.img"), RECORD_LENGTH))
-        EXPECT_TRUE(is_leak(p)) << p.text;
-}
-
-// Runs the scenario uninterrupted, then cut at every write. Returns the figures.
-Summary exercise(const Scenario &s, Cut how)
-{
-    Summary summary;
-    {
-        testimg::TempDir dir;
-        s.build(dir);
-        std::vector<Recording> before = recordings_of(dir.file("disk.img"));
-        std::vector<Recording> added = s.added ? s.added(dir) : std::vector<Recording>{};
-        RunOutcome full = run_with_fault(s, dir, 0);
-        EXPECT_EQ(full.status, 0) << s.name << ": " << full.err;
-        summary.write_points = full.writes;
-        EXPECT_GT(full.writes, 0u) << s.name << ": no write counted; is the library preloaded?";
-        std::vector<Recording> after = recordings_of(dir.file("disk.img"));
-        for (unsigned n : s.removed)
-            EXPECT_TRUE(std::none_of(after.begin(), after.end(), [&](const Recording &r) { return r.number == n; }))
-                << s.name << ": recording " << n << " was not removed";
-        EXPECT_EQ(after.size(), before.size() - s.removed.size() + added.size()) << s.name;
-        // Last: the verdict ends by putting one more recording.
-        Verdict v = judge(s, dir, before, added);
-        EXPECT_TRUE(v.faults.empty() && v.leaks.empty())
-            << s.name << " uninterrupted: " << ::testing::PrintToString(v.faults) << ::testing::PrintToString(v.leaks);
-    }
-    for (unsigned long k = 1; k <= summary.write_points; ++k) {
-        testimg::TempDir dir;
-        s.build(dir);
-        std::vector<Recording> before = recordings_of(dir.file("disk.img"));
-        std::vector<Recording> added = s.added ? s.added(dir) : std::vector<Recording>{};
-        bool torn = how == Cut::Torn;
-        RunOutcome cut = run_with_fault(s, dir, k, how);
-        if (how == Cut::Failed) {
-            EXPECT_EQ(cut.status, 1) << s.name << " at failed write " << k << ": " << cut.err;
-            EXPECT_TRUE(cut.err.ends_with(": Input/output error\n")) << s.name << " at failed write " << k << ": " << cut.err;
-            EXPECT_EQ(cut.writes, k) << s.name << " wrote on after its write " << k << " failed";
-        } else {
-            EXPECT_EQ(cut.status, FAULT_STATUS) << s.name << " at write " << k << ": " << cut.err;
-        }
-        // The judge puts one more recording: the checker gets the state as the cut left it.
-        copy_file(dir.file("disk.img"), dir.file("cut.img"));
-        Verdict v = judge(s, dir, before, added);
-        copy_file(dir.file("cut.img"), dir.file("disk.img"));
-        check_and_repair(s, dir, before, added, v, summary,
-                         s.name + (torn ? " (torn write)" : how == Cut::Failed ? " (failed write)" : "") +
-                             ", cut at write " + std::to_string(k));
-        if (!v.faults.empty())
-            ++summary.inconsistent;
-        if (!v.leaks.empty())
-            ++summary.leaking;
-        // The directory is one write of its whole region, compacted: a write cut inside it
-        // leaves some entries moved and others not. Counted, not failed (see the README).
-        if (torn && !v.faults.empty() && directory_write(dir.file("disk.img"), cut.position)) {
-            ++summary.torn_directory;
-            continue;
-        }
-        EXPECT_TRUE(v.faults.empty()) << s.name << (torn ? " (torn write)" : how == Cut::Failed ? " (failed write)" : "")
-                                      << ", cut at write " << k
-                                      << " of " << summary.write_points << " (at byte " << cut.position
-                                      << "): " << ::testing::PrintToString(v.faults);
-        if (s.converts_epg && v.faults.empty())
-            check_update_resumes(dir, before);
-    }
-    judge_leak_checks(summary);
-    return summary;
-}
-
-// ---- the disks ----
-
-testimg::ImageSpec small_spec()
-{
-    testimg::ImageSpec spec = testimg::default_spec();
-    for (auto &p : spec.partitions) {
-        p.cluster_sectors = 1;
-        p.cluster_count = 160;
-    }
-    return spec;
-}
-
 Bytes epg_for(unsigned number, unsigned events, unsigned record_size = 328)
 {
     std::vector<testimg::EpgEventSpec> list;
@@ -469,22 +217,32 @@ Bytes epg_for(unsigned number, unsigned events, unsigned record_size = 328)
     return testimg::make_epg(list, record_size);
 }
 
-// Recordings with file numbers `numbers`, fragmented so that new files interleave.
-void recorder_disk(const std::string &path, const std::vector<unsigned> &numbers,
-                   const std::set<unsigned> &protect = {}, uint32_t seed = 1)
+// Recording `number` of a scenario's disks: small, fragmented, an hour after the last.
+testimg::TestRecording recorder_recording(unsigned number, bool is_protected, uint32_t seed)
 {
-    DiskImage image(path, small_spec());
-    std::vector<Bytes> entries;
-    for (unsigned n : numbers) {
-        std::string name = std::to_string(n);
-        image.add_file(0, name + ".av", testimg::pattern_bytes(1800 + 100 * n, seed + n), 0x1002,
-                       testimg::Placement::Fragmented);
-        image.add_file(0, name + ".elu", testimg::pattern_bytes(300, seed + 100 + n));
-        image.add_file(1, name + ".epg", epg_for(n, 2 + n % 3), 0x1000, testimg::Placement::Fragmented);
-        entries.push_back(testimg::make_entry(RECORD_LENGTH, n, START + 3600 * n, START + 3600 * n + 1800,
-                                              "Title " + name, "CHANNEL", protect.count(n) > 0));
+    testimg::TestRecording r;
+    r.file_number = number;
+    r.title = "Title " + std::to_string(number);
+    r.av = testimg::pattern_bytes(1800 + 100 * number, seed + number);
+    r.elu = testimg::pattern_bytes(300, seed + 100 + number);
+    r.epg = epg_for(number, 2 + number % 3);
+    r.placement = r.epg_placement = testimg::Placement::Fragmented;
+    r.start = START + 3600 * number;
+    r.length = 1800;
+    r.channel = "CHANNEL";
+    r.is_protected = is_protected;
+    return r;
+}
+
+// Clusters of one sector, so that the commands make many writes of a few bytes each.
+testimg::ImageSpec small_spec()
+{
+    testimg::ImageSpec spec = testimg::default_spec();
+    for (auto &p : spec.partitions) {
+        p.cluster_sectors = 1;
+        p.cluster_count = 160;
     }
-    image.write_record_list(entries, RECORD_LENGTH);
+    return spec;
 }
 
 const char *const PUT_STEM = "20130526 2030 New";
@@ -499,40 +257,267 @@ Recording put_recording()
     return r;
 }
 
+// Runs a scenario's command uninterrupted, then cut at every write, each time on the disk
+// and host made anew, and judges the disk after each run. The fixture's check after every
+// run holds until the first cut: a cut may leave leaks by design, which the judge counts.
+class CrashHarness : public testimg::DiskFixture {
+  protected:
+    std::string source = dir.file("source.img");
+    std::string counts = dir.file("writes");
+
+    void build(const Scenario &s)
+    {
+        clear_host();
+        auto disk = [&](const std::vector<unsigned> &numbers, uint32_t seed, const std::string &image) {
+            std::vector<testimg::TestRecording> recordings;
+            for (unsigned n : numbers)
+                recordings.push_back(recorder_recording(n, s.protect.count(n) > 0, seed));
+            make_disk(recordings, {}, small_spec(), image);
+        };
+        if (!s.source.empty())
+            disk(s.source, 50, source);
+        disk(s.disk, 1, path);
+        if (s.puts) {
+            Recording r = put_recording();
+            std::string stem = host + "/" + PUT_STEM;
+            testimg::write_host_file(stem + ".ts", *r.av);
+            testimg::write_host_file(stem + ".hre", r.entry);
+            testimg::write_host_file(stem + ".elu", *r.elu);
+            testimg::write_host_file(stem + ".epg", *r.epg);
+        }
+    }
+
+    std::vector<Recording> added(const Scenario &s) const
+    {
+        if (s.puts)
+            return {put_recording()};
+        return s.source.empty() ? std::vector<Recording>{} : recordings_of(source);
+    }
+
+    // The listed recordings of an image with their files, in list order.
+    std::vector<Recording> recordings_of(const std::string &image = "") const
+    {
+        std::vector<Recording> result;
+        for (const Bytes &entry : stored_entries(image)) {
+            unsigned n = file_number(entry);
+            std::string stem = std::to_string(n);
+            result.push_back({n, entry, disk_file(0, stem + ".av", image), disk_file(0, stem + ".elu", image),
+                              disk_file(1, stem + ".epg", image)});
+        }
+        return result;
+    }
+
+    RunOutcome run_with_fault(const Scenario &s, unsigned long fault_at, Cut cut = Cut::Whole)
+    {
+        // The disk stream's fault injector counts the writes to the image. A crash leaves
+        // the faulting write's position in `counts`; a run that ends by itself, every
+        // write it made.
+        std::vector<std::string> env = {
+            "DW_FAULT_IMAGE=" + path,
+            "DW_FAULT_AT=" + std::to_string(fault_at),
+            std::string("DW_FAULT_TORN=") + (cut == Cut::Torn ? "1" : "0"),
+            std::string("DW_FAULT_ACTION=") + (cut == Cut::Failed ? "fail" : "crash"),
+            "DW_FAULT_COUNT=" + counts,
+        };
+        std::filesystem::remove(counts);
+        RunResult r = run_env(env, s.args, "", s.source.empty() ? std::vector<std::string>{path}
+                                                                : std::vector<std::string>{source, path});
+        RunOutcome run;
+        run.status = r.status;
+        run.err = r.err;
+        if (FILE *f = fopen(counts.c_str(), "r")) {
+            if (fscanf(f, "%lu %lld %zu", &run.writes, &run.position, &run.length) < 1)
+                run.writes = 0;
+            fclose(f);
+        }
+        return run;
+    }
+
+    // The disk must still take a new recording: what a cut run leaves behind must not
+    // block the commands that follow it.
+    void check_still_usable(Verdict &v)
+    {
+        testimg::write_host_file(host + "/Later.ts", testimg::pattern_bytes(1200, 91));
+        testimg::write_host_file(host + "/Later.hre",
+                                 testimg::make_entry(RECORD_LENGTH, 0, START, START + 60, "Later"));
+        RunResult put = run({"-y", "-p", "Later.ts"});
+        if (put.status != 0) {
+            v.faults.push_back("a recording can no longer be put: " + put.err);
+            return;
+        }
+        for (const testimg::ImageProblem &p : testimg::check_image_problems(path, RECORD_LENGTH))
+            if (!is_leak(p))
+                v.faults.push_back("after putting a recording: " + p.text);
+    }
+
+    Verdict judge(const Scenario &s, const std::vector<Recording> &before, const std::vector<Recording> &added)
+    {
+        Verdict v;
+        for (const testimg::ImageProblem &p : testimg::check_image_problems(path, RECORD_LENGTH))
+            (is_leak(p) ? v.leaks : v.faults).push_back(p.text);
+        RunResult listing = run({"-l"});
+        if (listing.status != 0)
+            v.faults.push_back("the disk no longer opens: " + listing.err);
+        std::vector<Recording> after;
+        try {
+            after = recordings_of();
+        } catch (const std::exception &e) {
+            v.faults.push_back(std::string("the record list cannot be read: ") + e.what());
+            return v;
+        }
+        std::vector<unsigned> kept_order, listed_order;
+        for (const Recording &b : before) {
+            auto a = std::find_if(after.begin(), after.end(), [&](const Recording &r) { return r.number == b.number; });
+            if (a == after.end()) {
+                if (!s.removed.count(b.number))
+                    v.faults.push_back(describe(b) + " is gone from the list");
+                continue;
+            }
+            kept_order.push_back(b.number);
+            check_kept(s, b, *a, v);
+        }
+        std::set<size_t> used;
+        for (const Recording &a : after) {
+            bool existed =
+                std::any_of(before.begin(), before.end(), [&](const Recording &b) { return b.number == a.number; });
+            if (existed) {
+                listed_order.push_back(a.number);
+                continue;
+            }
+            bool found = false;
+            for (size_t i = 0; i < added.size() && !found; ++i) {
+                if (!used.count(i) && matches_added(a, added[i])) {
+                    used.insert(i);
+                    found = true;
+                }
+            }
+            if (!found)
+                v.faults.push_back(describe(a) + " is listed but not complete");
+        }
+        if (kept_order != listed_order)
+            v.faults.push_back("the recordings that stayed changed their order");
+        check_still_usable(v);
+        return v;
+    }
+
+    // --check on the state a cut left, then --repair, then --check again and the judge:
+    // the repair must leave a clean disk with every recording as it was.
+    void check_and_repair(const Scenario &s, const std::vector<Recording> &before, const std::vector<Recording> &added,
+                          const Verdict &cut, Summary &summary, const std::string &where)
+    {
+        const std::string saves = host + "/saved";
+        ++summary.checked;
+        RunResult check = run_in(saves, {"--check", "--json"});
+        if (check.status != 0)
+            ++summary.check_found;
+        if (cut.faults.empty()) {
+            summary.leak_checks.push_back(check.out);
+            summary.leak_check_places.push_back(where);
+            if (!cut.leaks.empty()) {
+                EXPECT_EQ(check.status, 4) << where << ": --check missed " << ::testing::PrintToString(cut.leaks);
+            }
+        } else {
+            EXPECT_EQ(check.status & 4, 4) << where << ": --check missed " << ::testing::PrintToString(cut.faults);
+        }
+        RunResult repair = run_in(saves, {"--repair", "-y"});
+        EXPECT_TRUE(repair.status == 0 || repair.status == 1) << where << ": --repair: " << repair.out << repair.err;
+        summary.repaired += repair.status == 1 ? 1 : 0;
+        RunResult again = run_in(saves, {"--check"});
+        EXPECT_EQ(again.status, 0) << where << ": --check after --repair: " << again.out;
+        Verdict after = judge(s, before, added);
+        EXPECT_TRUE(after.faults.empty() && after.leaks.empty())
+            << where << " after --repair: " << ::testing::PrintToString(after.faults)
+            << ::testing::PrintToString(after.leaks) << "\n--check:\n" << check.out << "--repair:\n" << repair.out;
+    }
+
+    // The update run again after a cut finishes the work: every .epg converted, no .tmp left.
+    void check_update_resumes(const std::vector<Recording> &before)
+    {
+        RunResult again = run({"-E"});
+        EXPECT_EQ(again.status, 0) << again.err;
+        for (const Recording &b : before)
+            EXPECT_EQ(disk_file(1, std::to_string(b.number) + ".epg"), converted_epg(*b.epg))
+                << "recording " << b.number << " after the update was run again";
+        for (const testimg::FileInfo &f : DiskImage(path).files(1))
+            EXPECT_EQ(f.name.find(".tmp"), std::string::npos) << f.name << " left after the update was run again";
+        for (const testimg::ImageProblem &p : testimg::check_image_problems(path, RECORD_LENGTH))
+            EXPECT_TRUE(is_leak(p)) << p.text;
+    }
+
+    // Runs the scenario uninterrupted, then cut at every write. Returns the figures.
+    Summary exercise(const Scenario &s, Cut how)
+    {
+        Summary summary;
+        build(s);
+        std::vector<Recording> before = recordings_of();
+        std::vector<Recording> adds = added(s);
+        RunOutcome full = run_with_fault(s, 0);
+        EXPECT_EQ(full.status, 0) << s.name << ": " << full.err;
+        summary.write_points = full.writes;
+        EXPECT_GT(full.writes, 0u) << s.name << ": no write counted; is the library preloaded?";
+        std::vector<Recording> after = recordings_of();
+        for (unsigned n : s.removed)
+            EXPECT_TRUE(std::none_of(after.begin(), after.end(), [&](const Recording &r) { return r.number == n; }))
+                << s.name << ": recording " << n << " was not removed";
+        EXPECT_EQ(after.size(), before.size() - s.removed.size() + adds.size()) << s.name;
+        // Last: the verdict ends by putting one more recording.
+        Verdict whole = judge(s, before, adds);
+        EXPECT_TRUE(whole.faults.empty() && whole.leaks.empty()) << s.name << " uninterrupted: "
+            << ::testing::PrintToString(whole.faults) << ::testing::PrintToString(whole.leaks);
+        expect_damaged();
+        const std::string kind = how == Cut::Torn ? " (torn write)" : how == Cut::Failed ? " (failed write)" : "";
+        for (unsigned long k = 1; k <= summary.write_points; ++k) {
+            build(s);
+            before = recordings_of();
+            adds = added(s);
+            RunOutcome cut = run_with_fault(s, k, how);
+            if (how == Cut::Failed) {
+                EXPECT_EQ(cut.status, 1) << s.name << " at failed write " << k << ": " << cut.err;
+                EXPECT_TRUE(cut.err.ends_with(": Input/output error\n"))
+                    << s.name << " at failed write " << k << ": " << cut.err;
+                EXPECT_EQ(cut.writes, k) << s.name << " wrote on after its write " << k << " failed";
+            } else {
+                EXPECT_EQ(cut.status, FAULT_STATUS) << s.name << " at write " << k << ": " << cut.err;
+            }
+            // The judge puts one more recording: the checker gets the state as the cut left it.
+            Bytes left = image_bytes();
+            Verdict v = judge(s, before, adds);
+            testimg::write_host_file(path, left);
+            std::string where = s.name + kind + ", cut at write " + std::to_string(k);
+            check_and_repair(s, before, adds, v, summary, where);
+            if (!v.faults.empty())
+                ++summary.inconsistent;
+            if (!v.leaks.empty())
+                ++summary.leaking;
+            // The directory is one write of its whole region, compacted: a write cut inside
+            // it leaves some entries moved and others not. Counted, not failed (see the README).
+            if (how == Cut::Torn && !v.faults.empty() && directory_write(path, cut.position)) {
+                ++summary.torn_directory;
+                continue;
+            }
+            EXPECT_TRUE(v.faults.empty()) << where << " of " << summary.write_points << " (at byte " << cut.position
+                                          << "): " << ::testing::PrintToString(v.faults);
+            if (s.converts_epg && v.faults.empty())
+                check_update_resumes(before);
+        }
+        judge_leak_checks(summary);
+        return summary;
+    }
+};
+
 std::vector<Scenario> scenarios()
 {
-    std::vector<Scenario> list;
-    list.push_back({"put", [](const testimg::TempDir &dir) {
-                        recorder_disk(dir.file("disk.img"), {2, 3});
-                        Recording r = put_recording();
-                        std::string stem = dir.file(PUT_STEM);
-                        testimg::write_host_file(stem + ".ts", *r.av);
-                        testimg::write_host_file(stem + ".hre", r.entry);
-                        testimg::write_host_file(stem + ".elu", *r.elu);
-                        testimg::write_host_file(stem + ".epg", *r.epg);
-                    },
-                    {"-y", "-p", std::string(PUT_STEM) + ".ts"}, false, {}, {}, false,
-                    [](const testimg::TempDir &) { return std::vector<Recording>{put_recording()}; }});
-    list.push_back({"disk-to-disk copy", [](const testimg::TempDir &dir) {
-                        recorder_disk(dir.file("source.img"), {4, 2}, {}, 50);
-                        recorder_disk(dir.file("disk.img"), {2, 3});
-                    },
-                    {"-y", "-g", "1,2"}, true, {}, {}, false,
-                    [](const testimg::TempDir &dir) { return recordings_of(dir.file("source.img")); }});
-    list.push_back({"delete", [](const testimg::TempDir &dir) { recorder_disk(dir.file("disk.img"), {2, 3, 4}); },
-                    {"-y", "-d", "1,3"}, false, {2, 4}, {}, false, nullptr});
-    list.push_back({"unprotect", [](const testimg::TempDir &dir) {
-                        recorder_disk(dir.file("disk.img"), {2, 3, 4}, {2, 3});
-                    },
-                    {"-u", "1-2"}, false, {}, {{2, {RECORD_LENGTH - 203}}, {3, {RECORD_LENGTH - 203}}}, false,
-                    nullptr});
-    list.push_back({"byte editing", [](const testimg::TempDir &dir) { recorder_disk(dir.file("disk.img"), {2, 3}); },
-                    {"-M", "2", "-O", "100", "-V", "0x41"}, false, {}, {{3, {100}}}, false, nullptr});
-    list.push_back({"information update", [](const testimg::TempDir &dir) {
-                        recorder_disk(dir.file("disk.img"), {2, 3, 4});
-                    },
-                    {"-E"}, false, {}, {}, true, nullptr});
-    return list;
+    const size_t protect_byte = RECORD_LENGTH - 203;
+    return {
+        {.name = "put", .args = {"-y", "-p", std::string(PUT_STEM) + ".ts"}, .disk = {2, 3}, .puts = true},
+        {.name = "disk-to-disk copy", .args = {"-y", "-g", "1,2"}, .disk = {2, 3}, .source = {4, 2}},
+        {.name = "delete", .args = {"-y", "-d", "1,3"}, .disk = {2, 3, 4}, .removed = {2, 4}},
+        {.name = "unprotect", .args = {"-u", "1-2"}, .disk = {2, 3, 4}, .protect = {2, 3},
+         .edited_bytes = {{2, {protect_byte}}, {3, {protect_byte}}}},
+        {.name = "byte editing", .args = {"-M", "2", "-O", "100", "-V", "0x41"}, .disk = {2, 3},
+         .edited_bytes = {{3, {100}}}},
+        {.name = "information update", .args = {"-E"}, .disk = {2, 3, 4}, .converts_epg = true},
+    };
 }
 
 #define EXPECT_THAT_FAULT(verdict, text)                                                              \
@@ -542,7 +527,7 @@ std::vector<Scenario> scenarios()
 
 // One test per command and way of cutting (the scenario's index, the cut), so that CTest
 // spreads them over the cores.
-class CrashConsistency : public ::testing::TestWithParam<std::tuple<size_t, Cut>> {};
+class CrashConsistency : public CrashHarness, public ::testing::WithParamInterface<std::tuple<size_t, Cut>> {};
 
 TEST_P(CrashConsistency, EveryWrite)
 {
@@ -583,18 +568,20 @@ std::string case_name(const ::testing::TestParamInfo<std::tuple<size_t, Cut>> &i
 
 // The checks themselves: damage of each kind after a completed put is reported as a
 // fault, a cluster that no file names only as a leak.
-TEST(CrashJudge, TellsFaultsFromLeaks)
+class CrashJudge : public CrashHarness {};
+
+TEST_F(CrashJudge, TellsFaultsFromLeaks)
 {
+    expect_damaged();
     const Scenario put = scenarios().front();
     auto judged = [&](const std::function<void(DiskImage &)> &damage) {
-        testimg::TempDir dir;
-        put.build(dir);
-        std::vector<Recording> before = recordings_of(dir.file("disk.img"));
-        RunOutcome full = run_with_fault(put, dir, 0);
+        build(put);
+        std::vector<Recording> before = recordings_of();
+        RunOutcome full = run_with_fault(put, 0);
         EXPECT_EQ(full.status, 0) << full.err;
-        DiskImage image(dir.file("disk.img"));
+        DiskImage image(path);
         damage(image);
-        return judge(put, dir, before, put.added(dir));
+        return judge(put, before, added(put));
     };
     Verdict sound = judged([](DiskImage &) {});
     EXPECT_TRUE(sound.faults.empty() && sound.leaks.empty()) << ::testing::PrintToString(sound.faults);

@@ -98,7 +98,7 @@ std::vector<Bytes> write_recordings(DiskImage &image, const std::vector<TestReco
         if (!r.elu.empty())
             image.add_file(0, n + ".elu", r.elu);
         if (!r.epg.empty())
-            image.add_file(1, n + ".epg", r.epg);
+            image.add_file(1, n + ".epg", r.epg, 0x1000, r.epg_placement);
         uint32_t begins = r.start != 0 ? r.start : start;
         entries.push_back(make_entry(record_length, r.file_number, begins, begins + r.length,
                                      r.title, r.channel, r.is_protected));
@@ -167,13 +167,34 @@ RunResult DiskFixture::run(std::vector<std::string> args, const std::string &inp
 RunResult DiskFixture::run_in(const std::string &cwd, std::vector<std::string> args,
                               const std::string &input, std::vector<std::string> disks)
 {
+    return run_with(cwd, {}, std::move(args), input, std::move(disks));
+}
+
+RunResult DiskFixture::run_env(const std::vector<std::string> &env, std::vector<std::string> args,
+                               const std::string &input, std::vector<std::string> disks)
+{
+    return run_with(host, env, std::move(args), input, std::move(disks));
+}
+
+RunResult DiskFixture::run_with(const std::string &cwd, const std::vector<std::string> &env,
+                                std::vector<std::string> args, const std::string &input,
+                                std::vector<std::string> disks)
+{
     fs::create_directories(cwd);
     for (const std::string &disk : disks)
         args.push_back(disk.empty() ? path : disk);
-    RunResult result = run_program(diskwarden_path(), args, input, cwd, env_);
+    std::vector<std::string> all_env = env_;
+    all_env.insert(all_env.end(), env.begin(), env.end());
+    RunResult result = run_program(diskwarden_path(), args, input, cwd, all_env);
     if (!damaged_)
         expect_consistent();
     return result;
+}
+
+void DiskFixture::clear_host()
+{
+    fs::remove_all(host);
+    fs::create_directory(host);
 }
 
 testjson::Value DiskFixture::run_json(std::vector<std::string> args, const std::string &input,
@@ -323,9 +344,9 @@ std::vector<std::string> DiskFixture::host_names() const
     return names;
 }
 
-std::vector<Bytes> DiskFixture::stored_entries() const
+std::vector<Bytes> DiskFixture::stored_entries(const std::string &image_path) const
 {
-    return DiskImage(path).record_list_entries(record_length);
+    return DiskImage(image_path.empty() ? path : image_path).record_list_entries(record_length);
 }
 
 Bytes DiskFixture::stored_entry(size_t i) const
@@ -336,6 +357,15 @@ Bytes DiskFixture::stored_entry(size_t i) const
 bool DiskFixture::on_disk(int part, const std::string &name) const
 {
     return DiskImage(path).find(part, name).has_value();
+}
+
+std::optional<Bytes> DiskFixture::disk_file(int part, const std::string &name,
+                                            const std::string &image_path) const
+{
+    DiskImage image(image_path.empty() ? path : image_path);
+    if (!image.find(part, name))
+        return std::nullopt;
+    return image.read_file(part, name);
 }
 
 void DiskFixture::edit_entries(const std::function<void(std::vector<Bytes> &)> &edit)

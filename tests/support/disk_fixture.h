@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct TestRecording {
     uint32_t length = 5400;
     std::string channel = "BBC ONE";
     bool is_protected = false;
+    Placement epg_placement = Placement::Contiguous; // of N.epg
 };
 
 // A recording with all three files: a stream of `av_size` pattern bytes, a companion and
@@ -98,6 +100,11 @@ class DiskFixture : public ::testing::Test {
     // The same in the working directory `cwd` (made if missing).
     RunResult run_in(const std::string &cwd, std::vector<std::string> args,
                      const std::string &input = "", std::vector<std::string> disks = {{}});
+    // run() with the entries of `env` ("NAME=value") added to the program's environment.
+    RunResult run_env(const std::vector<std::string> &env, std::vector<std::string> args,
+                      const std::string &input = "", std::vector<std::string> disks = {{}});
+    // Empties the host directory, for a test that starts its runs over on a new disk.
+    void clear_host();
 
     // run() with --json in front of `args`: standard output must be one JSON document
     // that python3's json module takes (strictly, see json_doc.h). Returns it parsed (an
@@ -150,12 +157,16 @@ class DiskFixture : public ::testing::Test {
 
     Bytes host_file(const std::string &name) const;
     std::vector<std::string> host_names() const; // sorted
-    // The stored entries of the list of the image at `path` (with the list signature on
-    // the first), and entry i of them.
-    std::vector<Bytes> stored_entries() const;
+    // The stored entries of the list of the image at `image_path` (default: path), with
+    // the list signature on the first, and entry i of them.
+    std::vector<Bytes> stored_entries(const std::string &image_path = "") const;
     Bytes stored_entry(size_t i) const;
     // Whether partition `part` of the image at `path` holds a file called `name`.
     bool on_disk(int part, const std::string &name) const;
+    // The contents of file `name` of partition `part` of the image at `image_path`
+    // (default: path); nothing when there is no such file.
+    std::optional<Bytes> disk_file(int part, const std::string &name,
+                                   const std::string &image_path = "") const;
     // Writes the record list of the image at `path` anew with `edit` applied to its
     // entries (the first gets the list signature again).
     void edit_entries(const std::function<void(std::vector<Bytes> &)> &edit);
@@ -170,6 +181,9 @@ class DiskFixture : public ::testing::Test {
         bool damaged = false;
     };
     std::vector<CheckedImage> images_;
+    RunResult run_with(const std::string &cwd, const std::vector<std::string> &env,
+                       std::vector<std::string> args, const std::string &input,
+                       std::vector<std::string> disks);
     std::vector<std::string> env_;
     bool damaged_ = false;
 };
