@@ -37,14 +37,6 @@ class Checker : public testimg::DiskFixture {
         testimg::DiskImage image(path);
         testimg::corruption(name).damage(image);
     }
-
-    RunResult run_with(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                       const std::string &input = "")
-    {
-        std::vector<std::string> all = args;
-        all.push_back(path);
-        return testimg::run_program(testimg::diskwarden_path(), all, input, host, env);
-    }
 };
 
 TEST_F(Checker, AWrongCommandLineEndsWithStatus16)
@@ -82,8 +74,9 @@ TEST_F(Checker, ADiskThatCannotBeOpenedReadOrLockedIsAnOperationalError)
                              "AV: its allocation table cannot be read: Input/output error",
                              "AV: its directory cannot be read: Input/output error"};
     for (int k = 1; k <= 4; ++k) {
-        RunResult unreadable = run_with({"--check"}, {"DW_FAULT_IMAGE=" + path, "DW_FAULT_KIND=read",
-                                                      "DW_FAULT_ACTION=fail", "DW_FAULT_AT=" + std::to_string(k)});
+        RunResult unreadable = run_env({"DW_FAULT_IMAGE=" + path, "DW_FAULT_KIND=read", "DW_FAULT_ACTION=fail",
+                                        "DW_FAULT_AT=" + std::to_string(k)},
+                                       {"--check"});
         EXPECT_EQ(unreadable.status, 12) << unreadable.out;
         EXPECT_THAT(unreadable.out, HasSubstr(failing[k - 1]));
     }
@@ -209,9 +202,8 @@ TEST_F(Checker, AHostFileOfTheSameNameIsKeptUnlessItHoldsTheSameContents)
     // next time and does not save it again.
     testimg::build_catalogue_disk(path);
     damage("orphan-chain");
-    fs::remove_all(host);
-    fs::create_directory(host);
-    EXPECT_EQ(run_with({"--repair", "-y"}, {"DW_FAULT_IMAGE=" + path, "DW_FAULT_AT=1"}).status, 99);
+    clear_host();
+    EXPECT_EQ(run_env({"DW_FAULT_IMAGE=" + path, "DW_FAULT_AT=1"}, {"--repair", "-y"}).status, 99);
     EXPECT_EQ(host_names(), std::vector<std::string>{"orphan-AV-5.ts"});
     RunResult again = run({"--repair", "-y"});
     EXPECT_EQ(again.status, 1);
@@ -229,7 +221,7 @@ TEST_P(RepairCut, ASecondRepairFinishesTheWork)
     std::map<std::string, Bytes> before = testimg::readable_files(path);
     std::vector<std::string> count = {"DW_FAULT_IMAGE=" + path, "DW_FAULT_COUNT=" + dir.file("writes")};
     damage(c.name);
-    ASSERT_EQ(run_with({"--repair", "-y"}, count).status, c.repair_status);
+    ASSERT_EQ(run_env(count, {"--repair", "-y"}).status, c.repair_status);
     Bytes written = testimg::read_host_file(dir.file("writes"));
     unsigned long writes = std::stoul(std::string(written.begin(), written.end()));
     ASSERT_GT(writes, 0u);
@@ -238,12 +230,11 @@ TEST_P(RepairCut, ASecondRepairFinishesTheWork)
             std::string where = c.name + " cut at write " + std::to_string(k) + (torn[0] == '1' ? " (torn)" : "");
             testimg::build_catalogue_disk(path);
             damage(c.name);
-            fs::remove_all(host);
-            fs::create_directory(host);
+            clear_host();
             std::vector<std::string> env = count;
             env.push_back("DW_FAULT_AT=" + std::to_string(k));
             env.push_back(std::string("DW_FAULT_TORN=") + torn);
-            EXPECT_EQ(run_with({"--repair", "-y"}, env).status, 99) << where;
+            EXPECT_EQ(run_env(env, {"--repair", "-y"}).status, 99) << where;
             // Finished: what is left is what the uninterrupted repair leaves.
             RunResult second = run({"--repair", "-y"});
             EXPECT_EQ(second.status | 1, c.after_status | 1) << where << "\n" << second.out << second.err;
