@@ -213,20 +213,22 @@ void DiskImage::set_dir_slot(int part, int slot, const Bytes &raw) {
     ImageFile(path_, O_RDWR, memory_).write(g.dir_sector * SECTOR + uint64_t(slot) * SLOT_SIZE, raw);
 }
 
-void DiskImage::set_descriptor_u32(int part, unsigned offset, uint32_t value) {
-    if (offset > SECTOR - 4)
+void DiskImage::set_descriptor_bytes(int part, unsigned offset, const Bytes &bytes) {
+    if (offset > SECTOR - bytes.size())
         fail("descriptor offset " + std::to_string(offset));
+    write_bytes(start_sector(part) * SECTOR + offset, bytes);
+}
+
+void DiskImage::set_descriptor_u32(int part, unsigned offset, uint32_t value) {
     Bytes word(4);
     put_le32(word, 0, value);
-    write_bytes(start_sector(part) * SECTOR + offset, word);
+    set_descriptor_bytes(part, offset, word);
 }
 
 void DiskImage::set_descriptor_u16(int part, unsigned offset, uint16_t value) {
-    if (offset > SECTOR - 2)
-        fail("descriptor offset " + std::to_string(offset));
     Bytes half(2);
     put_le16(half, 0, value);
-    write_bytes(start_sector(part) * SECTOR + offset, half);
+    set_descriptor_bytes(part, offset, half);
 }
 
 Bytes DiskImage::read_sectors(uint32_t sector, uint32_t count) const {

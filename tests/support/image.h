@@ -101,6 +101,8 @@ class DiskImage {
     void set_fat_word0(int part, uint32_t value);
     Bytes dir_slot(int part, int slot) const;   // raw 128 bytes as on the disk
     void set_dir_slot(int part, int slot, const Bytes &raw);
+    // Bytes at `offset` of the partition's descriptor sector (values little-endian).
+    void set_descriptor_bytes(int part, unsigned offset, const Bytes &bytes);
     void set_descriptor_u32(int part, unsigned offset, uint32_t value);
     void set_descriptor_u16(int part, unsigned offset, uint16_t value);
     Bytes read_sectors(uint32_t sector, uint32_t count) const;
